@@ -1,0 +1,10 @@
+#include "imgscope/contracts/platform/exception.h"
+
+CObject::~CObject() = default;
+
+CException::~CException() = default;
+
+void CException::Delete()
+{
+    delete this;
+}

@@ -1,0 +1,119 @@
+#include "imgscope/contracts/platform/profile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+std::string ProfilePath()
+{
+    if (char const* explicitPath = std::getenv("IMGSCOPE_PROFILE"); explicitPath && *explicitPath)
+        return explicitPath;
+    std::string base;
+    if (char const* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        base = xdg;
+    else if (char const* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.config";
+    else
+        return {};
+    return base + "/imgscope/profile.ini";
+}
+
+std::string Trim(std::string const& s)
+{
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+
+// Section and key names compare as the profile API always did: ignoring
+// the case of ASCII letters.
+bool EqualNoCase(std::string const& a, std::string const& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+bool ParseInt(std::string const& text, int& out)
+{
+    const std::string t = Trim(text);
+    if (t.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(t.c_str(), &end, 10);
+    if (errno != 0 || end != t.c_str() + t.size() || v < INT_MIN || v > INT_MAX)
+        return false;
+    if (!std::isdigit(static_cast<unsigned char>(t.back())))
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+int appGetProfileInt(wchar_t const* section, wchar_t const* key, int defaultValue, int /*scope*/, int /*flags*/)
+{
+    if (!section || !key)
+        return defaultValue;
+    const std::string path = ProfilePath();
+    if (path.empty())
+        return defaultValue;
+    std::ifstream file(path);
+    if (!file)
+        return defaultValue;
+    const std::string wantSection = CString(section).ToUtf8();
+    const std::string wantKey = CString(key).ToUtf8();
+    std::string line;
+    bool inSection = false;
+    while (std::getline(file, line)) {
+        const std::string t = Trim(line);
+        if (t.empty() || t[0] == ';' || t[0] == '#')
+            continue;
+        if (t[0] == '[') {
+            const auto close = t.find(']');
+            inSection = close != std::string::npos && EqualNoCase(Trim(t.substr(1, close - 1)), wantSection);
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const auto eq = t.find('=');
+        if (eq == std::string::npos || !EqualNoCase(Trim(t.substr(0, eq)), wantKey))
+            continue;
+        int value = 0;
+        return ParseInt(t.substr(eq + 1), value) ? value : defaultValue;
+    }
+    return defaultValue;
+}
+
+CString imgGetDimName(img::EPhysDim type, void const* /*reserved*/)
+{
+    switch (type) {
+    case img::eDimNone: return CString(L"None");
+    case img::eDimZ: return CString(L"Z");
+    case img::eDimTime: return CString(L"Time");
+    case img::eDimLambda: return CString(L"Lambda");
+    case img::eDimChannel: return CString(L"Channel");
+    case img::eDimOther: return CString(L"Other");
+    case img::eDimX: return CString(L"X");
+    case img::eDimY: return CString(L"Y");
+    case img::eDimBlock: return CString(L"Block");
+    case img::eDimPhase: return CString(L"Phase");
+    case img::eDimAngle: return CString(L"Angle");
+    }
+    CString name;
+    name.Format(L"Dimension %d", static_cast<int>(type));
+    return name;
+}

@@ -1,0 +1,20 @@
+// Everything a user of imgscope needs, in one include.
+#pragma once
+
+#include "imgscope/library/export.h"
+#include "imgscope/library/version.h"
+
+#include "imgscope/contracts/platform/exception.h"
+#include "imgscope/contracts/platform/profile.h"
+#include "imgscope/contracts/platform/string.h"
+#include "imgscope/contracts/platform/win_compat.h"
+
+#include "imgscope/contracts/foundation/colors.h"
+#include "imgscope/contracts/foundation/geometry.h"
+#include "imgscope/contracts/foundation/index.h"
+#include "imgscope/contracts/foundation/memory_model.h"
+#include "imgscope/contracts/foundation/phys_dim.h"
+#include "imgscope/contracts/foundation/pixel_info.h"
+#include "imgscope/contracts/foundation/prop_set.h"
+#include "imgscope/contracts/foundation/units.h"
+#include "imgscope/contracts/foundation/value.h"
