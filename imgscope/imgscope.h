@@ -18,3 +18,8 @@
 #include "imgscope/contracts/foundation/prop_set.h"
 #include "imgscope/contracts/foundation/units.h"
 #include "imgscope/contracts/foundation/value.h"
+
+#include "imgscope/contracts/document/display_flow.h"
+#include "imgscope/contracts/document/document_types.h"
+#include "imgscope/contracts/document/image.h"
+#include "imgscope/contracts/document/stack.h"

@@ -1,0 +1,167 @@
+// A stack: the frames of one layer with their data frames, properties,
+// calibration, channels, LUTs, samples and blobs.
+#pragma once
+
+#include "imgscope/contracts/document/document_types.h"
+#include "imgscope/contracts/foundation/colors.h"
+#include "imgscope/contracts/foundation/index.h"
+#include "imgscope/contracts/foundation/phys_dim.h"
+#include "imgscope/contracts/foundation/pixel_info.h"
+#include "imgscope/contracts/foundation/prop_set.h"
+#include "imgscope/contracts/foundation/units.h"
+#include "imgscope/library/export.h"
+
+#include <boost/shared_ptr.hpp>
+
+#include <vector>
+
+namespace mem {
+class CDataFrame;
+}
+
+namespace img {
+
+class CPixFrame;
+
+namespace detail {
+struct tStack;
+}
+
+// A copyable handle to one stack; copies share it. A default-made stack is
+// invalid and every operation on it fails (false, -1, empty or a default
+// value). A stack is made from a data frame or a vector graphic and then
+// added to a document (CImg::Add), which gives it its ID.
+//
+// Frames. A raster stack's frames are the planes of data frame 0: a frame
+// index has one component per stack dimension (DimCount(0)). The empty
+// index names the first frame. SetFrame stores further frames, or replaces
+// a plane's frame, at any index of that length.
+class IMGSCOPE_API CStack {
+public:
+    CStack();
+    // A raster stack over `frame` (shared, not copied). With `keepUnitDims`
+    // false, plane dimensions of extent 1 are not stack dimensions, so an
+    // (x, y, 1) frame gives a stack of order 0; with true every plane
+    // dimension is one. A null or invalid frame gives an invalid stack.
+    explicit CStack(boost::shared_ptr<mem::CDataFrame> frame, bool keepUnitDims = false);
+    // A vector-graphic stack; a null graphic gives an invalid stack.
+    explicit CStack(boost::shared_ptr<CVecGraph> graphic);
+    CStack(CStack const& other);
+    CStack& operator=(CStack const& other);
+    ~CStack();
+
+    bool IsValid() const;
+    // The stack's ID in its document, or -1 before it is added.
+    int GetId() const;
+    ELayerType GetLayerType() const;
+    CString GetName() const;
+    void SetName(CString const& name);
+
+    // Number of stack dimensions (frame-index components). `sample` selects
+    // the data frame; 0 is the main one.
+    int DimCount(int sample) const;
+    // The index of the first frame of data frame `sample` (the position of
+    // its plane assortment, reduced to the stack dimensions).
+    utl::CIndexN FrameIndexBegin(int sample) const;
+    // The x-y boundary of the frames (of data frame 0, else of the first
+    // stored frame, else of the vector graphic).
+    geo::CiRect GetBoundary() const;
+    CPixelInfo GetPixelInfo(int sample) const;
+    // Counts pixel changes: SetFrame, Invalidate and data-frame swaps.
+    unsigned int GetPixelModificationCount(int sample) const;
+    // Marks every frame as changed and tells the subscribers.
+    void Invalidate();
+
+    // Frames.
+    boost::shared_ptr<CPixFrame> GetPixFrame(utl::CIndexN const& index) const;
+    boost::shared_ptr<CVecGraph> GetVecGraph(utl::CIndexN const& index) const;
+    // False for a null frame, an index of the wrong length, or a frame whose
+    // pixel type differs from the stack's.
+    bool SetFrame(utl::CIndexN const& index, boost::shared_ptr<CPixFrame> frame);
+    bool SetFrame(utl::CIndexN const& index, boost::shared_ptr<CPixFrame> frame, utl::CPropSet const& frameProps);
+    // Vector stacks only; the index must be empty.
+    bool SetFrame(utl::CIndexN const& index, boost::shared_ptr<CVecGraph> graphic);
+    // Data frame `n`: 0 is the main data, higher numbers are samples.
+    boost::shared_ptr<mem::CDataFrame> GetDataFrame(int n) const;
+
+    // Samples: further data frames, numbered from 1 upwards.
+    int AddSample(boost::shared_ptr<mem::CDataFrame> frame, ESampleFlag flag);
+    bool RemoveSample(int sample);
+    std::vector<int> GetSampleIDs() const;
+
+    // Stack properties.
+    bool SetProperty(int id, mem::CBin const& value);
+    bool PropertyExists(int id) const;
+    bool GetProperty(int id, mem::CBin& value) const;
+    bool DeleteProperty(int id);
+    utl::CPropSet GetPropset() const;
+    // Frame properties; an empty index names the stack level.
+    bool SetProperty(utl::CIndexN const& index, int id, mem::CBin const& value);
+    bool PropertyExists(utl::CIndexN const& index, int id) const;
+    bool GetProperty(utl::CIndexN const& index, int id, mem::CBin& value) const;
+    // Replaces `props` by the frame's set (the stack's for an empty index);
+    // false for an index of the wrong length.
+    bool GetProperties(utl::CIndexN const& index, utl::CPropSet& props) const;
+
+    // Dimension properties. `channel` -1 names the dimension as a whole;
+    // DelDimProperty with -1 deletes the whole-dimension value and every
+    // per-channel value. `dim` runs from 0 to DimCount(0).
+    bool SetDimProperty(int dim, int id, mem::CBin const& value);
+    bool SetDimProperty(int dim, int channel, int id, mem::CBin const& value);
+    bool GetDimProperty(int dim, int id, mem::CBin& value) const;
+    bool GetDimProperty(int dim, int channel, int id, mem::CBin& value) const;
+    bool DimPropertyExists(int dim, int id) const;
+    bool DimPropertyExists(int dim, int channel, int id) const;
+    bool DelDimProperty(int dim, int channel, int id);
+
+    // Calibration of the image plane: calibrated = pixel × scale + origin.
+    // False while the stack is uncalibrated (outputs untouched).
+    bool GetOriginScale(geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit& unit) const;
+    bool SetOriginScale(geo::CdVec2 const& origin, geo::CdVec2 const& scale, utl::CUnit const& unit);
+    // Sets the scale, keeping the origin ((0, 0) when uncalibrated).
+    bool SetScale(utl::TUnitValue<geo::CdVec2> const& scale);
+    // Per physical dimension (6 = x, 7 = y, others along the stack); each
+    // with its own unit. False when that dimension is uncalibrated.
+    bool GetDimOriginScale(EPhysDim dim, double& origin, double& scale, utl::CUnit& unit) const;
+    bool SetDimOriginScale(EPhysDim dim, double origin, double scale, utl::CUnit const& unit);
+    // The boundary in calibrated units, derived from the calibration;
+    // setting it calibrates the stack so that its boundary maps onto `rect`.
+    bool GetBoundaryRWC(utl::TUnitValue<geo::CdRect>& rect) const;
+    bool SetBoundaryRWC(utl::TUnitValue<geo::CdRect> const& rect);
+    bool GetXYFixed() const;
+    void SetXYFixed(bool fixed);
+
+    // Display limits and data LUTs per channel; channel -1 means all.
+    bool GetDispLimits(utl::TInterval<double>& limits, int channel) const;
+    bool SetDispLimits(utl::TInterval<double> const& limits, int channel);
+    bool GetLUT(std::vector<utl::CBGR8>& lut, int channel) const;
+    // False for an empty LUT or an unknown channel.
+    bool SetLUT(std::vector<utl::CBGR8> const& lut, int channel);
+    // False when the channel has no LUT.
+    bool RemoveLUT(int channel);
+
+    // Channels: the positions along the channel dimension when the stack has
+    // one, else the components of the pixel type.
+    int FirstChannel() const;
+    int NextChannel(int channel) const;  // -1 after the last
+    bool GetChannelName(CString& name, int channel) const;
+    bool SetChannelName(CString const& name, int channel);
+    void SetChannelDim(int dim);
+    int GetChannelDim() const;  // -1 without one
+    bool HasChannelDim(int sample) const;
+
+    // Blobs: values kept with the stack under a blob ID.
+    bool SetBlob(mem::CBin const& value, int blob);
+    bool GetBlob(mem::CBin& value, int blob) const;
+    bool DelBlob(int blob);
+
+    // Same stack.
+    bool operator==(CStack const& other) const { return m_stack == other.m_stack; }
+    bool operator!=(CStack const& other) const { return m_stack != other.m_stack; }
+
+private:
+    friend detail::tStack* StackRecordOf(CStack const&);
+    boost::shared_ptr<detail::tStack> m_stack;
+};
+
+}  // namespace img
