@@ -23,3 +23,5 @@
 #include "imgscope/contracts/document/document_types.h"
 #include "imgscope/contracts/document/image.h"
 #include "imgscope/contracts/document/stack.h"
+
+#include "imgscope/scope/base_scope.h"
