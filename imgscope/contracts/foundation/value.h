@@ -258,6 +258,7 @@ public:
     {
         Store(utl::TUnitValue<T>(unit, value));
     }
+    void Set(wchar_t const* text) { Store(CString(text)); }
 
     template <class T>
     bool Is() const
@@ -270,7 +271,7 @@ public:
     bool Get(T& out) const
     {
         if (auto const* p = Peek<T>()) {
-            out = static_cast<T>(*p);
+            Assign(out, *p);
             return true;
         }
         return false;
@@ -281,7 +282,7 @@ public:
     bool GetPlainOrUnit(T& out) const
     {
         if (auto const* p = Peek<T>()) {
-            out = static_cast<T>(*p);
+            Assign(out, *p);
             return true;
         }
         if (auto const* u = Peek<utl::TUnitValue<T>>()) {
@@ -327,6 +328,18 @@ public:
     // The unit of a value with a unit; false (and `unit` untouched) for a
     // plain or empty value.
     bool GetUnit(utl::CUnit& unit) const;
+
+private:
+    // Copies a stored value out, casting only where the caller's type is
+    // another spelling of the stored one (long long for int64_t).
+    template <class T, class S>
+    static void Assign(T& out, S const& stored)
+    {
+        if constexpr (std::is_same<T, S>::value)
+            out = stored;
+        else
+            out = static_cast<T>(stored);
+    }
 };
 
 }  // namespace mem
