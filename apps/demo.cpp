@@ -2,6 +2,7 @@
 #include <imgscope/imgscope.h>
 
 #include <cstdio>
+#include <stdexcept>
 
 namespace {
 
@@ -21,8 +22,14 @@ int main()
     const utl::CUnit nanometre(utl::eQuantityLength, 1, -9);
     const utl::TUnitValue<double> pixel(micrometre, 0.1625);
     CString line;
-    line.Format(L"pixel size: %.4lf um = %.1lf nm", pixel.value, utl::Convert(pixel.value, micrometre, nanometre));
+    line.Format(L"pixel size: %.4lf %hs = %.1lf nm", pixel.value, "\xC2\xB5m",
+                utl::Convert(pixel.value, micrometre, nanometre));
     Print(line);
+    try {
+        utl::Convert(pixel.value, micrometre, utl::c_pixel);
+    } catch (std::invalid_argument const&) {
+        Print(L"micrometres do not convert to pixels: refused");
+    }
 
     for (double magnification : {40.0, 2.5, 1.25}) {
         const int r = matRoundD(magnification * 100.0);
@@ -62,5 +69,10 @@ int main()
     line.Format(L"RGB8 pixel: %d bytes, with alpha %d bytes", rgb.Size(), rgb.AddAlpha(1).Size());
     Print(line);
     Print(L"dimension 2 is called " + imgGetDimName(img::eDimTime, nullptr));
+
+    // Mosaic settings come from the profile; without one the defaults hold.
+    line.Format(L"profile: SyncMask=%d UseAlphaNoMask=%d", appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0),
+                appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 0, 3, 0));
+    Print(line);
     return 0;
 }

@@ -37,4 +37,7 @@ public:
 
 constexpr CBGR8::CBGR8(CRGB8 const& c) : b(c.b), g(c.g), r(c.r) {}
 
+// LUTs are handed around as byte arrays of three bytes per entry.
+static_assert(sizeof(CBGR8) == 3 && sizeof(CRGB8) == 3, "colours must be packed byte triples");
+
 }  // namespace utl

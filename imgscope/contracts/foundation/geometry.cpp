@@ -20,12 +20,36 @@ int TruncateToInt(double v)
     return static_cast<int>(v);
 }
 
+int Saturate(std::int64_t v)
+{
+    if (v > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (v < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(v);
+}
+
+// Dimension that an iterator walks first; out-of-range requests take 0.
+int WalkDimension(int dim, int count)
+{
+    return dim >= 0 && dim < count ? dim : 0;
+}
+
 }  // namespace
 
 CiVecN& CiVecN::Append(CiVecN const& tail)
 {
     m_values.insert(m_values.end(), tail.m_values.begin(), tail.m_values.end());
     return *this;
+}
+
+CiVecN CiVecN::Sub(std::size_t first, std::size_t count) const
+{
+    if (first >= m_values.size())
+        return {};
+    const std::size_t n = std::min(count, m_values.size() - first);
+    const auto from = m_values.begin() + static_cast<std::ptrdiff_t>(first);
+    return CiVecN(std::vector<int>(from, from + static_cast<std::ptrdiff_t>(n)));
 }
 
 CiVec2 CiVecN::XY() const
@@ -59,26 +83,26 @@ void CiRect::Normalize()
 
 void CiRect::MoveToXY(int x, int y)
 {
-    right = x + (right - left);
-    bottom = y + (bottom - top);
+    right = Saturate(std::int64_t(x) + (std::int64_t(right) - left));
+    bottom = Saturate(std::int64_t(y) + (std::int64_t(bottom) - top));
     left = x;
     top = y;
 }
 
 void CiRect::Inflate(CiVec2 const& d)
 {
-    left -= d.x;
-    right += d.x;
-    top -= d.y;
-    bottom += d.y;
+    left = Saturate(std::int64_t(left) - d.x);
+    right = Saturate(std::int64_t(right) + d.x);
+    top = Saturate(std::int64_t(top) - d.y);
+    bottom = Saturate(std::int64_t(bottom) + d.y);
 }
 
 void CiRect::Offset(CiVec2 const& d)
 {
-    left += d.x;
-    right += d.x;
-    top += d.y;
-    bottom += d.y;
+    left = Saturate(std::int64_t(left) + d.x);
+    right = Saturate(std::int64_t(right) + d.x);
+    top = Saturate(std::int64_t(top) + d.y);
+    bottom = Saturate(std::int64_t(bottom) + d.y);
 }
 
 CdVec2 CdRect::GetPoint(int corner) const
@@ -144,7 +168,7 @@ CiVolumeN::CiVolumeN(CiRect const& rect)
     CiRect r = rect;
     r.Normalize();
     m_position = CiVecN{r.left, r.top};
-    m_size = CiVecN{r.right - r.left, r.bottom - r.top};
+    m_size = CiVecN{r.Width(), r.Height()};
 }
 
 CiVolumeN::CiVolumeN(CiVecN const& begin, CiVecN const& end)
@@ -162,9 +186,10 @@ CiVolumeN::CiVolumeN(CiVecN const& begin, CiVecN const& end)
 
 CiVolumeN CiVolumeN::FromPositionSize(CiVecN const& position, CiVecN const& size)
 {
+    const std::size_t n = std::min(position.size(), size.size());
     CiVolumeN v;
-    v.SetPosition(position);
-    v.SetSize(size);
+    v.SetSize(size.Sub(0, n));
+    v.SetPosition(position.Sub(0, n));
     return v;
 }
 
@@ -182,12 +207,27 @@ void CiVolumeN::SetSize(CiVecN const& size)
     m_position.Resize(size.size(), 0);
 }
 
+bool CiVolumeN::SetPosition(int dim, int value)
+{
+    if (dim < 0 || dim >= GetDimension())
+        return false;
+    m_position[static_cast<std::size_t>(dim)] = value;
+    return true;
+}
+
+bool CiVolumeN::SetSize(int dim, int value)
+{
+    if (dim < 0 || dim >= GetDimension())
+        return false;
+    m_size[static_cast<std::size_t>(dim)] = std::max(value, 0);
+    return true;
+}
+
 CiVecN CiVolumeN::End() const
 {
     CiVecN e = m_position;
     for (std::size_t i = 0; i < e.size(); ++i)
-        e[i] = static_cast<int>(std::min<std::int64_t>(std::int64_t(m_position[i]) + m_size[i],
-                                                       std::numeric_limits<int>::max()));
+        e[i] = Saturate(std::int64_t(m_position[i]) + m_size[i]);
     return e;
 }
 
@@ -240,7 +280,7 @@ CiVolumeN::const_iterator CiVolumeN::begin(int dim) const
     const_iterator it;
     it.m_begin = m_position;
     it.m_end = End();
-    it.m_first = m_position.empty() ? 0 : ((dim % GetDimension()) + GetDimension()) % GetDimension();
+    it.m_first = WalkDimension(dim, GetDimension());
     it.m_pos = IsEmpty() ? end(dim).m_pos : m_position;
     return it;
 }
@@ -252,7 +292,7 @@ CiVolumeN::const_iterator CiVolumeN::end(int dim) const
     it.m_end = End();
     it.m_pos = m_position;
     if (!m_position.empty()) {
-        it.m_first = ((dim % GetDimension()) + GetDimension()) % GetDimension();
+        it.m_first = WalkDimension(dim, GetDimension());
         it.m_pos[static_cast<std::size_t>(it.m_first)] = it.m_end[static_cast<std::size_t>(it.m_first)];
     }
     return it;
@@ -289,7 +329,7 @@ CiVolumeN Intersection(CiVolumeN const& a, CiVolumeN const& b)
         const int lo = std::max(a.Position()[i], b.Position()[i]);
         const int hi = std::min(ea[i], eb[i]);
         pos[i] = lo;
-        size[i] = hi > lo ? hi - lo : 0;
+        size[i] = hi > lo ? Saturate(std::int64_t(hi) - lo) : 0;
     }
     return CiVolumeN::FromPositionSize(pos, size);
 }

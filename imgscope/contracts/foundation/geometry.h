@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <iterator>
+#include <type_traits>
 #include <vector>
 
 namespace geo {
@@ -33,10 +35,16 @@ public:
     constexpr TVec2& operator-=(TVec2 const& o) { x -= o.x; y -= o.y; return *this; }
     constexpr TVec2 operator*(T f) const { return {x * f, y * f}; }
     constexpr TVec2& operator*=(T f) { x *= f; y *= f; return *this; }
+    constexpr TVec2 operator/(T f) const { return {x / f, y / f}; }
 
     // Component-wise reciprocal; a zero component gives an infinity, as
-    // calibration code expects divisions to stay unguarded.
-    constexpr TVec2 Inverse() const { return {T(1) / x, T(1) / y}; }
+    // calibration code expects divisions to stay unguarded. Integer vectors
+    // have no reciprocal.
+    constexpr TVec2 Inverse() const
+    {
+        static_assert(std::is_floating_point<T>::value, "Inverse needs a floating-point vector");
+        return {T(1) / x, T(1) / y};
+    }
 
     constexpr bool operator==(TVec2 const& o) const { return x == o.x && y == o.y; }
     constexpr bool operator!=(TVec2 const& o) const { return !(*this == o); }
@@ -103,6 +111,9 @@ public:
     // Adds one component, or all components of `tail`, at the end.
     CiVecN& Append(int value) { m_values.push_back(value); return *this; }
     CiVecN& Append(CiVecN const& tail);
+    // Up to `count` components from `first` on; empty when `first` is past
+    // the end. A property address splits into Sub(0, 1) and Sub(1).
+    CiVecN Sub(std::size_t first, std::size_t count = static_cast<std::size_t>(-1)) const;
     void Resize(std::size_t count, int value = 0) { m_values.resize(count, value); }
     void Clear() { m_values.clear(); }
 
@@ -143,14 +154,17 @@ public:
     // the int range saturate.
     explicit CiRect(CdRect const& r);
 
-    constexpr int Width() const { return right - left; }
-    constexpr int Height() const { return bottom - top; }
-    constexpr CiVec2 Size() const { return {right - left, bottom - top}; }
+    // Right − left and bottom − top; negative for an inverted rectangle,
+    // saturated at the int range for rectangles wider than it.
+    constexpr int Width() const { return Saturate(std::int64_t(right) - left); }
+    constexpr int Height() const { return Saturate(std::int64_t(bottom) - top); }
+    constexpr CiVec2 Size() const { return {Width(), Height()}; }
     constexpr CiVec2 TopLeft() const { return {left, top}; }
-    // Width × height in 64 bits; 0 for an empty or inverted rectangle.
+    // Width × height in 64 bits (a 100000 × 100000 layer passes 2^31);
+    // 0 for an empty or inverted rectangle.
     constexpr std::int64_t Area() const
     {
-        return IsEmpty() ? 0 : std::int64_t(right - left) * std::int64_t(bottom - top);
+        return IsEmpty() ? 0 : (std::int64_t(right) - left) * (std::int64_t(bottom) - top);
     }
     constexpr bool IsEmpty() const { return right <= left || bottom <= top; }
 
@@ -158,10 +172,12 @@ public:
     // Swaps edges so that left ≤ right and top ≤ bottom.
     void Normalize();
     void NormalizeRect() { Normalize(); }
-    // Moves the top-left corner to (x, y), keeping the size.
+    // Moves the top-left corner to (x, y), keeping the size. Edges that
+    // would leave the int range stop at its limit, here and below.
     void MoveToXY(int x, int y);
     void MoveToXY(CiVec2 const& p) { MoveToXY(p.x, p.y); }
-    // Grows each side by d (shrinks for negative components).
+    // Grows each side by d (shrinks for negative components); shrinking
+    // past the centre inverts the rectangle, which then counts as empty.
     void Inflate(CiVec2 const& d);
     void Offset(CiVec2 const& d);
     constexpr bool Contains(CiVec2 const& p) const
@@ -174,6 +190,12 @@ public:
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
     }
     constexpr bool operator!=(CiRect const& o) const { return !(*this == o); }
+
+private:
+    static constexpr int Saturate(std::int64_t v)
+    {
+        return v > 2147483647 ? 2147483647 : (v < -2147483647 - 1 ? -2147483647 - 1 : static_cast<int>(v));
+    }
 };
 
 // A rectangle of doubles, same conventions as CiRect.
@@ -209,8 +231,9 @@ public:
     constexpr bool operator!=(CdRect const& o) const { return !(*this == o); }
 };
 
-// Overlap of two normalised rectangles; an empty rectangle (0, 0, 0, 0)
-// when they do not overlap.
+// Overlap of two rectangles; (0, 0, 0, 0) when they do not overlap. An
+// inverted rectangle is empty and overlaps nothing: normalise first to
+// intersect the area between its edges.
 IMGSCOPE_API CiRect Intersection(CiRect const& a, CiRect const& b);
 IMGSCOPE_API CdRect Intersection(CdRect const& a, CdRect const& b);
 // Smallest rectangle holding both; an empty operand is ignored.
@@ -223,9 +246,16 @@ public:
     // Walks the positions of a volume. `begin(d)` makes dimension d the
     // slowest and then d+1, …, N-1, 0, …, d-1 faster in turn, so begin(0)
     // walks in lexicographic order. The end position has dimension d one past
-    // its last value and every other dimension at its start.
+    // its last value and every other dimension at its start. A dimension
+    // outside 0..N-1 walks as dimension 0 does.
     class IMGSCOPE_API const_iterator {
     public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = CiVecN;
+        using difference_type = std::ptrdiff_t;
+        using pointer = CiVecN const*;
+        using reference = CiVecN const&;
+
         const_iterator() = default;
         CiVecN const& operator*() const { return m_pos; }
         CiVecN const* operator->() const { return &m_pos; }
@@ -255,7 +285,8 @@ public:
     // an end below its begin gives size 0 in that dimension. Vectors of
     // different length use the shorter one's count.
     CiVolumeN(CiVecN const& begin, CiVecN const& end);
-    // From a position and a size (negative sizes become 0).
+    // From a position and a size (negative sizes become 0). Vectors of
+    // different length use the shorter one's count.
     static CiVolumeN FromPositionSize(CiVecN const& position, CiVecN const& size);
 
     int GetDimension() const { return m_position.GetDimension(); }
@@ -263,12 +294,16 @@ public:
     CiVecN const& Size() const { return m_size; }
     CiVecN const& GetPosition() const { return m_position; }
     CiVecN const& GetSize() const { return m_size; }
-    // Exclusive end per dimension (position + size).
+    // Exclusive end per dimension (position + size, stopping at INT_MAX).
     CiVecN End() const;
+    // Replace position or size; the other vector is cut or padded with 0
+    // to the new dimension count. Negative sizes become 0.
     void SetPosition(CiVecN const& position);
     void SetSize(CiVecN const& size);
-    void SetPosition(int dim, int value) { m_position[static_cast<std::size_t>(dim)] = value; }
-    void SetSize(int dim, int value) { m_size[static_cast<std::size_t>(dim)] = value; }
+    // One dimension; false (and nothing changed) for a dimension the
+    // volume does not have. A negative size becomes 0.
+    bool SetPosition(int dim, int value);
+    bool SetSize(int dim, int value);
 
     // Number of positions, in 64 bits; 0 without dimensions or when any size
     // is 0 or negative. Saturates at INT64_MAX.

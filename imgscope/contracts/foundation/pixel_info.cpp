@@ -2,13 +2,13 @@
 
 namespace img {
 
-CPixelInfo::CPixelInfo(utl::EType type, int components, EColorSpace colorSpace)
+CPixelInfo::CPixelInfo(int type, int components, int colorSpace)
 {
     if (utl::ElementSize(type) == 0 || components < 1 || components > kMaxComponents)
         return;
-    m_type = type;
+    m_type = static_cast<utl::EType>(type);
     m_components = components;
-    m_colorSpace = colorSpace;
+    m_colorSpace = static_cast<EColorSpace>(colorSpace);
 }
 
 int CPixelInfo::GetComponentSize() const

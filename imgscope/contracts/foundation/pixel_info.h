@@ -24,14 +24,15 @@ public:
     static constexpr int kMaxComponents = 64;
 
     CPixelInfo() = default;
-    // An element type outside 1..10 or a component count outside
-    // 1..kMaxComponents gives the invalid description.
-    CPixelInfo(utl::EType type, int components, EColorSpace colorSpace);
+    // An element type code outside 1..10 or a component count outside
+    // 1..kMaxComponents gives the invalid description. Codes are taken as
+    // plain ints too, as in CPixelInfo(2, 1, 1) for one 8-bit grey channel.
+    CPixelInfo(int type, int components, int colorSpace);
 
     bool IsValid() const { return m_type != utl::eTypeNone; }
     utl::EType GetElementType() const { return m_type; }
     int GetComponentCount() const { return m_components; }
-    // Bytes of one component.
+    // Bytes of one component; 0 for the invalid description.
     int GetComponentSize() const;
     int GetAlphaCount() const { return m_alpha; }
     bool HasAlpha() const { return m_alpha > 0; }

@@ -147,3 +147,24 @@ int FindPropertyId(CString const& name)
 }
 
 }  // namespace utl
+
+namespace prop {
+
+bool ValuesEqual(boost::shared_ptr<utl::CPropSet> const& a, boost::shared_ptr<utl::CPropSet> const& b)
+{
+    if (a == b)
+        return true;
+    if (!a || !b)
+        return false;
+    // Sets may hold each other; past this depth only identity counts, so a
+    // comparison of two cyclic structures ends.
+    static thread_local int depth = 0;
+    if (depth >= 64)
+        return false;
+    ++depth;
+    const bool equal = *a == *b;
+    --depth;
+    return equal;
+}
+
+}  // namespace prop

@@ -59,6 +59,7 @@ public:
     bool empty() const { return m_values.empty(); }
     void Clear() { m_values.clear(); }
 
+    // Same IDs with equal values; nested sets compare by content.
     bool operator==(CPropSet const& other) const { return m_values == other.m_values; }
     bool operator!=(CPropSet const& other) const { return !(*this == other); }
 

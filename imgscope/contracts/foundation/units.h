@@ -112,6 +112,11 @@ public:
 
     TUnitValue() = default;
     TUnitValue(CUnit const& u, T const& v) : unit(u), value(v) {}
+    // The same unit with the number cast to T (long long from int64_t).
+    template <class U>
+    explicit TUnitValue(TUnitValue<U> const& o) : unit(o.unit), value(static_cast<T>(o.value))
+    {
+    }
 
     bool operator==(TUnitValue const& o) const { return unit == o.unit && value == o.value; }
     bool operator!=(TUnitValue const& o) const { return !(*this == o); }

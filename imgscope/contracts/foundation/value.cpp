@@ -21,3 +21,16 @@ bool CValue::operator==(CValue const& other) const
 }
 
 }  // namespace prop
+
+namespace mem {
+
+bool CBin::GetUnit(utl::CUnit& unit) const
+{
+    if (utl::CUnit const* u = UnitPtr()) {
+        unit = *u;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace mem

@@ -44,12 +44,12 @@ constexpr bool operator!=(CType const& a, CType const& b) { return !(a == b); }
 
 // Type code of each storable plain type; other types do not compile.
 template <class T> struct TTypeCode;
-template <> struct TTypeCode<signed char> { static constexpr int value = utl::eInt8; };
-template <> struct TTypeCode<unsigned char> { static constexpr int value = utl::eUInt8; };
-template <> struct TTypeCode<short> { static constexpr int value = utl::eInt16; };
-template <> struct TTypeCode<unsigned short> { static constexpr int value = utl::eUInt16; };
-template <> struct TTypeCode<int> { static constexpr int value = utl::eInt32; };
-template <> struct TTypeCode<unsigned int> { static constexpr int value = utl::eUInt32; };
+template <> struct TTypeCode<std::int8_t> { static constexpr int value = utl::eInt8; };
+template <> struct TTypeCode<std::uint8_t> { static constexpr int value = utl::eUInt8; };
+template <> struct TTypeCode<std::int16_t> { static constexpr int value = utl::eInt16; };
+template <> struct TTypeCode<std::uint16_t> { static constexpr int value = utl::eUInt16; };
+template <> struct TTypeCode<std::int32_t> { static constexpr int value = utl::eInt32; };
+template <> struct TTypeCode<std::uint32_t> { static constexpr int value = utl::eUInt32; };
 template <> struct TTypeCode<std::int64_t> { static constexpr int value = utl::eInt64; };
 template <> struct TTypeCode<std::uint64_t> { static constexpr int value = utl::eUInt64; };
 template <> struct TTypeCode<float> { static constexpr int value = utl::eFloat; };
@@ -70,10 +70,34 @@ template <> struct TTypeCode<utl::TInterval<double>> { static constexpr int valu
 template <> struct TTypeCode<utl::TInterval<int>> { static constexpr int value = utl::eIInterval; };
 template <> struct TTypeCode<boost::shared_ptr<utl::CPropSet>> { static constexpr int value = utl::ePropSet; };
 
+// The type a value is kept as. Integers are kept as the fixed-width type of
+// their size and sign, so `long long` and `std::int64_t` are one type on
+// every platform (they are different C++ types on Linux, the same on
+// Windows), and values with a unit keep their number the same way.
+template <class T, class = void>
+struct TStored { using type = T; };
+template <class T>
+struct TStored<T, std::enable_if_t<std::is_integral<T>::value && !std::is_same<T, bool>::value &&
+                                   !std::is_same<T, char>::value && !std::is_same<T, wchar_t>::value &&
+                                   !std::is_same<T, char16_t>::value && !std::is_same<T, char32_t>::value>> {
+    using type = std::conditional_t<
+        std::is_signed<T>::value,
+        std::conditional_t<sizeof(T) == 1, std::int8_t,
+                           std::conditional_t<sizeof(T) == 2, std::int16_t,
+                                              std::conditional_t<sizeof(T) == 4, std::int32_t, std::int64_t>>>,
+        std::conditional_t<sizeof(T) == 1, std::uint8_t,
+                           std::conditional_t<sizeof(T) == 2, std::uint16_t,
+                                              std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>>;
+};
+template <class T>
+struct TStored<utl::TUnitValue<T>, void> { using type = utl::TUnitValue<typename TStored<T>::type>; };
+template <class T>
+using TStoredT = typename TStored<T>::type;
+
 template <class T, class = void>
 struct TIsPlain : std::false_type {};
 template <class T>
-struct TIsPlain<T, std::void_t<decltype(TTypeCode<T>::value)>> : std::true_type {};
+struct TIsPlain<T, std::void_t<decltype(TTypeCode<TStoredT<T>>::value)>> : std::true_type {};
 
 template <class T>
 struct TIsUnitValue : std::false_type {};
@@ -84,13 +108,30 @@ struct TIsUnitValue<utl::TUnitValue<T>> : TIsPlain<T> {};
 template <class T>
 struct TIsStorable : std::integral_constant<bool, TIsPlain<T>::value || TIsUnitValue<T>::value> {};
 
+// The descriptor of a storable type: its code and whether a unit comes
+// with it. `TypeOf<long long>() == TypeOf<std::int64_t>()`.
 template <class T>
 constexpr CType TypeOf()
 {
     if constexpr (TIsUnitValue<T>::value)
-        return CType(TTypeCode<decltype(T::value)>::value, true);
+        return CType(TTypeCode<TStoredT<decltype(T::value)>>::value, true);
     else
-        return CType(TTypeCode<T>::value, false);
+        return CType(TTypeCode<TStoredT<T>>::value, false);
+}
+
+// Equality of stored values. Nested property sets compare by content, so
+// two sets built apart from the same values are equal.
+template <class T>
+bool ValuesEqual(T const& a, T const& b)
+{
+    return a == b;
+}
+IMGSCOPE_API bool ValuesEqual(boost::shared_ptr<utl::CPropSet> const& a, boost::shared_ptr<utl::CPropSet> const& b);
+template <>
+inline bool ValuesEqual(utl::TUnitValue<boost::shared_ptr<utl::CPropSet>> const& a,
+                        utl::TUnitValue<boost::shared_ptr<utl::CPropSet>> const& b)
+{
+    return a.unit == b.unit && ValuesEqual(a.value, b.value);
 }
 
 // One value of any storable type, or nothing. Copies are deep.
@@ -108,7 +149,8 @@ public:
     void Clear() { m_holder.reset(); }
 
     // The bytes of the value (of the value part for a unit value); null
-    // when empty. For a void* value this points at the stored pointer.
+    // when empty. Valid until the value changes. For a void* value this
+    // points at the stored pointer, not at what it points to.
     void const* GetRawPointer() const { return m_holder ? m_holder->Raw() : nullptr; }
     void* GetRawPointer() { return m_holder ? m_holder->Raw() : nullptr; }
 
@@ -122,6 +164,7 @@ protected:
         virtual IHolder* Clone() const = 0;
         virtual void* Raw() const = 0;
         virtual bool Equals(IHolder const& other) const = 0;
+        virtual utl::CUnit const* Unit() const = 0;
         CType type;
     };
 
@@ -136,27 +179,41 @@ protected:
             else
                 return const_cast<void*>(static_cast<void const*>(&value));
         }
+        utl::CUnit const* Unit() const override
+        {
+            if constexpr (TIsUnitValue<T>::value)
+                return &value.unit;
+            else
+                return nullptr;
+        }
         bool Equals(IHolder const& other) const override
         {
-            return other.type == type && static_cast<THolder const&>(other).value == value;
+            return other.type == type && ValuesEqual(static_cast<THolder const&>(other).value, value);
         }
         T value;
     };
 
-    // The stored value when it is exactly of type T, else null. Types are
-    // told apart by their descriptor, which is one-to-one with T.
+    // The stored value when it is of type T, else null. Types are told
+    // apart by their descriptor, which is one-to-one with the stored type.
     template <class T>
-    T const* Peek() const
+    TStoredT<T> const* Peek() const
     {
-        if (!m_holder || m_holder->type != TypeOf<T>())
+        using S = TStoredT<T>;
+        if (!m_holder || m_holder->type != TypeOf<S>())
             return nullptr;
-        return &static_cast<THolder<T> const*>(m_holder.get())->value;
+        return &static_cast<THolder<S> const*>(m_holder.get())->value;
     }
+
+    utl::CUnit const* UnitPtr() const { return m_holder ? m_holder->Unit() : nullptr; }
 
     template <class T>
     void Store(T const& v)
     {
-        m_holder.reset(new THolder<T>(v));
+        using S = TStoredT<T>;
+        if constexpr (TIsUnitValue<T>::value)
+            m_holder.reset(new THolder<S>(S(v.unit, static_cast<decltype(S::value)>(v.value))));
+        else
+            m_holder.reset(new THolder<S>(static_cast<S>(v)));
     }
 
 private:
@@ -170,7 +227,8 @@ namespace mem {
 // One typed value, optionally with a unit. It never converts: reading it as
 // another type fails and leaves the target as it was. The ...PlainOrUnit
 // readers accept both T and utl::TUnitValue<T>, as property readers that
-// take "a value, plain or with a unit" need.
+// take "a value, plain or with a unit" need. Integer types of equal size
+// and sign are one type (see prop::TStored).
 class IMGSCOPE_API CBin : public prop::CValue {
 public:
     CBin() = default;
@@ -179,6 +237,9 @@ public:
     {
         Store(value);
     }
+    // Text is kept as CString; a null pointer gives an empty string. There
+    // is deliberately no narrow-text constructor: a char* fill buffer must
+    // not turn into a string (pass it as void*).
     explicit CBin(wchar_t const* text) { Store(CString(text)); }
     // A value with a unit: stored as utl::TUnitValue<T>.
     template <class T, class = std::enable_if_t<prop::TIsPlain<T>::value>>
@@ -192,6 +253,12 @@ public:
     {
         Store(value);
     }
+    template <class T>
+    std::enable_if_t<prop::TIsPlain<T>::value> Set(T const& value, utl::CUnit const& unit)
+    {
+        Store(utl::TUnitValue<T>(unit, value));
+    }
+    void Set(wchar_t const* text) { Store(CString(text)); }
 
     template <class T>
     bool Is() const
@@ -203,8 +270,8 @@ public:
     template <class T>
     bool Get(T& out) const
     {
-        if (T const* p = Peek<T>()) {
-            out = *p;
+        if (auto const* p = Peek<T>()) {
+            Assign(out, *p);
             return true;
         }
         return false;
@@ -214,12 +281,12 @@ public:
     template <class T>
     bool GetPlainOrUnit(T& out) const
     {
-        if (T const* p = Peek<T>()) {
-            out = *p;
+        if (auto const* p = Peek<T>()) {
+            Assign(out, *p);
             return true;
         }
         if (auto const* u = Peek<utl::TUnitValue<T>>()) {
-            out = u->value;
+            out = static_cast<T>(u->value);
             return true;
         }
         return false;
@@ -230,11 +297,11 @@ public:
     bool GetUnitValueOrPlain(utl::TUnitValue<T>& out) const
     {
         if (auto const* u = Peek<utl::TUnitValue<T>>()) {
-            out = *u;
+            out = utl::TUnitValue<T>(u->unit, static_cast<T>(u->value));
             return true;
         }
-        if (T const* p = Peek<T>()) {
-            out = utl::TUnitValue<T>(utl::CUnit(), *p);
+        if (auto const* p = Peek<T>()) {
+            out = utl::TUnitValue<T>(utl::CUnit(), static_cast<T>(*p));
             return true;
         }
         return false;
@@ -244,11 +311,35 @@ public:
     template <class T>
     T GetOr(T const& fallback) const
     {
-        T const* p = Peek<T>();
-        return p ? *p : fallback;
+        T out = fallback;
+        Get(out);
+        return out;
+    }
+    // The value plain or with a unit, or `fallback` when it is neither.
+    template <class T>
+    T GetPlainOrUnitOr(T const& fallback) const
+    {
+        T out = fallback;
+        GetPlainOrUnit(out);
+        return out;
     }
 
     bool HasUnit() const { return GetType().HasUnit(); }
+    // The unit of a value with a unit; false (and `unit` untouched) for a
+    // plain or empty value.
+    bool GetUnit(utl::CUnit& unit) const;
+
+private:
+    // Copies a stored value out, casting only where the caller's type is
+    // another spelling of the stored one (long long for int64_t).
+    template <class T, class S>
+    static void Assign(T& out, S const& stored)
+    {
+        if constexpr (std::is_same<T, S>::value)
+            out = stored;
+        else
+            out = static_cast<T>(stored);
+    }
 };
 
 }  // namespace mem

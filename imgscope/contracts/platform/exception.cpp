@@ -6,5 +6,6 @@ CException::~CException() = default;
 
 void CException::Delete()
 {
-    delete this;
+    if (m_bAutoDelete)
+        delete this;
 }

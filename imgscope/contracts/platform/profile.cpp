@@ -14,7 +14,9 @@ std::string ProfilePath()
     if (char const* explicitPath = std::getenv("IMGSCOPE_PROFILE"); explicitPath && *explicitPath)
         return explicitPath;
     std::string base;
-    if (char const* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the base
+    // directory rules require.
+    if (char const* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
         base = xdg;
     else if (char const* home = std::getenv("HOME"); home && *home)
         base = std::string(home) + "/.config";
@@ -46,9 +48,27 @@ bool EqualNoCase(std::string const& a, std::string const& b)
     return true;
 }
 
+// The value part of a `key = value` line: an inline comment (`;` or `#`
+// after a blank) is cut off and one pair of surrounding double quotes
+// removed, as hand-edited profiles use both.
+std::string ValueText(std::string const& raw)
+{
+    std::string t = raw;
+    for (std::size_t i = 1; i < t.size(); ++i) {
+        if ((t[i] == ';' || t[i] == '#') && (t[i - 1] == ' ' || t[i - 1] == '\t')) {
+            t.resize(i);
+            break;
+        }
+    }
+    t = Trim(t);
+    if (t.size() >= 2 && t.front() == '"' && t.back() == '"')
+        t = Trim(t.substr(1, t.size() - 2));
+    return t;
+}
+
 bool ParseInt(std::string const& text, int& out)
 {
-    const std::string t = Trim(text);
+    const std::string t = ValueText(text);
     if (t.empty())
         return false;
     char* end = nullptr;
@@ -78,7 +98,11 @@ int appGetProfileInt(wchar_t const* section, wchar_t const* key, int defaultValu
     const std::string wantKey = CString(key).ToUtf8();
     std::string line;
     bool inSection = false;
+    bool firstLine = true;
     while (std::getline(file, line)) {
+        if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line.erase(0, 3);  // editors on Windows write a UTF-8 byte order mark
+        firstLine = false;
         const std::string t = Trim(line);
         if (t.empty() || t[0] == ';' || t[0] == '#')
             continue;

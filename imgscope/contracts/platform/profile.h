@@ -7,10 +7,13 @@
 
 // Reads an integer from the profile: an INI file at $IMGSCOPE_PROFILE, else
 // $XDG_CONFIG_HOME/imgscope/profile.ini (~/.config when XDG_CONFIG_HOME is
-// unset). A missing file, section or key, or a value that is not a whole
-// decimal integer in the int range, gives `defaultValue`. `scope` and
-// `flags` select the profile layer; only 3 (user, then machine) with flags 0
-// is served, so other values are accepted and read the same file.
+// unset or relative). Section and key names ignore ASCII case; the first
+// matching key counts. A value may carry an inline comment (" ; …") and
+// surrounding double quotes. A missing file, section or key, a null name, or
+// a value that is not a whole decimal integer in the int range gives
+// `defaultValue`. `scope` and `flags` select the profile layer; only 3
+// (user, then machine) with flags 0 is served, so other values are accepted
+// and read the same file.
 IMGSCOPE_API int appGetProfileInt(wchar_t const* section, wchar_t const* key, int defaultValue,
                                   int scope, int flags);
 

@@ -1,76 +1,242 @@
 #include "imgscope/contracts/platform/string.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
+#include <cstdint>
+#include <cstdio>
 #include <cwchar>
 #include <cwctype>
-#include <vector>
+#include <string>
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// The framework's formats take wide strings for %s and %c; the C library's
-// wide printf takes narrow ones there. Rewrite the conversions so that the
-// same format text means the same thing: %s → %ls, %hs → %s, %S → %s.
-std::wstring TranslateFormat(wchar_t const* format)
+// Length modifiers of a conversion, MSVC's I64/I32/I included.
+enum class ELength { eNone, eChar, eShort, eLong, eLongLong, eLongDouble, eIntMax, eSize, ePtrDiff, eWide };
+
+// One conversion of a format: flags, width, precision, length, letter.
+struct tConversion {
+    std::string flags;
+    int width = -1;
+    int precision = -1;
+    ELength length = ELength::eNone;
+    wchar_t letter = 0;
+};
+
+std::wstring Widen(std::string const& ascii)
 {
-    std::wstring out;
-    for (wchar_t const* p = format; *p; ++p) {
-        out += *p;
-        if (*p != L'%')
-            continue;
-        ++p;
-        if (*p == L'%') {
-            out += *p;
-            continue;
-        }
-        while (*p && std::wcschr(L"-+ #0'", *p))
-            out += *p++;
-        while (*p && (std::iswdigit(*p) || *p == L'*' || *p == L'.'))
-            out += *p++;
-        std::wstring length;
-        while (*p && std::wcschr(L"hlLqjzt", *p))
-            length += *p++;
-        if (!*p) {
-            out += length;
-            break;
-        }
-        const wchar_t conv = *p;
-        if (conv == L's' || conv == L'c') {
-            if (length.empty())
-                out += L'l';
-            else if (length != L"h")
-                out += length;
-            out += conv;
-        } else if (conv == L'S' || conv == L'C') {
-            out += static_cast<wchar_t>(std::towlower(conv));
-        } else {
-            out += length;
-            out += conv;
-        }
-    }
-    return out;
+    return std::wstring(ascii.begin(), ascii.end());
 }
 
-std::wstring VFormat(wchar_t const* format, va_list args)
+// printf of one number: the C library's own rules for digits, signs,
+// exponents and padding, narrow so that no locale conversion of text is
+// involved.
+template <class T>
+std::wstring FormatNumber(tConversion const& c, char const* lengthText, char letter, T value)
 {
-    if (!format)
+    std::string spec = "%" + c.flags;
+    if (c.width >= 0)
+        spec += std::to_string(c.width);
+    if (c.precision >= 0)
+        spec += "." + std::to_string(c.precision);
+    spec += lengthText;
+    spec += letter;
+    const int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+    if (n <= 0)
         return {};
-    const std::wstring fmt = TranslateFormat(format);
-    std::vector<wchar_t> buffer(256);
-    // vswprintf reports a short buffer only by failing; grow until it fits,
-    // but stop at a bound so a failing conversion cannot loop forever.
-    while (buffer.size() <= (std::size_t(1) << 26)) {
-        va_list copy;
-        va_copy(copy, args);
-        const int n = std::vswprintf(buffer.data(), buffer.size(), fmt.c_str(), copy);
-        va_end(copy);
-        if (n >= 0 && static_cast<std::size_t>(n) < buffer.size())
-            return std::wstring(buffer.data(), static_cast<std::size_t>(n));
-        buffer.resize(buffer.size() * 4);
+    std::string out(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(out.data(), out.size(), spec.c_str(), value);
+    out.resize(static_cast<std::size_t>(n));
+    return Widen(out);
+}
+
+// Pads text to the conversion's width, left-aligned for the '-' flag.
+std::wstring Pad(tConversion const& c, std::wstring text)
+{
+    if (c.width > 0 && text.size() < static_cast<std::size_t>(c.width)) {
+        const std::size_t fill = static_cast<std::size_t>(c.width) - text.size();
+        if (c.flags.find('-') != std::string::npos)
+            text.append(fill, L' ');
+        else
+            text.insert(0, fill, L' ');
     }
-    return {};
+    return text;
+}
+
+bool IsNarrow(tConversion const& c)
+{
+    // The framework's dialect: %s and %c are wide, %hs/%hc and %S/%C narrow.
+    if (c.length == ELength::eShort)
+        return true;
+    if (c.length == ELength::eLong || c.length == ELength::eWide)
+        return false;
+    return c.letter == L'S' || c.letter == L'C';
+}
+
+std::wstring VFormat(wchar_t const* format, va_list argsIn)
+{
+    std::wstring out;
+    if (!format)
+        return out;
+    va_list args;
+    va_copy(args, argsIn);
+    wchar_t const* p = format;
+    while (*p) {
+        if (*p != L'%') {
+            out += *p++;
+            continue;
+        }
+        wchar_t const* const start = p++;
+        if (*p == L'%') {
+            out += *p++;
+            continue;
+        }
+        tConversion c;
+        while (*p && std::wcschr(L"-+ #0'", *p))
+            c.flags += static_cast<char>(*p++);
+        if (*p == L'*') {
+            c.width = va_arg(args, int);
+            if (c.width < 0) {
+                c.flags += '-';
+                c.width = c.width == INT_MIN ? INT_MAX : -c.width;
+            }
+            ++p;
+        } else {
+            while (*p >= L'0' && *p <= L'9')
+                c.width = std::min(std::max(c.width, 0) * 10 + static_cast<int>(*p++ - L'0'), 1 << 20);
+        }
+        if (*p == L'.') {
+            ++p;
+            if (*p == L'*') {
+                c.precision = va_arg(args, int);  // negative: as if omitted
+                ++p;
+            } else {
+                c.precision = 0;
+                while (*p >= L'0' && *p <= L'9')
+                    c.precision = std::min(c.precision * 10 + static_cast<int>(*p++ - L'0'), 1 << 20);
+            }
+        }
+        if (p[0] == L'h' && p[1] == L'h') {
+            c.length = ELength::eChar, p += 2;
+        } else if (p[0] == L'l' && p[1] == L'l') {
+            c.length = ELength::eLongLong, p += 2;
+        } else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+            c.length = ELength::eLongLong, p += 3;
+        } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
+            c.length = ELength::eNone, p += 3;
+        } else if (*p && std::wcschr(L"hlLqjztIw", *p)) {
+            switch (*p++) {
+            case L'h': c.length = ELength::eShort; break;
+            case L'l': c.length = ELength::eLong; break;
+            case L'L': c.length = ELength::eLongDouble; break;
+            case L'q': c.length = ELength::eLongLong; break;
+            case L'j': c.length = ELength::eIntMax; break;
+            case L'z':
+            case L'I': c.length = ELength::eSize; break;
+            case L't': c.length = ELength::ePtrDiff; break;
+            default: c.length = ELength::eWide; break;
+            }
+        }
+        c.letter = *p;
+        if (!c.letter) {
+            out.append(start, p);  // a format cut off after '%' stays as written
+            break;
+        }
+        ++p;
+        switch (c.letter) {
+        case L'd':
+        case L'i': {
+            long long v = 0;
+            switch (c.length) {
+            case ELength::eChar: v = static_cast<signed char>(va_arg(args, int)); break;
+            case ELength::eShort: v = static_cast<short>(va_arg(args, int)); break;
+            case ELength::eLong: v = va_arg(args, long); break;
+            case ELength::eLongLong: v = va_arg(args, long long); break;
+            case ELength::eIntMax: v = va_arg(args, std::intmax_t); break;
+            case ELength::eSize: v = static_cast<long long>(va_arg(args, std::size_t)); break;
+            case ELength::ePtrDiff: v = va_arg(args, std::ptrdiff_t); break;
+            default: v = va_arg(args, int); break;
+            }
+            out += FormatNumber(c, "ll", 'd', v);
+            break;
+        }
+        case L'u':
+        case L'o':
+        case L'x':
+        case L'X': {
+            unsigned long long v = 0;
+            switch (c.length) {
+            case ELength::eChar: v = static_cast<unsigned char>(va_arg(args, unsigned int)); break;
+            case ELength::eShort: v = static_cast<unsigned short>(va_arg(args, unsigned int)); break;
+            case ELength::eLong: v = va_arg(args, unsigned long); break;
+            case ELength::eLongLong: v = va_arg(args, unsigned long long); break;
+            case ELength::eIntMax: v = va_arg(args, std::uintmax_t); break;
+            case ELength::eSize: v = va_arg(args, std::size_t); break;
+            case ELength::ePtrDiff: v = static_cast<unsigned long long>(va_arg(args, std::ptrdiff_t)); break;
+            default: v = va_arg(args, unsigned int); break;
+            }
+            out += FormatNumber(c, "ll", static_cast<char>(c.letter), v);
+            break;
+        }
+        case L'f':
+        case L'F':
+        case L'e':
+        case L'E':
+        case L'g':
+        case L'G':
+        case L'a':
+        case L'A':
+            // %lf is %f: a float argument arrives as a double either way.
+            if (c.length == ELength::eLongDouble)
+                out += FormatNumber(c, "L", static_cast<char>(c.letter), va_arg(args, long double));
+            else
+                out += FormatNumber(c, "", static_cast<char>(c.letter), va_arg(args, double));
+            break;
+        case L'p': {
+            tConversion pc = c;
+            pc.precision = -1;
+            out += FormatNumber(pc, "", 'p', va_arg(args, void*));
+            break;
+        }
+        case L'c':
+        case L'C': {
+            wchar_t ch = 0;
+            if (IsNarrow(c))
+                ch = static_cast<wchar_t>(static_cast<unsigned char>(va_arg(args, int)));
+            else
+                ch = static_cast<wchar_t>(va_arg(args, int));  // wchar_t arrives promoted
+            out += Pad(c, std::wstring(1, ch));
+            break;
+        }
+        case L's':
+        case L'S': {
+            std::wstring text;
+            if (IsNarrow(c)) {
+                char const* narrow = va_arg(args, char const*);
+                text = narrow ? CString::FromUtf8(narrow).Str() : std::wstring(L"(null)");
+            } else {
+                wchar_t const* wide = va_arg(args, wchar_t const*);
+                text = wide ? std::wstring(wide) : std::wstring(L"(null)");
+            }
+            if (c.precision >= 0 && text.size() > static_cast<std::size_t>(c.precision))
+                text.resize(static_cast<std::size_t>(c.precision));
+            out += Pad(c, std::move(text));
+            break;
+        }
+        case L'n':
+            // Writing through an argument pointer is refused, as the
+            // framework's runtime does by default; the argument is skipped.
+            (void)va_arg(args, void*);
+            break;
+        default:
+            out.append(start, p);  // unknown conversion: kept as written
+            break;
+        }
+    }
+    va_end(args);
+    return out;
 }
 
 void AppendUtf8(std::string& out, char32_t cp)

@@ -4,6 +4,7 @@
 #include "imgscope/library/export.h"
 
 #include <cstddef>
+#include <ostream>
 #include <string>
 
 // A wide string with printf-style formatting. Every name in the interface
@@ -21,9 +22,12 @@ public:
     // Encodes as UTF-8; unpaired or out-of-range code points become U+FFFD.
     std::string ToUtf8() const;
 
-    // Replaces the content by the formatted text. `%s` and `%c` take wide
-    // arguments, as the framework's strings do (`%hs` a narrow one); `%lf`,
-    // `%d`, `%x`, `%%` and the rest behave as in printf.
+    // Replaces the content by the formatted text, in the framework's
+    // dialect: `%s` and `%c` take wide arguments (`%hs`, `%S`, `%hc`, `%C`
+    // narrow ones, read as UTF-8); `%I64d` is `%lld`. Numbers follow printf
+    // (`%.2lfx` gives "1.25x" for 1.25). A null string argument prints
+    // "(null)"; `%n` writes nothing; an unknown conversion is copied as
+    // written. A null format gives an empty string.
     void Format(wchar_t const* format, ...);
     void AppendFormat(wchar_t const* format, ...);
 
@@ -55,13 +59,23 @@ public:
 
     friend CString operator+(CString a, CString const& b) { a += b; return a; }
     friend CString operator+(CString a, wchar_t const* b) { a += b; return a; }
+    friend CString operator+(CString a, wchar_t b) { a += b; return a; }
     friend CString operator+(wchar_t const* a, CString const& b) { CString r(a); r += b; return r; }
 
+    // Ordinal (code unit) order, as Compare. A null pointer equals "".
     friend bool operator==(CString const& a, CString const& b) { return a.m_text == b.m_text; }
     friend bool operator!=(CString const& a, CString const& b) { return a.m_text != b.m_text; }
     friend bool operator<(CString const& a, CString const& b) { return a.m_text < b.m_text; }
+    friend bool operator>(CString const& a, CString const& b) { return b.m_text < a.m_text; }
+    friend bool operator<=(CString const& a, CString const& b) { return !(b.m_text < a.m_text); }
+    friend bool operator>=(CString const& a, CString const& b) { return !(a.m_text < b.m_text); }
     friend bool operator==(CString const& a, wchar_t const* b) { return a.Compare(b) == 0; }
     friend bool operator!=(CString const& a, wchar_t const* b) { return a.Compare(b) != 0; }
+    friend bool operator==(wchar_t const* a, CString const& b) { return b.Compare(a) == 0; }
+    friend bool operator!=(wchar_t const* a, CString const& b) { return b.Compare(a) != 0; }
+
+    // Writes the text as UTF-8 (logs, test failure messages).
+    friend std::ostream& operator<<(std::ostream& os, CString const& s) { return os << s.ToUtf8(); }
 
 private:
     std::wstring m_text;

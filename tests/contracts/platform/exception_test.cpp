@@ -22,4 +22,22 @@ TEST(ExceptionTest, DeleteFreesAnExceptionThrownByPointer)
     EXPECT_EQ(g_destroyed, 1);
 }
 
+class CSharedException : public CException {
+public:
+    CSharedException() : CException(false) {}
+};
+
+TEST(ExceptionTest, DeleteLeavesAnExceptionWithoutAutoDeleteAlone)
+{
+    static CSharedException shared;  // a catcher that always calls Delete() must not free this
+    try {
+        throw &shared;
+    } catch (CException* e) {
+        e->Delete();
+    }
+    CException* again = &shared;
+    again->Delete();  // still alive: the sanitizer build would report a double free
+    SUCCEED();
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -43,14 +44,74 @@ TEST_F(ProfileTest, ReadsIntegersOfTheRightSectionOnly)
 
 TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
 {
-    Write("[Mosaik]\nA=12abc\nB=\nC=99999999999\nD=1.5\nE\n[Broken\nF=3\n");
-    for (wchar_t const* key : {L"A", L"B", L"C", L"D", L"E", L"F"}) {
+    Write("[Mosaik]\nA=12abc\nB=\nC=99999999999\nD=1.5\nE\nG=5;no blank before\nH=-\nI=0x10\n[Broken\nF=3\n");
+    for (wchar_t const* key : {L"A", L"B", L"C", L"D", L"E", L"F", L"G", L"H", L"I"}) {
         SCOPED_TRACE(CString(key).ToUtf8());
         EXPECT_EQ(appGetProfileInt(L"Mosaik", key, 42, 3, 0), 42);
     }
     std::remove(m_path.c_str());
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"A", 42, 3, 0), 42);
     EXPECT_EQ(appGetProfileInt(nullptr, L"A", 43, 3, 0), 43);
+}
+
+TEST_F(ProfileTest, ByteOrderMarkCommentsQuotesAndTheFirstKeyWin)
+{
+    Write("\xEF\xBB\xBF[Mosaik]\nSyncMask = 0 ; off for slow disks\nUseAlphaNoMask=\"1\"\n"
+          "UseAlphaNoMask=0\nC=+4\n[Mosaik]\nLate=8\n");
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 7, 3, 0), 1);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"C", 7, 3, 0), 4);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"Late", 7, 3, 0), 8);
+}
+
+// Restores an environment variable when the test ends.
+class CEnvGuard {
+public:
+    explicit CEnvGuard(char const* name) : m_name(name)
+    {
+        if (char const* v = std::getenv(name))
+            m_old = v, m_had = true;
+    }
+    ~CEnvGuard() { m_had ? setenv(m_name, m_old.c_str(), 1) : unsetenv(m_name); }
+
+private:
+    char const* m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+
+TEST_F(ProfileTest, WithoutAnExplicitPathTheUserConfigDirectoryIsRead)
+{
+    const CEnvGuard xdg("XDG_CONFIG_HOME"), home("HOME");
+    char pattern[] = "/tmp/imgscope_home_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    for (std::string sub : {"/xdg", "/xdg/imgscope", "/.config", "/.config/imgscope", "/rel", "/rel/imgscope"})
+        ASSERT_EQ(mkdir((dir + sub).c_str(), 0700), 0);
+    std::ofstream(dir + "/xdg/imgscope/profile.ini") << "[Mosaik]\nSyncMask=3\n";
+    std::ofstream(dir + "/.config/imgscope/profile.ini") << "[Mosaik]\nSyncMask=4\n";
+    std::ofstream(dir + "/rel/imgscope/profile.ini") << "[Mosaik]\nSyncMask=9\n";
+    char oldCwd[4096];
+    ASSERT_NE(getcwd(oldCwd, sizeof oldCwd), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+
+    unsetenv("IMGSCOPE_PROFILE");
+    setenv("HOME", dir.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir + "/xdg").c_str(), 1);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 3);
+    setenv("XDG_CONFIG_HOME", "rel", 1);  // relative: ignored, ~/.config is read
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 4);
+    // A directory where the file should be counts as a missing file.
+    setenv("IMGSCOPE_PROFILE", dir.c_str(), 1);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 6, 3, 0), 6);
+
+    ASSERT_EQ(chdir(oldCwd), 0);
+    for (std::string sub : {"/xdg", "/.config", "/rel"}) {
+        std::remove((dir + sub + "/imgscope/profile.ini").c_str());
+        rmdir((dir + sub + "/imgscope").c_str());
+        rmdir((dir + sub).c_str());
+    }
+    rmdir(dir.c_str());
 }
 
 TEST(DimNameTest, KnownTypesHaveNamesAndOthersAGenericOne)

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
+#include <sstream>
+
 namespace {
 
 TEST(StringFormatTest, MagnificationFormatsRoundAsPrintfDoes)
@@ -23,18 +27,50 @@ TEST(StringFormatTest, MagnificationFormatsRoundAsPrintfDoes)
     }
 }
 
-TEST(StringFormatTest, StringArgumentsAreWideAndLongOutputGrows)
+TEST(StringFormatTest, FrameworkDialectWidthsPrecisionsAndLengths)
 {
     CString s;
-    s.Format(L"%s FocusMap %d%% %c %hs", L"10x", 50, L'z', "narrow");
-    EXPECT_EQ(s, CString(L"10x FocusMap 50% z narrow"));
+    struct Case {
+        char const* what;
+        CString produced;
+        wchar_t const* expected;
+    };
+    auto fmt = [](wchar_t const* format, auto... args) {
+        CString out(L"old");
+        out.Format(format, args...);
+        return out;
+    };
+    const Case cases[] = {
+        {"layer name", fmt(L"%s FocusMap %d%%", L"10x", 50), L"10x FocusMap 50%"},
+        {"wide width", fmt(L"[%5s|%-5s]", L"ab", L"cd"), L"[   ab|cd   ]"},
+        {"precision cuts text", fmt(L"%.3s", L"Overview"), L"Ove"},
+        {"narrow text is UTF-8", fmt(L"%hs/%S", "\xC2\xB5m", "nm"), L"\x00B5m/nm"},
+        {"null strings", fmt(L"%s %hs", static_cast<wchar_t const*>(nullptr), static_cast<char const*>(nullptr)),
+         L"(null) (null)"},
+        {"chars", fmt(L"%c%hc%C%lc", L'\x00B5', 'a', 'b', L'z'), L"\x00B5" L"abz"},
+        {"64-bit", fmt(L"%I64d %lld %llu", INT64_MIN, -1LL, ~0ULL),
+         L"-9223372036854775808 -1 18446744073709551615"},
+        {"sizes", fmt(L"%zu %Iu %hd %hhu", std::size_t(7), std::size_t(8), 70000, 257), L"7 8 4464 1"},
+        {"hex and padding", fmt(L"%#x %08.3f %+d %X", 255, -3.14159, 5, 0xABCu), L"0xff -003.142 +5 ABC"},
+        {"star width and precision", fmt(L"[%*d|%-*d|%.*f]", 4, 7, -4, 7, 1, 2.25), L"[   7|7   |2.2]"},
+        {"percent, unknown, cut off", fmt(L"100%% %y %"), L"100% %y %"},
+        {"exponent and long double", fmt(L"%.2e %Lg", 12345.678, 0.5L), L"1.23e+04 0.5"},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.produced, c.expected);
+    }
 
-    const std::wstring longText(5000, L'a');
-    s.Format(L"<%s>", longText.c_str());
-    EXPECT_EQ(s.GetLength(), 5002u);
-
+    int written = -1;
+    s.Format(L"ab%n", &written);
+    EXPECT_EQ(s, L"ab");
+    EXPECT_EQ(written, -1);
+    s.Format(nullptr);
+    EXPECT_TRUE(s.IsEmpty());
+    s.Format(L"%.0lfx", 1e300);  // 301 digits and the x
+    EXPECT_EQ(s.GetLength(), 302u);
     s.AppendFormat(L"%05d", 42);
-    EXPECT_EQ(s.Right(5), CString(L"00042"));
+    EXPECT_EQ(s.Right(6), L"x00042");
 }
 
 TEST(StringTest, Utf8RoundTripAndInvalidInput)
@@ -52,20 +88,20 @@ TEST(StringTest, Utf8RoundTripAndInvalidInput)
 
 TEST(StringTest, ComparisonConcatenationAndSlicing)
 {
-    CString a(L"Layer");
-    const CString b = a + L" 1";
-    EXPECT_EQ(b, L"Layer 1");
-    EXPECT_TRUE(a < b);
-    EXPECT_NE(a.Compare(L"layer"), 0);
-    EXPECT_EQ(a.CompareNoCase(L"LAYER"), 0);
-    EXPECT_EQ(b.Find(L"1"), 6);
-    EXPECT_EQ(b.Find(L"x"), -1);
-    EXPECT_EQ(b.Mid(2, 3), L"yer");
-    EXPECT_EQ(b.Left(100), b);
-    EXPECT_EQ(b.Mid(50), CString());
+    const CString layer = CString(L"Layer") + L' ' + L"1";
+    EXPECT_TRUE(L"Layer 1" == layer);
+    EXPECT_TRUE(CString(L"Layer") < layer && layer > CString(L"Lay"));
+    EXPECT_NE(layer.Compare(L"layer 1"), 0);
+    EXPECT_EQ(layer.CompareNoCase(L"LAYER 1"), 0);
+    EXPECT_EQ(layer.Find(L"1"), 6);
+    EXPECT_EQ(layer.Find(L"1", 7), -1);
+    EXPECT_EQ(layer.Mid(2, 3), L"yer");
+    EXPECT_EQ(layer.Mid(50), CString());
+    EXPECT_EQ(layer.Left(100), layer);
     EXPECT_EQ(CString(static_cast<wchar_t const*>(nullptr)), CString());
-    CString t(L"  x y \t");
-    EXPECT_EQ(t.Trim(), L"x y");
+    std::ostringstream os;
+    os << CString::FromUtf8("\xC2\xB5m");
+    EXPECT_EQ(os.str(), "\xC2\xB5m");
 }
 
 }  // namespace
