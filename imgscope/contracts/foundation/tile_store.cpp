@@ -1,5 +1,6 @@
 #include "imgscope/contracts/foundation/tile_store_internal.h"
 
+#include "imgscope/contracts/foundation/row_copy_internal.h"
 #include "imgscope/contracts/foundation/tile_pool_internal.h"
 
 #include <algorithm>
@@ -340,18 +341,30 @@ tPlane& CTileStore::ProvidePlane(geo::CiVecN const& key)
 tTileSlot* CTileStore::FindSlot(tPlane const& plane, int tx, int ty) const
 {
     const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
-    auto it = plane.chunks.find(ci);
-    if (it == plane.chunks.end())
-        return nullptr;
-    return &it->second->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
+    tChunk* chunk = nullptr;
+    if (ci == plane.lastIndex) {
+        chunk = plane.lastChunk;
+    } else {
+        auto it = plane.chunks.find(ci);
+        if (it == plane.chunks.end())
+            return nullptr;
+        chunk = it->second.get();
+        plane.lastIndex = ci;
+        plane.lastChunk = chunk;
+    }
+    return &chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
 tTileSlot& CTileStore::ProvideSlot(tPlane& plane, int tx, int ty)
 {
+    if (tTileSlot* slot = FindSlot(plane, tx, ty))
+        return *slot;
     const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
     auto& chunk = plane.chunks[ci];
     if (!chunk)
         chunk = std::make_unique<tChunk>();
+    plane.lastIndex = ci;
+    plane.lastChunk = chunk.get();
     return chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
@@ -594,6 +607,7 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
             prepared.push_back({&slot, tx, ty, before, made});
         }
     }
+    const bool stream = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
     for (auto const& p : prepared) {
         const geo::CiRect piece = geo::Intersection(TileRect(p.tx, p.ty), rect);
         const int lx = piece.left - (m_x0 + p.tx * m_tileW);
@@ -601,10 +615,16 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
         const std::size_t n = static_cast<std::size_t>(piece.Width()) * m_px;
         std::uint8_t* dst = p.slot->data + ly * m_rowBytes + std::int64_t(lx) * m_px;
         std::uint8_t const* src = buffer + (piece.top - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
-        for (int y = piece.top; y < piece.bottom; ++y, dst += m_rowBytes, src += rowBytes)
-            std::memcpy(dst, src, n);
+        for (int y = piece.top; y < piece.bottom; ++y, dst += m_rowBytes, src += rowBytes) {
+            if (stream)
+                detail::StreamRow(dst, src, n);
+            else
+                std::memcpy(dst, src, n);
+        }
         ++p.slot->modified;
     }
+    if (stream)
+        detail::StreamFence();
     ++m_modifications;
     return true;
 }
