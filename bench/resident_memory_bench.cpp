@@ -44,9 +44,11 @@ void BM_PastedTilesResident(benchmark::State& state)
         const std::size_t before = ResidentBytes();
         mem::CDataFrame layer(Square(65536), info, Tiles(512));
         for (int i = 0; i < count; ++i) {
-            // Spread over the whole layer, each paste filling one tile.
-            const int x = static_cast<int>((i * 7919LL) % 128) * 512;
-            const int y = static_cast<int>((i * 104729LL) % 128) * 512;
+            // Spread over the whole layer, each paste filling its own tile
+            // (an odd step visits every one of the 128 × 128 tiles once).
+            const int k = static_cast<int>((i * 7919LL) % (128 * 128));
+            const int x = (k % 128) * 512;
+            const int y = (k / 128) * 512;
             if (!mem::Copy(*source, layer, source->GetBoundary(), geo::CiVecN{x, y}, 0))
                 state.SkipWithError("copy failed");
         }

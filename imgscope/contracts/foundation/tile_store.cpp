@@ -563,6 +563,7 @@ struct tPrepared {
     int tx, ty;
     std::uint32_t uniform;  // the slot's value before
     bool made;              // memory was taken for this write
+    bool toUniform;         // the write covers it wholly: it becomes uniform
 };
 
 }  // namespace
@@ -604,7 +605,7 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
                         Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
                 return false;
             }
-            prepared.push_back({&slot, tx, ty, before, made});
+            prepared.push_back({&slot, tx, ty, before, made, false});
         }
     }
     const bool stream = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
@@ -653,9 +654,10 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
             const geo::CiRect piece = geo::Intersection(tile, rect);
             tTileSlot& slot = ProvideSlot(plane, tx, ty);
             const bool whole = piece == tile;
-            if (whole && id != 0xFFFFFFFFu && !(slot.data && slot.pins > 0)) {
-                prepared.push_back({&slot, tx, ty, slot.uniform, false});
-                continue;  // becomes uniform below, no memory needed
+            // A locked tile keeps its memory: it is written in place.
+            if (whole && id != 0xFFFFFFFFu && !slot.Pinned()) {
+                prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
+                continue;  // no memory needed
             }
             if (!slot.data && slot.uniform == id)
                 continue;  // already shows the value
@@ -667,13 +669,13 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
                         Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
                 return false;
             }
-            prepared.push_back({&slot, tx, ty, before, made});
+            prepared.push_back({&slot, tx, ty, before, made, false});
         }
     }
     for (auto const& p : prepared) {
         const geo::CiRect tile = TileRect(p.tx, p.ty);
         const geo::CiRect piece = geo::Intersection(tile, rect);
-        if (piece == tile && id != 0xFFFFFFFFu && !(p.slot->data && p.slot->pins > 0)) {
+        if (p.toUniform) {
             Drop(plane, *p.slot, p.tx, p.ty, id);
             if (p.slot->Exists())
                 ++p.slot->modified;

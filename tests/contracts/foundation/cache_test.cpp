@@ -44,6 +44,18 @@ TEST_F(CacheTest, ReadCachesKeepTilesFromGarbageCollection)
     EXPECT_EQ(frame.GetTileCount(), 0);
 }
 
+TEST_F(CacheTest, FillsWriteLockedTilesInPlace)
+{
+    Write(geo::CiRect(0, 0, 25, 25), 1);
+    auto cache = frame.CreateReadCache(geo::CiVolumeN(geo::CiRect(0, 0, 25, 25)), 0);
+    std::uint8_t const* row = nullptr;
+    ASSERT_EQ(cache->GetRowSpan({0, 0}, {}, row), 25);
+    const std::uint8_t v = 200;
+    ASSERT_TRUE(frame.Fill(geo::CiVolumeN(geo::CiRect(0, 0, 100, 100)), &v));
+    EXPECT_EQ(row[0], 200);  // same memory, new value
+    EXPECT_EQ(frame.GetAllocatedBytes(), 25 * 25);  // the other tiles became uniform
+}
+
 TEST_F(CacheTest, CachesClipAndSurviveSwapAndDeletion)
 {
     Write(geo::CiRect(0, 0, 100, 100), 3);
