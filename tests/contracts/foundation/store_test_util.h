@@ -52,9 +52,11 @@ struct tImage {
     }
     void SetRect(geo::CiRect const& r, std::uint8_t const* data)
     {
+        if (r.Width() <= 0)
+            return;
+        const std::size_t rowBytes = static_cast<std::size_t>(r.Width()) * px;
         for (int y = r.top; y < r.bottom; ++y)
-            std::memcpy(At(r.left, y), data + static_cast<std::size_t>(y - r.top) * r.Width() * px,
-                        static_cast<std::size_t>(r.Width()) * px);
+            std::memcpy(At(r.left, y), data + static_cast<std::size_t>(y - r.top) * rowBytes, rowBytes);
     }
 };
 
