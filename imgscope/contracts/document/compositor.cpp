@@ -706,7 +706,8 @@ bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo:
             tSource* s = addSource(stack.GetPixFrame(index));
             if (!s)
                 continue;
-            const tTint tint = channels.size() == 1 ? kGrey : kCycle[std::size_t(visible[k]) % 7];
+            const std::size_t ordinal = std::size_t(std::find(channels.begin(), channels.end(), visible[k]) - channels.begin());
+            const tTint tint = channels.size() == 1 ? kGrey : kCycle[ordinal % 7];
             s->channels.push_back(MakeTable(s->type, 0, LookOf(stack, entry, visible[k], s->type, tint)));
         }
     } else {
