@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 
 namespace img {
@@ -475,10 +476,23 @@ bool CStack::RemoveLUT(int channel)
     std::vector<utl::CBGR8> current;
     if (!GetLUT(current, channel))
         return false;
-    if (m_stack->lut)
-        m_stack->channelLuts[channel].reset();  // the channel opts out of the common LUT
-    else
-        m_stack->channelLuts.erase(channel);
+    auto& own = m_stack->channelLuts;
+    if (m_stack->lut) {
+        own[channel].reset();  // the channel opts out of the common LUT
+        // Once no channel uses the common LUT, it is gone, as removing the
+        // LUTs channel by channel means.
+        const tChannelRange channels = ChannelsOf(*m_stack);
+        std::int64_t overridden = 0;
+        for (auto it = own.lower_bound(channels.first); it != own.end() && channels.Contains(it->first); ++it)
+            ++overridden;
+        if (overridden >= channels.count) {
+            m_stack->lut.reset();
+            for (auto it = own.begin(); it != own.end();)
+                it = it->second ? std::next(it) : own.erase(it);
+        }
+    } else {
+        own.erase(channel);
+    }
     m_stack->Notify(eChangeProperties);
     return true;
 }

@@ -422,6 +422,7 @@ TEST_F(StackSettingsTest, DataLutsPerChannelAndForAll)
 
     EXPECT_TRUE(stack.RemoveLUT(0));  // opts out of the common LUT
     EXPECT_FALSE(stack.GetLUT(lut, 0));
+    EXPECT_FALSE(stack.GetLUT(lut, -1));  // no channel uses it any more
     EXPECT_FALSE(stack.RemoveLUT(0));
     EXPECT_TRUE(stack.GetLUT(lut, 1));
     EXPECT_TRUE(stack.RemoveLUT(-1));
