@@ -658,7 +658,8 @@ bool ChannelVisible(tEntry const& entry, int channel)
     return it == entry.channels.end() || it->second.visible;
 }
 
-// Builds the sources of a raster layer; false when it shows nothing.
+// Builds the sources of a raster layer; false when it shows nothing (no
+// visible channel, no frame). Hidden channels of a shown layer are black.
 bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo::CiRect& bounds)
 {
     const utl::CIndexN frame = FrameShown(entry, stack);
@@ -706,7 +707,8 @@ bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo:
             tSource* s = addSource(stack.GetPixFrame(index));
             if (!s)
                 continue;
-            const tTint tint = channels.size() == 1 ? kGrey : kCycle[std::size_t(visible[k]) % 7];
+            const std::size_t ordinal = std::size_t(std::find(channels.begin(), channels.end(), visible[k]) - channels.begin());
+            const tTint tint = channels.size() == 1 ? kGrey : kCycle[ordinal % 7];
             s->channels.push_back(MakeTable(s->type, 0, LookOf(stack, entry, visible[k], s->type, tint)));
         }
     } else {
@@ -728,8 +730,8 @@ bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo:
             }
         }
     }
-    // A source without channels still covers what lies below (black), so
-    // that hiding every colour of an RGB layer does not make it vanish.
+    // A source whose shown channels are all alpha or out of range still
+    // covers what lies below, in black.
     return !plan.sources.empty() && !bounds.IsEmpty();
 }
 

@@ -462,12 +462,6 @@ tEntry* GroupOf(tFlowState& state, int group)
     return entry && entry->isGroup && group != state.rootId ? entry : nullptr;
 }
 
-tEntry const* GroupOf(tFlowState const& state, int group)
-{
-    tEntry const* entry = state.Find(group);
-    return entry && entry->isGroup && group != state.rootId ? entry : nullptr;
-}
-
 }  // namespace
 
 bool CDisplProcessFlow::GetGroupName(int group, CString& name) const
