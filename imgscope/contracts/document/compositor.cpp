@@ -1098,8 +1098,9 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
     // Target pixel centre u → canvas pixel → calibrated canvas coordinate.
     tView view;
     view.clip = clip;
-    const double px = canvasRect.Width() / pixelRect.Width();
-    const double py = canvasRect.Height() / pixelRect.Height();
+    // In doubles: the extent of a rectangle spanning the int range overflows int.
+    const double px = canvasRect.Width() / (double(pixelRect.right) - double(pixelRect.left));
+    const double py = canvasRect.Height() / (double(pixelRect.bottom) - double(pixelRect.top));
     const double qx = canvasRect.left - pixelRect.left * px;
     const double qy = canvasRect.top - pixelRect.top * py;
     const double csx = canvas.calibrated ? canvas.scale.x : 1.0;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -520,6 +521,8 @@ TEST_F(ComposeTest, RefusesTargetsAndRectanglesItCannotFill)
     EXPECT_EQ(At(target, 0, 0), (tBGR{0, 0, 0}));
     EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(-5, -5, 2, 2), canvas, 0, {layer}, {}))
         << "a rectangle partly outside is clipped";
+    EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), canvas, 0, {layer}, {}));
+    EXPECT_TRUE(flow.PlayToPixFrame(target, all, geo::CdRect(-1e300, -1e300, 1e300, 1e300), 0, {layer}, {}));
 }
 
 }  // namespace
