@@ -230,7 +230,8 @@ int RenderDocument(std::string const& path)
     const geo::CiRect pixels(0, 0, canvas.Width() / 2 + 2 * margin, canvas.Height() / 2 + 2 * margin);
     auto target = img::CPixFrame::Create(pixels, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB),
                                          mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
-    const geo::CdRect shown(-2.0 * margin, -2.0 * margin, canvas.Width() + 2.0 * margin, canvas.Height() + 2.0 * margin);
+    const geo::CdRect shown(-2.0 * margin, -2.0 * margin, canvas.Width() + 2.0 * margin,
+                            canvas.Height() + 2.0 * margin);
     if (!target || !d.flow.PlayToPixFrame(target, pixels, shown, 0, d.renderOrder, img::tRenderHints())) {
         std::printf("rendering failed\n");
         return 1;

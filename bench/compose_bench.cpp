@@ -81,8 +81,8 @@ struct tScene {
         for (int x = 0; x < kSide; x += 96)
             g8Mask->Rectangle(geo::CiRect(x, x / 3, x + 48, kSide), 60, 0);
 
-        target = img::CPixFrame::Create(kRect, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceBGR), mem::eMemoryDefault,
-                                        mem::eAlignNone, utl::CPropSet());
+        target = img::CPixFrame::Create(kRect, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceBGR),
+                                        mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
     }
 };
 
@@ -102,7 +102,8 @@ void BM_MemcpyOutputBytes(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * kOutputBytes);
-    state.counters["bytes_per_second"] = benchmark::Counter(double(kOutputBytes), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["bytes_per_second"] =
+        benchmark::Counter(double(kOutputBytes), benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_ComposeThreeLayers(benchmark::State& state)
@@ -123,7 +124,8 @@ void BM_ComposeThreeLayers(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * kOutputBytes);
     state.counters["megapixels_per_second"] =
         benchmark::Counter(double(kSide) * kSide / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["bytes_per_second"] = benchmark::Counter(double(kOutputBytes), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["bytes_per_second"] =
+        benchmark::Counter(double(kOutputBytes), benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Keeps the rates of the two benchmarks for the closing ratio.

@@ -235,9 +235,15 @@ void TypeRange(utl::EType type, double& lo, double& hi)
     case utl::eUInt8: lo = 0.0; hi = 255.0; return;
     case utl::eInt16: lo = -32768.0; hi = 32767.0; return;
     case utl::eUInt16: lo = 0.0; hi = 65535.0; return;
-    case utl::eInt32: lo = double(std::numeric_limits<std::int32_t>::min()); hi = double(std::numeric_limits<std::int32_t>::max()); return;
+    case utl::eInt32:
+        lo = double(std::numeric_limits<std::int32_t>::min());
+        hi = double(std::numeric_limits<std::int32_t>::max());
+        return;
     case utl::eUInt32: lo = 0.0; hi = double(std::numeric_limits<std::uint32_t>::max()); return;
-    case utl::eInt64: lo = double(std::numeric_limits<std::int64_t>::min()); hi = double(std::numeric_limits<std::int64_t>::max()); return;
+    case utl::eInt64:
+        lo = double(std::numeric_limits<std::int64_t>::min());
+        hi = double(std::numeric_limits<std::int64_t>::max());
+        return;
     case utl::eUInt64: lo = 0.0; hi = double(std::numeric_limits<std::uint64_t>::max()); return;
     default: lo = 0.0; hi = 1.0; return;  // floating point: 0..1
     }
@@ -463,7 +469,8 @@ inline unsigned Combine(unsigned below, unsigned c)
 // loops below run in 16-bit lanes once vectorised; the rows never overlap,
 // which __restrict tells the compiler (it vectorises nothing otherwise).
 template <int Function>
-IMGSCOPE_ROW_KERNEL void BlendConstant(std::uint8_t* __restrict out, std::uint8_t const* __restrict layer, int bytes, unsigned w)
+IMGSCOPE_ROW_KERNEL void BlendConstant(std::uint8_t* __restrict out, std::uint8_t const* __restrict layer, int bytes,
+                                       unsigned w)
 {
     if (w == 0)
         return;
@@ -490,22 +497,26 @@ IMGSCOPE_ROW_KERNEL void BlendWeighted(std::uint8_t* __restrict out, std::uint8_
 }
 
 // `weights` (null: the plan's constant weight) holds one weight per byte.
-void Blend(std::uint8_t* out, std::uint8_t const* layer, std::uint16_t const* weights, int count, tLayerPlan const& plan)
+void Blend(std::uint8_t* out, std::uint8_t const* layer, std::uint16_t const* weights, int count,
+           tLayerPlan const& plan)
 {
     const int bytes = count * 3;
     switch (plan.function) {
     case eFunctionAdd:
-        weights ? BlendWeighted<eFunctionAdd>(out, layer, weights, bytes) : BlendConstant<eFunctionAdd>(out, layer, bytes, plan.weight);
+        weights ? BlendWeighted<eFunctionAdd>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionAdd>(out, layer, bytes, plan.weight);
         return;
     case eFunctionMultiply:
         weights ? BlendWeighted<eFunctionMultiply>(out, layer, weights, bytes)
                 : BlendConstant<eFunctionMultiply>(out, layer, bytes, plan.weight);
         return;
     case eFunctionMax:
-        weights ? BlendWeighted<eFunctionMax>(out, layer, weights, bytes) : BlendConstant<eFunctionMax>(out, layer, bytes, plan.weight);
+        weights ? BlendWeighted<eFunctionMax>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionMax>(out, layer, bytes, plan.weight);
         return;
     case eFunctionMin:
-        weights ? BlendWeighted<eFunctionMin>(out, layer, weights, bytes) : BlendConstant<eFunctionMin>(out, layer, bytes, plan.weight);
+        weights ? BlendWeighted<eFunctionMin>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionMin>(out, layer, bytes, plan.weight);
         return;
     default:
         weights ? BlendWeighted<eFunctionNormal>(out, layer, weights, bytes)
@@ -593,16 +604,23 @@ void Coverage(tSource const& s, Reader const& at, int k0, int k1, std::uint8_t* 
 template <template <class, class> class K, class T, class... Args>
 void OverRuns(tSource const& s, Args... args)
 {
-    s.access.ForEachRun([&](auto const& at, int k0, int k1) { K<T, std::decay_t<decltype(at)>>::Run(s, at, k0, k1, args...); });
+    s.access.ForEachRun(
+        [&](auto const& at, int k0, int k1) { K<T, std::decay_t<decltype(at)>>::Run(s, at, k0, k1, args...); });
 }
 
 template <class T, class R>
 struct KPacked {
-    static void Run(tSource const& s, R const& at, int k0, int k1, std::uint8_t* bgr) { ColourPacked<T>(s, at, k0, k1, bgr); }
+    static void Run(tSource const& s, R const& at, int k0, int k1, std::uint8_t* bgr)
+    {
+        ColourPacked<T>(s, at, k0, k1, bgr);
+    }
 };
 template <class T, class R>
 struct KBytes {
-    static void Run(tSource const& s, R const& at, int k0, int k1, std::uint8_t* bgr) { ColourBytes<T>(s, at, k0, k1, bgr); }
+    static void Run(tSource const& s, R const& at, int k0, int k1, std::uint8_t* bgr)
+    {
+        ColourBytes<T>(s, at, k0, k1, bgr);
+    }
 };
 template <class T, class R>
 struct KSum {
@@ -851,7 +869,8 @@ bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo:
             tSource* s = addSource(stack.GetPixFrame(index));
             if (!s)
                 continue;
-            const std::size_t ordinal = std::size_t(std::find(channels.begin(), channels.end(), visible[k]) - channels.begin());
+            const std::size_t ordinal =
+                std::size_t(std::find(channels.begin(), channels.end(), visible[k]) - channels.begin());
             const tTint tint = channels.size() == 1 ? kGrey : kCycle[ordinal % 7];
             s->channels.push_back(MakeTable(s->type, 0, LookOf(stack, entry, visible[k], s->type, tint)));
         }
