@@ -365,6 +365,8 @@ bool CStack::SetBoundaryRWC(utl::TUnitValue<geo::CdRect> const& rect)
         return false;
     const double sx = r.Width() / b.Width();
     const double sy = r.Height() / b.Height();
+    if (!std::isfinite(sx) || !std::isfinite(sy))
+        return false;  // edges so far apart that the width overflows
     return SetOriginScale(geo::CdVec2(r.left - b.left * sx, r.top - b.top * sy), geo::CdVec2(sx, sy), rect.unit);
 }
 
@@ -539,7 +541,9 @@ bool CStack::SetChannelName(CString const& name, int channel)
 
 void CStack::SetChannelDim(int dim)
 {
-    if (!m_stack || dim < -1 || dim >= DimCount(0) || dim == m_stack->channelDim)
+    // Dimensions are named 0 … DimCount(0) here as for dimension properties;
+    // HasChannelDim tells whether the one chosen indexes frames.
+    if (!m_stack || dim < -1 || dim > DimCount(0) || dim == m_stack->channelDim)
         return;
     m_stack->channelDim = dim;
     m_stack->Notify(eChangeProperties);

@@ -337,6 +337,7 @@ TEST_F(StackSettingsTest, CalibrationRoundTripsPerAxis)
     EXPECT_FALSE(stack.SetBoundaryRWC(utl::TUnitValue<geo::CdRect>()));
     EXPECT_FALSE(stack.SetBoundaryRWC(
         utl::TUnitValue<geo::CdRect>(kMicro, geo::CdRect(0, 0, std::numeric_limits<double>::infinity(), 1))));
+    EXPECT_FALSE(stack.SetBoundaryRWC(utl::TUnitValue<geo::CdRect>(kMicro, geo::CdRect(-1e308, 0, 1e308, 1))));
 
     // A new scale keeps the origin where it physically is.
     ASSERT_TRUE(stack.SetOriginScale({2.0, 3.0}, {1.0, 1.0}, kMicro));
@@ -353,8 +354,12 @@ TEST_F(StackSettingsTest, ChannelsFollowTheChannelDimension)
     EXPECT_EQ(stack.FirstChannel(), 0);
     EXPECT_EQ(stack.NextChannel(0), -1);  // one gray component
     EXPECT_FALSE(stack.HasChannelDim(0));
-    stack.SetChannelDim(2);  // past the stack's dimensions: ignored
+    stack.SetChannelDim(3);  // past the stack's dimensions: ignored
     EXPECT_EQ(stack.GetChannelDim(), -1);
+    stack.SetChannelDim(2);  // a dimension name, but no frame-index component
+    EXPECT_EQ(stack.GetChannelDim(), 2);
+    EXPECT_FALSE(stack.HasChannelDim(0));
+    EXPECT_EQ(stack.NextChannel(stack.FirstChannel()), -1);
     stack.SetChannelDim(0);
     EXPECT_TRUE(stack.HasChannelDim(0));
     std::vector<int> channels;
