@@ -520,6 +520,19 @@ TEST_F(ComposeTest, ScalingPlacementAndCalibrationAgreeWithThePlainLoop)
     }
 }
 
+TEST_F(ComposeTest, AxesCalibratedInTheirOwnUnitsMapApart)
+{
+    const int layer = AddLayer(MakeFrame({4, 4}, kGray8, [](int x, int y, int, int) { return x + 10 * y; }));
+    img::CStack stack = doc.FindStack(layer);
+    ASSERT_TRUE(stack.SetDimOriginScale(img::eDimX, 0, 1, kMicro));
+    ASSERT_TRUE(stack.SetDimOriginScale(img::eDimY, 0, 2000, kNano));  // 2 µm
+    flow.SetImagePlaneCalibration(geo::CdVec2(0, 0), geo::CdVec2(1, 1), utl::CUnit2(kMicro, kMicro));
+    auto target = Target(4, 8);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 1, 5).g, 21);
+    EXPECT_EQ(At(target, 3, 7).g, 33);
+}
+
 TEST_F(ComposeTest, BorderOutsideTheCanvasAndSkippedBackground)
 {
     img::CCanvasColor bg, border;
