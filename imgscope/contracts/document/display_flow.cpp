@@ -572,7 +572,7 @@ bool CDisplProcessFlow::DelLUT(int plane, int channel)
     if (removed)
         r.Notify(eChangeDisplay);
     // -1 succeeds for any layer entry; a single channel needs a LUT to drop.
-    return channel == -1 ? !targets.empty() || removed : removed;
+    return channel == -1 || removed;
 }
 
 bool CDisplProcessFlow::UseLUT(int plane, int value)
