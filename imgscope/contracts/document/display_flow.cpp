@@ -589,15 +589,14 @@ bool CDisplProcessFlow::UseLUT(int plane, int value)
 
 namespace {
 
-// Channel -1 and every channel of a layer address the entry-wide value;
-// groups take -1 and 0.
+// Channel -1 and every channel of a layer address the entry-wide value.
+// Channel 0 always does: it is how opacity is read back, also for groups
+// and vector layers, which have no channels.
 bool IsGammaChannel(tResolve const& r, tEntry const& entry, int channel)
 {
-    if (channel == -1)
+    if (channel == -1 || channel == 0)
         return true;
-    if (entry.isGroup)
-        return channel == 0;
-    return r.IsChannelOf(entry, channel);
+    return !entry.isGroup && r.IsChannelOf(entry, channel);
 }
 
 }  // namespace
