@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -29,7 +30,10 @@ struct tBGR {
     int b, g, r;
     bool operator==(tBGR const& o) const { return b == o.b && g == o.g && r == o.r; }
 };
-std::ostream& operator<<(std::ostream& os, tBGR const& c) { return os << "(" << c.b << "," << c.g << "," << c.r << ")"; }
+std::ostream& operator<<(std::ostream& os, tBGR const& c)
+{
+    return os << "(" << c.b << "," << c.g << "," << c.r << ")";
+}
 
 // A data frame of `size` (x, y, further dimensions) whose element e of
 // pixel (x, y) on plane p is value(x, y, p, e); small tiles so that rows
@@ -39,7 +43,8 @@ boost::shared_ptr<mem::CDataFrame> MakeFrame(geo::CiVecN const& size, img::CPixe
 {
     utl::CPropSet props;
     props.SetValue(mem::ePropTileSize, geo::CiVec3(tile, tile, 1));
-    auto frame = mem::CDataFrame::Create(geo::CiVolumeN::FromPositionSize(geo::CiVecN(size.size(), 0), size), info, props);
+    auto frame =
+        mem::CDataFrame::Create(geo::CiVolumeN::FromPositionSize(geo::CiVecN(size.size(), 0), size), info, props);
     EXPECT_TRUE(frame);
     const int planes = size.size() > 2 ? size[2] * (size.size() > 3 ? size[3] : 1) : 1;
     const int comps = info.GetComponentCount();
@@ -117,7 +122,8 @@ class CReference {
 public:
     CReference(img::CImg const& doc, img::CDisplProcessFlow const& flow) : m_doc(doc), m_flow(flow) {}
 
-    tBGR Pixel(int i, int j, geo::CiRect const& pixelRect, geo::CdRect const& canvasRect, std::vector<int> const& layers) const
+    tBGR Pixel(int i, int j, geo::CiRect const& pixelRect, geo::CdRect const& canvasRect,
+               std::vector<int> const& layers) const
     {
         img::CCanvasColor bg, border;
         m_flow.GetCanvasColors(bg, border);
@@ -215,7 +221,8 @@ void ExpectMatchesReference(ComposeTest const&, img::CImg const& doc, img::CDisp
 
 TEST_F(ComposeTest, Gray8ShowsItsValuesOneToOne)
 {
-    const int layer = AddLayer(MakeFrame({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
+    const int layer =
+        AddLayer(MakeFrame({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
     auto target = Target(40, 20);
     ASSERT_TRUE(Render(target, {layer}));
     for (int y = 0; y < 20; ++y)
@@ -246,7 +253,9 @@ TEST_F(ComposeTest, Gray16WithLimitsAndDataLut)
 
 TEST_F(ComposeTest, Rgb8ComponentsLimitsAndInvisibleChannels)
 {
-    const int layer = AddLayer(MakeFrame({20, 10}, kRgb8, [](int x, int y, int, int e) { return e == 0 ? x * 10 : e == 1 ? y * 20 : 100; }));
+    const int layer = AddLayer(MakeFrame({20, 10}, kRgb8, [](int x, int y, int, int e) {
+        return e == 0 ? x * 10 : e == 1 ? y * 20 : 100;
+    }));
     auto target = Target(20, 10);
     ASSERT_TRUE(Render(target, {layer}));
     EXPECT_EQ(At(target, 3, 4), (tBGR{100, 80, 30})) << "red first in an RGB layer";
@@ -272,6 +281,67 @@ TEST_F(ComposeTest, DisplayLutWinsOverDataLutUnlessSwitchedOff)
     ASSERT_TRUE(flow.UseLUT(Plane(layer), 0));
     ASSERT_TRUE(Render(target, {layer}));
     EXPECT_EQ(At(target, 1, 1), (tBGR{1, 2, 3}));
+}
+
+TEST_F(ComposeTest, WiderTypesGoThroughLevelsAndAlphaComponentsCover)
+{
+    // Float values between limits 0..2; NaN shows as the lower end.
+    const img::CPixelInfo float32(utl::eFloat, 1, img::eColorSpaceGray);
+    auto frame = mem::CDataFrame::Create(geo::CiVolumeN(geo::CiRect(0, 0, 4, 1)), float32, utl::CPropSet());
+    const float values[4] = {0.0f, 1.0f, 5.0f, std::nanf("")};
+    ASSERT_TRUE(frame->WriteRect(geo::CiRect(0, 0, 4, 1), geo::CiVecN(), values, 0));
+    const int layer = AddLayer(frame);
+    ASSERT_TRUE(doc.FindStack(layer).SetDispLimits(utl::TInterval<double>(0, 2), -1));
+    auto target = Target(4, 1);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 0, 0).g, 0);
+    EXPECT_EQ(At(target, 1, 0).g, 128);
+    EXPECT_EQ(At(target, 2, 0).g, 255);
+    EXPECT_EQ(At(target, 3, 0).g, 0);
+
+    // Gray with an alpha component: the alpha covers like a mask.
+    SetBackground(0, 0, 200);
+    const img::CPixelInfo grayAlpha = img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray).AddAlpha(1);
+    const int alpha = AddLayer(MakeFrame({4, 1}, grayAlpha, [](int x, int, int, int e) { return e == 0 ? 100 : x * 85; }));
+    ASSERT_TRUE(flow.SetVisibility(Plane(layer), false));
+    ASSERT_TRUE(Render(target, {layer, alpha}));
+    EXPECT_EQ(At(target, 0, 0), (tBGR{0, 0, 200}));
+    EXPECT_EQ(At(target, 3, 0), (tBGR{100, 100, 100}));
+    const tBGR third = At(target, 1, 0);
+    EXPECT_NEAR(third.r, Blend(200, 100, 85 / 255.0), 1);
+    EXPECT_NEAR(third.g, Blend(0, 100, 85 / 255.0), 1);
+}
+
+TEST_F(ComposeTest, LayersLeavingDuringRenderingOrFromACopyAreHarmless)
+{
+    // A filter that takes its own layer out of the document while its row
+    // is being drawn: the rendering keeps what it planned with.
+    class CRemover : public img::CDisplayFilter {
+    public:
+        CRemover(img::CImg d, int id) : m_doc(d), m_id(id) {}
+        void Apply(std::uint8_t* bgr, int count) const override
+        {
+            m_doc.Remove(m_id);
+            img::CDisplayFilter::Apply(bgr, count);
+        }
+
+    private:
+        mutable img::CImg m_doc;
+        int m_id;
+    };
+    const int layer = AddLayer(MakeFrame({20, 20}, kGray8, [](int x, int, int, int) { return x * 10; }));
+    img::CDisplProcessFlow copy(doc, true);
+    ASSERT_TRUE(flow.SetDisplayFilter(Plane(layer), boost::shared_ptr<img::CDisplayFilter>(new CRemover(doc, layer))));
+    auto target = Target(20, 20);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 5, 19), (tBGR{50, 50, 50}));
+    EXPECT_FALSE(doc.FindStack(layer).IsValid());
+    EXPECT_EQ(flow.FindLayer(layer), -1);
+
+    // The copy still has an entry whose stack is gone: it is skipped.
+    EXPECT_GE(copy.FindLayer(layer), 0);
+    EXPECT_TRUE(copy.PlayToPixFrame(target, geo::CiRect(0, 0, 20, 20), geo::CdRect(0, 0, 20, 20), 0, {layer}, {}));
+    EXPECT_EQ(At(target, 5, 19), (tBGR{0, 0, 0}));
 }
 
 // ---------------------------------------------------------------- blending
@@ -303,7 +373,9 @@ TEST_F(ComposeTest, OpacityAndMaskBlendOverTheBackground)
 
 TEST_F(ComposeTest, LayerFunctionsCombineWithWhatLiesBelow)
 {
-    const int below = AddLayer(MakeFrame({4, 4}, kRgb8, [](int, int, int, int e) { return e == 0 ? 200 : e == 1 ? 100 : 40; }));
+    const int below = AddLayer(MakeFrame({4, 4}, kRgb8, [](int, int, int, int e) {
+        return e == 0 ? 200 : e == 1 ? 100 : 40;
+    }));
     const int top = AddLayer(MakeFrame({4, 4}, kGray8, [](int, int, int, int) { return 120; }));
     auto target = Target(4, 4);
     struct tCase {
@@ -416,7 +488,8 @@ TEST_F(ComposeTest, ScalingPlacementAndCalibrationAgreeWithThePlainLoop)
     // A 16-bit layer with limits and a LUT under an RGB layer at opacity 0.6
     // with a mask, both wider than several 16-pixel tiles.
     const int gray = AddLayer(MakeFrame({70, 45}, kGray16, [](int x, int y, int, int) { return x * 300 + y * 50; }));
-    const int rgb = AddLayer(MakeFrame({53, 41}, kRgb8, [](int x, int y, int, int e) { return (x * 5 + y * 3 + e * 60) % 256; }));
+    const int rgb =
+        AddLayer(MakeFrame({53, 41}, kRgb8, [](int x, int y, int, int e) { return (x * 5 + y * 3 + e * 60) % 256; }));
     img::CStack g = doc.FindStack(gray);
     ASSERT_TRUE(g.SetDispLimits(utl::TInterval<double>(2000, 18000), -1));
     std::vector<utl::CBGR8> lut;
@@ -445,6 +518,19 @@ TEST_F(ComposeTest, ScalingPlacementAndCalibrationAgreeWithThePlainLoop)
         ASSERT_TRUE(flow.PlayToPixFrame(target, v.pixels, v.canvas, 0, {gray, rgb}, img::tRenderHints()));
         ExpectMatchesReference(*this, doc, flow, target, v.pixels, v.canvas, {gray, rgb});
     }
+}
+
+TEST_F(ComposeTest, AxesCalibratedInTheirOwnUnitsMapApart)
+{
+    const int layer = AddLayer(MakeFrame({4, 4}, kGray8, [](int x, int y, int, int) { return x + 10 * y; }));
+    img::CStack stack = doc.FindStack(layer);
+    ASSERT_TRUE(stack.SetDimOriginScale(img::eDimX, 0, 1, kMicro));
+    ASSERT_TRUE(stack.SetDimOriginScale(img::eDimY, 0, 2000, kNano));  // 2 µm
+    flow.SetImagePlaneCalibration(geo::CdVec2(0, 0), geo::CdVec2(1, 1), utl::CUnit2(kMicro, kMicro));
+    auto target = Target(4, 8);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 1, 5).g, 21);
+    EXPECT_EQ(At(target, 3, 7).g, 33);
 }
 
 TEST_F(ComposeTest, BorderOutsideTheCanvasAndSkippedBackground)
@@ -520,6 +606,8 @@ TEST_F(ComposeTest, RefusesTargetsAndRectanglesItCannotFill)
     EXPECT_EQ(At(target, 0, 0), (tBGR{0, 0, 0}));
     EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(-5, -5, 2, 2), canvas, 0, {layer}, {}))
         << "a rectangle partly outside is clipped";
+    EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), canvas, 0, {layer}, {}));
+    EXPECT_TRUE(flow.PlayToPixFrame(target, all, geo::CdRect(-1e300, -1e300, 1e300, 1e300), 0, {layer}, {}));
 }
 
 }  // namespace
