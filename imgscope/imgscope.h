@@ -25,3 +25,4 @@
 #include "imgscope/contracts/document/stack.h"
 
 #include "imgscope/scope/base_scope.h"
+#include "imgscope/scope/selection_scope.h"
