@@ -10,6 +10,7 @@
 #include "imgscope/contracts/platform/win_compat.h"
 
 #include "imgscope/contracts/foundation/colors.h"
+#include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/contracts/foundation/geometry.h"
 #include "imgscope/contracts/foundation/index.h"
 #include "imgscope/contracts/foundation/memory_model.h"
@@ -17,11 +18,14 @@
 #include "imgscope/contracts/foundation/pixel_info.h"
 #include "imgscope/contracts/foundation/prop_set.h"
 #include "imgscope/contracts/foundation/units.h"
+#include "imgscope/contracts/foundation/tile_distributor.h"
 #include "imgscope/contracts/foundation/value.h"
 
 #include "imgscope/contracts/document/display_flow.h"
 #include "imgscope/contracts/document/document_types.h"
 #include "imgscope/contracts/document/image.h"
+#include "imgscope/contracts/document/mask.h"
+#include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/contracts/document/stack.h"
 
 #include "imgscope/scope/base_scope.h"
