@@ -29,3 +29,4 @@
 #include "imgscope/contracts/document/stack.h"
 
 #include "imgscope/scope/base_scope.h"
+#include "imgscope/scope/selection_scope.h"
