@@ -421,6 +421,7 @@ INSTANTIATE_TEST_SUITE_P(
     Affinity, LayerMoveTest,
     ::testing::Values(
         MoveCase{"first member, root unit before", 'H', 'B', img::eAffinityDefault, "A H G1(B C D) G2(E F)"},
+        MoveCase{"first at the root", 'H', 'A', img::eAffinityDefault, "H A G1(B C D) G2(E F)"},
         MoveCase{"first member, group before", 'H', 'E', img::eAffinityDefault, "A G1(B C D H) G2(E F)"},
         MoveCase{"into the group", 'A', 'C', img::eAffinityGroup, "G1(B A C D) G2(E F) H"},
         MoveCase{"default, later member", 'A', 'C', img::eAffinityDefault, "G1(B A C D) G2(E F) H"},
