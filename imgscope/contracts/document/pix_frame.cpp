@@ -64,9 +64,9 @@ boost::shared_ptr<CPixFrame> CPixFrame::Create(geo::CiRect const& rect, CPixelIn
             p.SetValue(mem::ePropMemoryModel, static_cast<int>(model));
         if (!p.PropertyExists(mem::ePropAlign))
             p.SetValue(mem::ePropAlign, static_cast<int>(align));
-        geo::CiRect r = rect;
-        r.Normalize();
-        boost::shared_ptr<mem::CDataFrame> frame(new mem::CDataFrame(geo::CiVolumeN(r), info, p));
+        if (rect.Width() < 0 || rect.Height() < 0)
+            return {};  // an inverted rectangle is a negative extent, not a request to flip it
+        boost::shared_ptr<mem::CDataFrame> frame(new mem::CDataFrame(geo::CiVolumeN(rect), info, p));
         return boost::shared_ptr<CPixFrame>(new CPixFrame(frame));
     } catch (std::exception const&) {
         return {};

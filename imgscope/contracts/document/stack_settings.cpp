@@ -539,7 +539,9 @@ bool CStack::SetChannelName(CString const& name, int channel)
 
 void CStack::SetChannelDim(int dim)
 {
-    if (!m_stack || dim < -1 || dim >= DimCount(0) || dim == m_stack->channelDim)
+    // Dimensions are named 0 … DimCount(0) here as for dimension properties;
+    // HasChannelDim tells whether the one chosen indexes frames.
+    if (!m_stack || dim < -1 || dim > DimCount(0) || dim == m_stack->channelDim)
         return;
     m_stack->channelDim = dim;
     m_stack->Notify(eChangeProperties);

@@ -353,8 +353,12 @@ TEST_F(StackSettingsTest, ChannelsFollowTheChannelDimension)
     EXPECT_EQ(stack.FirstChannel(), 0);
     EXPECT_EQ(stack.NextChannel(0), -1);  // one gray component
     EXPECT_FALSE(stack.HasChannelDim(0));
-    stack.SetChannelDim(2);  // past the stack's dimensions: ignored
+    stack.SetChannelDim(3);  // past the stack's dimensions: ignored
     EXPECT_EQ(stack.GetChannelDim(), -1);
+    stack.SetChannelDim(2);  // a dimension name, but no frame-index component
+    EXPECT_EQ(stack.GetChannelDim(), 2);
+    EXPECT_FALSE(stack.HasChannelDim(0));
+    EXPECT_EQ(stack.NextChannel(stack.FirstChannel()), -1);
     stack.SetChannelDim(0);
     EXPECT_TRUE(stack.HasChannelDim(0));
     std::vector<int> channels;
