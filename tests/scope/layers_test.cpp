@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -393,6 +395,11 @@ struct MoveCase {
     char const* tree;
 };
 
+void PrintTo(MoveCase const& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class LayerMoveTest : public LayerTreeTest, public ::testing::WithParamInterface<MoveCase> {
 protected:
     int Id(char letter)
@@ -436,7 +443,13 @@ INSTANTIATE_TEST_SUITE_P(
         MoveCase{"itself", 'E', 'E', img::eAffinityGroup, "A G1(B C D) G2(E F) H"},
         MoveCase{"two places on", 'B', 'D', img::eAffinityGroup, "A G1(C B D) G2(E F) H"},
         MoveCase{"root next to its place", 'H', 'F', img::eAffinityRoot, "A G1(B C D) G2(E F) H"},
-        MoveCase{"start when already first", 'A', '<', img::eAffinityDefault, "A G1(B C D) G2(E F) H"}));
+        MoveCase{"start when already first", 'A', '<', img::eAffinityDefault, "A G1(B C D) G2(E F) H"}),
+    [](::testing::TestParamInfo<MoveCase> const& param) {
+        std::string name = param.param.what;
+        for (char& ch : name)
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        return name;
+    });
 
 TEST_F(LayerTreeTest, MoveOntoFirstMemberOfFirstGroupJoinsIt)
 {
