@@ -64,7 +64,7 @@ struct tEntry {
 
     // Layer entries.
     std::map<int, tChannelDisplay> channels;  // made on first write
-    int useLut = 0;
+    int useLut = 1;  // display LUTs are used unless UseLUT(plane, 0)
     boost::shared_ptr<CDisplayFilter> filter;
     boost::shared_ptr<CMask> mask;
     bool maskActive = false;
@@ -131,6 +131,10 @@ struct tFlow {
     std::optional<CImg> document;
     boost::shared_ptr<tFlowState> state;
 };
+
+// The channels of a stack in FirstChannel/NextChannel order; empty for an
+// invalid stack.
+std::vector<int> ChannelsOf(CStack const& stack);
 
 }  // namespace detail
 }  // namespace img

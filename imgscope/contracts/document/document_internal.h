@@ -30,6 +30,11 @@ public:
     bool IsMuted() const { return m_muteCount > 0; }
 
 private:
+    // Calls every subscriber that is still subscribed when its turn comes.
+    void Deliver(EChange change);
+    // Ends one muting; sends the summary when it was the last.
+    void Unmute();
+
     std::map<int, std::function<void(EChange)>> m_subscribers;
     int m_nextId = 1;
     int m_muteCount = 0;

@@ -33,9 +33,12 @@ struct tStack;
 // added to a document (CImg::Add), which gives it its ID.
 //
 // Frames. A raster stack's frames are the planes of data frame 0: a frame
-// index has one component per stack dimension (DimCount(0)). The empty
-// index names the first frame. SetFrame stores further frames, or replaces
-// a plane's frame, at any index of that length.
+// index has one component per stack dimension (DimCount(0)), or one per
+// plane dimension of data frame 0 (a full plane position); both name the
+// same frame. The empty index names the first frame. SetFrame copies the
+// frame's pixels into its plane of data frame 0, adding the plane first when
+// it lies right before or after the frame along the grow dimension (creation
+// property 20016); at any other index it keeps the frame itself.
 class IMGSCOPE_API CStack {
 public:
     CStack();
@@ -67,7 +70,9 @@ public:
     // stored frame, else of the vector graphic).
     geo::CiRect GetBoundary() const;
     CPixelInfo GetPixelInfo(int sample) const;
-    // Counts pixel changes: SetFrame, Invalidate and data-frame swaps.
+    // Counts pixel changes of data frame `sample`, or of the whole stack for
+    // -1: SetFrame, Invalidate, samples, and writes, swaps and assignments
+    // made on the data frames themselves. Never goes down.
     unsigned int GetPixelModificationCount(int sample) const;
     // Marks every frame as changed and tells the subscribers.
     void Invalidate();
@@ -115,7 +120,8 @@ public:
     bool DelDimProperty(int dim, int channel, int id);
 
     // Calibration of the image plane: calibrated = pixel × scale + origin.
-    // False while the stack is uncalibrated (outputs untouched).
+    // False while the stack is uncalibrated (outputs untouched). Reading
+    // gives each axis's own numbers with the unit of x (dimension 6).
     bool GetOriginScale(geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit& unit) const;
     bool SetOriginScale(geo::CdVec2 const& origin, geo::CdVec2 const& scale, utl::CUnit const& unit);
     // Sets the scale, keeping the origin ((0, 0) when uncalibrated).
@@ -131,7 +137,9 @@ public:
     bool GetXYFixed() const;
     void SetXYFixed(bool fixed);
 
-    // Display limits and data LUTs per channel; channel -1 means all.
+    // Display limits and data LUTs per channel; channel -1 means all (reading
+    // -1 gives the value set for all channels). Limits default to the element
+    // type's range (0..1 for floating point).
     bool GetDispLimits(utl::TInterval<double>& limits, int channel) const;
     bool SetDispLimits(utl::TInterval<double> const& limits, int channel);
     bool GetLUT(std::vector<utl::CBGR8>& lut, int channel) const;
@@ -146,6 +154,7 @@ public:
     int NextChannel(int channel) const;  // -1 after the last
     bool GetChannelName(CString& name, int channel) const;
     bool SetChannelName(CString const& name, int channel);
+    // 0 … DimCount(0), or -1 for none; other values are ignored.
     void SetChannelDim(int dim);
     int GetChannelDim() const;  // -1 without one
     bool HasChannelDim(int sample) const;

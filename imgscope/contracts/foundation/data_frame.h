@@ -6,6 +6,7 @@
 #include "imgscope/contracts/foundation/memory_model.h"
 #include "imgscope/contracts/foundation/pixel_info.h"
 #include "imgscope/contracts/foundation/prop_set.h"
+#include "imgscope/contracts/foundation/tile_distributor.h"
 #include "imgscope/library/export.h"
 
 #include <boost/shared_ptr.hpp>
@@ -16,7 +17,6 @@
 
 namespace mem {
 
-class CTileDistributor;
 class CReadCache;
 class CWriteCache;
 class CTileStore;  // internal
@@ -26,7 +26,8 @@ class CTileStore;  // internal
 // the one named is refused with std::invalid_argument.
 enum ECreationProperty : int {
     // geo::CiVec3: tile width and height in pixels and tile depth in planes
-    // (must be 1). Default 256 × 256 × 1. Ignored by the resident model.
+    // (must be 1). Default 512 × 512 × 1, and never more than the frame's
+    // extent. Ignored by the resident model.
     ePropTileSize = 20002,
     // int, an EMemoryModel. Default eMemoryTiled.
     ePropMemoryModel = 20004,
@@ -52,7 +53,7 @@ enum ECreationProperty : int {
 constexpr int kMaxExtent = 1 << 30;            // pixels along x or y
 constexpr int kMaxTileExtent = 1 << 16;        // pixels of a tile side
 constexpr std::int64_t kMaxTileBytes = std::int64_t(1) << 30;
-constexpr int kDefaultTileExtent = 256;
+constexpr int kDefaultTileExtent = 512;
 
 // The dimensions of a data frame beyond x and y, through which its planes
 // are addressed.
@@ -180,12 +181,15 @@ public:
     // or a negative size.
     bool SetPlaneBoundary(geo::CiVolumeN const& planes);
 
-    // Internal: the store behind this frame.
+    // Internal: the content behind this frame.
     CTileStore& Store() const { return *m_pStore; }
+    std::shared_ptr<CTileStore> const& StorePtr() const { return m_pStore; }
+    // Internal: the tile distributor, also of a resident frame.
+    CTileDistributor& Distributor() const { return m_distributor; }
 
 private:
     std::shared_ptr<CTileStore> m_pStore;
-    std::unique_ptr<CTileDistributor> m_pDistributor;
+    mutable CTileDistributor m_distributor{*this};  // stays with this object
 };
 
 // Keeps the tiles that exist in a region of a frame allocated (tile flag

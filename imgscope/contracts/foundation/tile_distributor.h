@@ -9,6 +9,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <memory>
 
 namespace mem {
 
@@ -93,6 +94,8 @@ private:
     friend class CDataFrame;
     explicit CTileDistributor(CDataFrame& frame);
     CDataFrame* m_pFrame;
+    struct tWalk;  // existing tiles sorted in one walk order
+    mutable std::unique_ptr<tWalk> m_pWalk;
 };
 
 }  // namespace mem

@@ -1,0 +1,261 @@
+#include "imgscope/contracts/document/image.h"
+
+#include "imgscope/contracts/document/document_internal.h"
+#include "imgscope/contracts/document/stack_internal.h"
+
+#include <exception>
+#include <vector>
+
+namespace img {
+namespace detail {
+
+int CNotifier::Subscribe(std::function<void(EChange)> callback)
+{
+    if (!callback)
+        return -1;
+    const int id = m_nextId++;
+    m_subscribers.emplace(id, std::move(callback));
+    return id;
+}
+
+void CNotifier::Unsubscribe(int subscription)
+{
+    m_subscribers.erase(subscription);
+}
+
+void CNotifier::Notify(EChange change)
+{
+    if (m_muteCount > 0) {
+        m_pending = true;
+        return;
+    }
+    Deliver(change);
+}
+
+void CNotifier::Deliver(EChange change)
+{
+    // Callbacks may subscribe, unsubscribe or change the document again, so
+    // walk a snapshot of the IDs and look each one up before calling it.
+    std::vector<int> ids;
+    ids.reserve(m_subscribers.size());
+    for (auto const& entry : m_subscribers)
+        ids.push_back(entry.first);
+    for (int id : ids) {
+        auto it = m_subscribers.find(id);
+        if (it == m_subscribers.end())
+            continue;
+        const std::function<void(EChange)> callback = it->second;
+        try {
+            callback(change);
+        } catch (...) {
+            // The change has happened; a failing listener must neither undo
+            // the caller's result nor keep the others from hearing of it.
+        }
+    }
+}
+
+void CNotifier::Unmute()
+{
+    if (m_muteCount > 0)
+        --m_muteCount;
+    if (m_muteCount == 0 && m_pending) {
+        m_pending = false;
+        Deliver(eChangeSummary);
+    }
+}
+
+boost::shared_ptr<void> CNotifier::Mute(boost::shared_ptr<CNotifier> const& notifier)
+{
+    if (!notifier)
+        return boost::shared_ptr<void>();
+    ++notifier->m_muteCount;
+    // The token owns the notifier, so it may outlive the document. Should
+    // making the token fail, boost calls the deleter, which balances the count.
+    return boost::shared_ptr<void>(static_cast<void*>(notifier.get()), [notifier](void*) {
+        try {
+            notifier->Unmute();
+        } catch (...) {
+            // Runs inside a destructor.
+        }
+    });
+}
+
+}  // namespace detail
+
+detail::tDocument& DocumentOf(CImg const& document)
+{
+    return *document.m_doc;
+}
+
+CImg::CImg() : m_doc(new detail::tDocument) {}
+CImg::CImg(CImg const& other) = default;
+CImg& CImg::operator=(CImg const& other) = default;
+CImg::~CImg() = default;
+
+void CImg::Initialize()
+{
+    // Nothing is loaded lazily, so preparing twice changes nothing; the count
+    // lets callers check that they prepare a document once.
+    ++m_doc->initializeCount;
+}
+
+int CImg::GetInitializeCount() const
+{
+    return m_doc->initializeCount;
+}
+
+bool CImg::IsValid() const
+{
+    return m_doc != nullptr;
+}
+
+CStack CImg::FindStack(int id) const
+{
+    auto it = m_doc->stacks.find(id);
+    return it == m_doc->stacks.end() ? CStack() : it->second;
+}
+
+int CImg::FirstStackId() const
+{
+    return m_doc->stacks.empty() ? -1 : m_doc->stacks.begin()->first;
+}
+
+int CImg::NextStackId(int id) const
+{
+    auto it = m_doc->stacks.upper_bound(id);
+    return it == m_doc->stacks.end() ? -1 : it->first;
+}
+
+CStack CImg::FirstStack() const
+{
+    return m_doc->stacks.empty() ? CStack() : m_doc->stacks.begin()->second;
+}
+
+CStack CImg::NextStack(CStack const& previous) const
+{
+    detail::tStack* record = StackRecordOf(previous);
+    // A stack of another document has no place in this document's order.
+    if (!record || record->Document() != m_doc)
+        return CStack();
+    auto it = m_doc->stacks.upper_bound(record->id);
+    return it == m_doc->stacks.end() ? CStack() : it->second;
+}
+
+unsigned int CImg::GetStackCount() const
+{
+    return static_cast<unsigned int>(m_doc->stacks.size());
+}
+
+int CImg::Add(CStack const& stack)
+{
+    int id = 1;
+    for (auto const& entry : m_doc->stacks) {
+        if (entry.first != id)
+            break;
+        ++id;
+    }
+    return Add(id, stack);
+}
+
+int CImg::Add(int id, CStack const& stack)
+{
+    detail::tStack* record = StackRecordOf(stack);
+    if (!record || id <= 0 || m_doc->stacks.count(id) != 0 || record->Document())
+        return -1;
+    m_doc->stacks.emplace(id, stack);
+    record->document = m_doc;
+    record->id = id;
+    m_doc->messages->Notify(eChangeStacks);
+    return id;
+}
+
+bool CImg::Remove(int id)
+{
+    auto it = m_doc->stacks.find(id);
+    if (it == m_doc->stacks.end())
+        return false;
+    // Keep the stack alive until its link is cut: the map may hold the last
+    // handle.
+    const CStack removed = it->second;
+    m_doc->stacks.erase(it);
+    if (detail::tStack* record = StackRecordOf(removed)) {
+        record->document.reset();
+        record->id = -1;
+    }
+    if (m_doc->tree)
+        detail::ForgetLayer(*m_doc->tree, id);
+    m_doc->messages->Notify(eChangeStacks);
+    return true;
+}
+
+bool CImg::SetProperty(int id, mem::CBin const& value)
+{
+    if (!m_doc->properties.SetProperty(id, value))
+        return false;
+    m_doc->messages->Notify(eChangeProperties);
+    return true;
+}
+
+bool CImg::PropertyExists(int id) const
+{
+    return m_doc->properties.PropertyExists(id);
+}
+
+bool CImg::GetProperties(utl::CPropSet& props) const
+{
+    props = m_doc->properties;
+    return true;
+}
+
+bool CImg::GetProperty(int id, mem::CBin& value) const
+{
+    return m_doc->properties.GetProperty(id, value);
+}
+
+mem::CBin CImg::GetProperty(int id) const
+{
+    mem::CBin value;
+    m_doc->properties.GetProperty(id, value);
+    return value;
+}
+
+bool CImg::DeleteProperty(int id)
+{
+    if (!m_doc->properties.DeleteProperty(id))
+        return false;
+    m_doc->messages->Notify(eChangeProperties);
+    return true;
+}
+
+int CImg::Subscribe(std::function<void(EChange)> callback) const
+{
+    return m_doc->messages->Subscribe(std::move(callback));
+}
+
+void CImg::Unsubscribe(int subscription) const
+{
+    m_doc->messages->Unsubscribe(subscription);
+}
+
+boost::shared_ptr<void> CImg::MuteMessaging() const
+{
+    return detail::CNotifier::Mute(m_doc->messages);
+}
+
+std::vector<boost::shared_ptr<utl::CPropSet>> GetDynPropStorage(CImg const& document)
+{
+    return DocumentOf(document).dynamicProperties;
+}
+
+bool SetDynPropStorage(CImg& document, std::vector<boost::shared_ptr<utl::CPropSet>> const& sets)
+{
+    for (auto const& set : sets)
+        if (!set)
+            return false;
+    detail::tDocument& doc = DocumentOf(document);
+    doc.dynamicProperties = sets;
+    doc.messages->Notify(eChangeProperties);
+    return true;
+}
+
+}  // namespace img

@@ -1,0 +1,566 @@
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include "imgscope/contracts/foundation/tile_distributor.h"
+#include "imgscope/contracts/foundation/tile_pool_internal.h"
+#include "imgscope/contracts/foundation/tile_store_internal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <unordered_set>
+
+namespace mem {
+
+namespace {
+
+// Moved-from frames share this store: it has no pixels, so every read and
+// write on it fails cleanly.
+std::shared_ptr<CTileStore> const& EmptyStore()
+{
+    static const std::shared_ptr<CTileStore> store =
+        std::make_shared<CTileStore>(geo::CiVolumeN(), img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray),
+                                     utl::CPropSet());
+    return store;
+}
+
+// A caller's box over a frame: no dimensions means the whole frame, missing
+// trailing dimensions span the frame; clipped to the boundary. False for
+// more dimensions than the frame or a negative size.
+bool NormalizeBox(CTileStore const& s, geo::CiVolumeN const& volume, geo::CiVolumeN& box)
+{
+    const int n = volume.GetDimension();
+    if (n > s.m_dims)
+        return false;
+    geo::CiVecN pos = s.m_boundary.Position();
+    geo::CiVecN size = s.m_boundary.Size();
+    for (int i = 0; i < n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (volume.Size()[k] < 0)
+            return false;
+        pos[k] = volume.Position()[k];
+        size[k] = volume.Size()[k];
+    }
+    // Intersect by hand: sizes near the int range must not wrap.
+    for (int i = 0; i < s.m_dims; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const std::int64_t lo = std::max<std::int64_t>(pos[k], s.m_boundary.Position()[k]);
+        const std::int64_t hi = std::min<std::int64_t>(std::int64_t(pos[k]) + size[k],
+                                                       std::int64_t(s.m_boundary.Position()[k]) + s.m_boundary.Size()[k]);
+        pos[k] = static_cast<int>(lo);
+        size[k] = hi > lo ? static_cast<int>(hi - lo) : 0;
+    }
+    box = geo::CiVolumeN::FromPositionSize(pos, size);
+    return true;
+}
+
+geo::CiVolumeN PlanePart(geo::CiVolumeN const& box)
+{
+    if (box.GetDimension() <= 2)
+        return geo::CiVolumeN();
+    geo::CiVecN pos, size;
+    for (int i = 2; i < box.GetDimension(); ++i) {
+        pos.Append(box.Position()[static_cast<std::size_t>(i)]);
+        size.Append(box.Size()[static_cast<std::size_t>(i)]);
+    }
+    return geo::CiVolumeN::FromPositionSize(pos, size);
+}
+
+bool RectInsideFrame(CTileStore const& s, geo::CiRect const& rect)
+{
+    return !rect.IsEmpty() && rect.left >= s.m_x0 && rect.top >= s.m_y0 &&
+           std::int64_t(rect.right) <= std::int64_t(s.m_x0) + s.m_width &&
+           std::int64_t(rect.bottom) <= std::int64_t(s.m_y0) + s.m_height;
+}
+
+bool BoxHasPixels(geo::CiVolumeN const& box)
+{
+    return box.GetDimension() >= 2 && box.Volume() > 0;
+}
+
+}  // namespace
+
+bool CPlaneAssortment::Contains(geo::CiVecN const& plane) const
+{
+    if (m_boundary.GetDimension() == 0)
+        return plane.empty();
+    return m_boundary.Contains(plane);
+}
+
+// ---- CDataFrame --------------------------------------------------------------
+
+CDataFrame::CDataFrame(geo::CiVolumeN const& volume, img::CPixelInfo const& info, utl::CPropSet const& creationProps)
+    : m_pStore(std::make_shared<CTileStore>(volume, info, creationProps))
+{
+}
+
+CDataFrame::CDataFrame(geo::CiVolumeN const& volume, img::CPixelInfo const& info)
+    : CDataFrame(volume, info, utl::CPropSet())
+{
+}
+
+boost::shared_ptr<CDataFrame> CDataFrame::Create(geo::CiVolumeN const& volume, img::CPixelInfo const& info,
+                                                 utl::CPropSet const& creationProps) noexcept
+{
+    try {
+        return boost::shared_ptr<CDataFrame>(new CDataFrame(volume, info, creationProps));
+    } catch (std::exception const&) {
+        return {};
+    }
+}
+
+CDataFrame::CDataFrame(CDataFrame const& other)
+    : m_pStore(std::make_shared<CTileStore>(*other.m_pStore))
+{
+}
+
+CDataFrame& CDataFrame::operator=(CDataFrame const& other)
+{
+    if (this != &other) {
+        // The copy is complete before anything here changes; caches on the
+        // old content keep it alive until they go.
+        auto copy = std::make_shared<CTileStore>(*other.m_pStore);
+        m_pStore = std::move(copy);
+    }
+    return *this;
+}
+
+CDataFrame::CDataFrame(CDataFrame&& other) noexcept
+    : m_pStore(std::move(other.m_pStore))
+{
+    other.m_pStore = EmptyStore();
+}
+
+CDataFrame& CDataFrame::operator=(CDataFrame&& other) noexcept
+{
+    if (this != &other) {
+        m_pStore = std::move(other.m_pStore);
+        other.m_pStore = EmptyStore();
+    }
+    return *this;
+}
+
+CDataFrame::~CDataFrame() = default;
+
+void CDataFrame::Swap(CDataFrame& other) noexcept
+{
+    m_pStore.swap(other.m_pStore);
+}
+
+int CDataFrame::GetDimension() const
+{
+    return m_pStore->m_dims;
+}
+
+geo::CiVolumeN CDataFrame::GetBoundary(int level) const
+{
+    return level == 0 ? m_pStore->m_boundary : geo::CiVolumeN();
+}
+
+img::CPixelInfo const& CDataFrame::GetElementInfo() const
+{
+    return m_pStore->m_info;
+}
+
+CPlaneAssortment CDataFrame::GetPlaneAssortment() const
+{
+    return CPlaneAssortment(m_pStore->m_planes);
+}
+
+EMemoryModel CDataFrame::GetMemoryModel() const
+{
+    return m_pStore->m_model;
+}
+
+EAlign CDataFrame::GetAlign() const
+{
+    return m_pStore->m_align;
+}
+
+utl::CPropSet const& CDataFrame::GetCreationProperties() const
+{
+    return m_pStore->m_props;
+}
+
+void const* CDataFrame::GetFillValue() const
+{
+    return m_pStore->FillValue();
+}
+
+geo::CiVec2 CDataFrame::GetTileSize() const
+{
+    return {m_pStore->m_tileW, m_pStore->m_tileH};
+}
+
+std::int64_t CDataFrame::GetTileRowSize() const
+{
+    return m_pStore->m_rowBytes;
+}
+
+std::int64_t CDataFrame::GetTileCount() const
+{
+    return m_pStore->m_tileCount;
+}
+
+std::int64_t CDataFrame::GetAllocatedBytes() const
+{
+    return m_pStore->m_allocated;
+}
+
+std::uint64_t CDataFrame::GetModificationCount() const
+{
+    return m_pStore->m_modifications;
+}
+
+CTileDistributor* CDataFrame::GetTileDistributor()
+{
+    return m_pStore->m_model == eMemoryResident ? nullptr : &m_distributor;
+}
+
+CTileDistributor const* CDataFrame::GetTileDistributor() const
+{
+    return m_pStore->m_model == eMemoryResident ? nullptr : &m_distributor;
+}
+
+bool CDataFrame::ReadRect(geo::CiRect const& rect, geo::CiVecN const& plane, void* buffer,
+                          std::int64_t rowBytes) const
+{
+    CTileStore const& s = *m_pStore;
+    geo::CiVecN key;
+    const std::int64_t need = std::int64_t(rect.Width()) * s.m_px;
+    if (!buffer || !RectInsideFrame(s, rect) || !s.ResolvePlane(plane, key) || rowBytes < 0 ||
+        (rowBytes != 0 && rowBytes < need))
+        return false;
+    return s.ReadRect(rect, key, static_cast<std::uint8_t*>(buffer), rowBytes == 0 ? need : rowBytes);
+}
+
+bool CDataFrame::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, void const* buffer,
+                           std::int64_t rowBytes)
+{
+    CTileStore& s = *m_pStore;
+    geo::CiVecN key;
+    const std::int64_t need = std::int64_t(rect.Width()) * s.m_px;
+    if (!buffer || !RectInsideFrame(s, rect) || !s.ResolvePlane(plane, key) || rowBytes < 0 ||
+        (rowBytes != 0 && rowBytes < need))
+        return false;
+    try {
+        return s.WriteRect(rect, key, static_cast<std::uint8_t const*>(buffer), rowBytes == 0 ? need : rowBytes);
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
+}
+
+bool CDataFrame::Fill(geo::CiVolumeN const& box, void const* pixel)
+{
+    CTileStore& s = *m_pStore;
+    geo::CiVolumeN b;
+    if (!pixel || !NormalizeBox(s, box, b) || !BoxHasPixels(b))
+        return false;
+    const geo::CiRect rect = b.Reduce();
+    bool ok = true;
+    try {
+        ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) {
+            if (ok)
+                ok = s.FillRect(rect, key, static_cast<std::uint8_t const*>(pixel));
+        });
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
+    return ok;
+}
+
+int CDataFrame::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t const*& data) const
+{
+    geo::CiVecN key;
+    if (!m_pStore->ResolvePlane(plane, key))
+        return 0;
+    return m_pStore->RowSpan(point, key, data);
+}
+
+int CDataFrame::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t*& data)
+{
+    geo::CiVecN key;
+    if (!m_pStore->ResolvePlane(plane, key))
+        return 0;
+    try {
+        return m_pStore->RowSpanForWrite(point, key, data);
+    } catch (std::bad_alloc const&) {
+        return 0;
+    }
+}
+
+bool CDataFrame::SetPlaneBoundary(geo::CiVolumeN const& planes)
+{
+    CTileStore& s = *m_pStore;
+    const int n = planes.GetDimension();
+    if (n == 0 || n != s.m_dims - 2)
+        return false;
+    std::int64_t count = 1;
+    for (int i = 0; i < n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (planes.Size()[k] < 0 || std::int64_t(planes.Position()[k]) + planes.Size()[k] > std::numeric_limits<int>::max())
+            return false;
+        if (MulOverflows(count, planes.Size()[k], count))
+            return false;
+    }
+    std::int64_t bytes = 0;
+    if (MulOverflows(std::int64_t(s.m_width) * s.m_height, s.m_px, bytes) || MulOverflows(bytes, count, bytes))
+        return false;
+
+    const geo::CiVolumeN oldPlanes = s.m_planes;
+    const geo::CiVolumeN oldBoundary = s.m_boundary;
+    s.m_planes = planes;
+    geo::CiVecN pos = s.m_boundary.Position();
+    geo::CiVecN size = s.m_boundary.Size();
+    for (int i = 0; i < n; ++i) {
+        pos[static_cast<std::size_t>(i + 2)] = planes.Position()[static_cast<std::size_t>(i)];
+        size[static_cast<std::size_t>(i + 2)] = planes.Size()[static_cast<std::size_t>(i)];
+    }
+    if (!s.DropPlanesOutside()) {
+        s.m_planes = oldPlanes;
+        return false;
+    }
+    s.m_boundary = geo::CiVolumeN::FromPositionSize(pos, size);
+    if (s.m_commit) {
+        try {
+            s.CommitAll();
+        } catch (std::bad_alloc const&) {
+            // Give back what the new planes took; the old ones are untouched.
+            s.m_planes = geo::Intersection(oldPlanes, planes);
+            s.DropPlanesOutside();
+            s.m_planes = oldPlanes;
+            s.m_boundary = oldBoundary;
+            return false;
+        }
+    }
+    ++s.m_modifications;
+    return true;
+}
+
+bool CDataFrame::GrowPlanes(int count)
+{
+    CTileStore const& s = *m_pStore;
+    if (s.m_dims < 3)
+        return false;
+    if (count == 0)
+        return true;
+    geo::CiVecN pos = s.m_planes.Position();
+    geo::CiVecN size = s.m_planes.Size();
+    const auto d = static_cast<std::size_t>(s.m_growDim - 2);
+    const std::int64_t grown = std::int64_t(size[d]) + (count > 0 ? count : -std::int64_t(count));
+    const std::int64_t start = count > 0 ? pos[d] : std::int64_t(pos[d]) + count;
+    if (grown > std::numeric_limits<int>::max() || start < std::numeric_limits<int>::min() ||
+        start + grown > std::numeric_limits<int>::max())
+        return false;
+    pos[d] = static_cast<int>(start);
+    size[d] = static_cast<int>(grown);
+    return SetPlaneBoundary(geo::CiVolumeN::FromPositionSize(pos, size));
+}
+
+// ---- caches ------------------------------------------------------------------
+
+struct CReadCache::tImpl {
+    std::shared_ptr<CTileStore> store;
+    geo::CiVolumeN box;
+    std::vector<tTileSlot*> pinned;
+
+    ~tImpl()
+    {
+        for (tTileSlot* slot : pinned)
+            --slot->pins;
+    }
+
+    bool Holds(geo::CiRect const& rect, geo::CiVecN const& plane, geo::CiVecN& key) const
+    {
+        if (!store->ResolvePlane(plane, key) || !BoxHasPixels(box))
+            return false;
+        const geo::CiRect r = box.Reduce();
+        if (rect.left < r.left || rect.top < r.top || rect.right > r.right || rect.bottom > r.bottom ||
+            rect.IsEmpty())
+            return false;
+        const geo::CiVolumeN planes = PlanePart(box);
+        return planes.GetDimension() == 0 || planes.Contains(key);
+    }
+};
+
+CReadCache::CReadCache(std::unique_ptr<tImpl> impl) : m_pImpl(std::move(impl)) {}
+
+CReadCache::~CReadCache() = default;
+
+geo::CiVolumeN const& CReadCache::GetVolume() const
+{
+    return m_pImpl->box;
+}
+
+int CReadCache::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t const*& data) const
+{
+    geo::CiVecN key;
+    if (!m_pImpl->Holds(geo::CiRect(point.x, point.y, point.x + 1, point.y + 1), plane, key))
+        return 0;
+    std::uint8_t const* p = nullptr;
+    const int n = m_pImpl->store->RowSpan(point, key, p);
+    if (n <= 0)
+        return 0;
+    data = p;
+    return std::min(n, m_pImpl->box.Reduce().right - point.x);
+}
+
+bool CReadCache::ReadRect(geo::CiRect const& rect, geo::CiVecN const& plane, void* buffer, std::int64_t rowBytes) const
+{
+    geo::CiVecN key;
+    const std::int64_t need = std::int64_t(rect.Width()) * m_pImpl->store->m_px;
+    if (!buffer || !m_pImpl->Holds(rect, plane, key) || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
+        return false;
+    return m_pImpl->store->ReadRect(rect, key, static_cast<std::uint8_t*>(buffer), rowBytes == 0 ? need : rowBytes);
+}
+
+boost::shared_ptr<CReadCache> CDataFrame::CreateReadCache(geo::CiVolumeN const& volume, int flags) const
+{
+    (void)flags;
+    try {
+        auto impl = std::make_unique<CReadCache::tImpl>();
+        impl->store = m_pStore;
+        if (!NormalizeBox(*m_pStore, volume, impl->box))
+            return {};
+        if (BoxHasPixels(impl->box)) {
+            const geo::CiRect rect = impl->box.Reduce();
+            CTileStore& s = *m_pStore;
+            ForEachPlaneKey(PlanePart(impl->box), [&](geo::CiVecN const& key) { s.PinRect(rect, key, impl->pinned); });
+        }
+        return boost::shared_ptr<CReadCache>(new CReadCache(std::move(impl)));
+    } catch (std::bad_alloc const&) {
+        return {};
+    }
+}
+
+struct CWriteCache::tImpl {
+    std::shared_ptr<CTileStore> store;
+    geo::CiVolumeN box;
+    std::unordered_set<tTileSlot*> pinned;  // each held once
+
+    ~tImpl()
+    {
+        for (tTileSlot* slot : pinned)
+            --slot->pins;
+    }
+
+    bool Holds(geo::CiRect const& rect, geo::CiVecN const& plane, geo::CiVecN& key) const
+    {
+        if (!store->ResolvePlane(plane, key) || !BoxHasPixels(box))
+            return false;
+        const geo::CiRect r = box.Reduce();
+        if (rect.left < r.left || rect.top < r.top || rect.right > r.right || rect.bottom > r.bottom ||
+            rect.IsEmpty())
+            return false;
+        const geo::CiVolumeN planes = PlanePart(box);
+        return planes.GetDimension() == 0 || planes.Contains(key);
+    }
+
+    // Pins the tiles of `rect` this cache does not hold yet.
+    void Pin(geo::CiRect const& rect, geo::CiVecN const& key)
+    {
+        std::vector<tTileSlot*> found;
+        store->PinRect(rect, key, found);
+        std::size_t i = 0;
+        try {
+            for (; i < found.size(); ++i)
+                if (!pinned.insert(found[i]).second)
+                    --found[i]->pins;  // already held once by this cache
+        } catch (...) {
+            for (; i < found.size(); ++i)
+                --found[i]->pins;
+            throw;
+        }
+    }
+};
+
+CWriteCache::CWriteCache(std::unique_ptr<tImpl> impl) : m_pImpl(std::move(impl)) {}
+
+CWriteCache::~CWriteCache() = default;
+
+geo::CiVolumeN const& CWriteCache::GetVolume() const
+{
+    return m_pImpl->box;
+}
+
+int CWriteCache::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t*& data)
+{
+    geo::CiVecN key;
+    const geo::CiRect one(point.x, point.y, point.x + 1, point.y + 1);
+    if (!m_pImpl->Holds(one, plane, key))
+        return 0;
+    try {
+        std::uint8_t* p = nullptr;
+        const int n = m_pImpl->store->RowSpanForWrite(point, key, p);
+        if (n <= 0)
+            return 0;
+        m_pImpl->Pin(one, key);
+        data = p;
+        return std::min(n, m_pImpl->box.Reduce().right - point.x);
+    } catch (std::bad_alloc const&) {
+        return 0;
+    }
+}
+
+bool CWriteCache::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, void const* buffer, std::int64_t rowBytes)
+{
+    geo::CiVecN key;
+    const std::int64_t need = std::int64_t(rect.Width()) * m_pImpl->store->m_px;
+    if (!buffer || !m_pImpl->Holds(rect, plane, key) || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
+        return false;
+    try {
+        if (!m_pImpl->store->WriteRect(rect, key, static_cast<std::uint8_t const*>(buffer),
+                                       rowBytes == 0 ? need : rowBytes))
+            return false;
+        m_pImpl->Pin(rect, key);
+        return true;
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
+}
+
+bool CWriteCache::Sync(geo::CiVolumeN const& box)
+{
+    CTileStore& s = *m_pImpl->store;
+    geo::CiVolumeN b;
+    if (!NormalizeBox(s, box, b) || !BoxHasPixels(m_pImpl->box))
+        return false;
+    b = geo::Intersection(b, m_pImpl->box);
+    if (!BoxHasPixels(b))
+        return false;
+    const geo::CiRect rect = b.Reduce();
+    const int tx0 = s.TileX(rect.left), tx1 = s.TileX(rect.right - 1);
+    const int ty0 = s.TileY(rect.top), ty1 = s.TileY(rect.bottom - 1);
+    ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) {
+        tPlane* plane = s.FindPlane(key);
+        if (!plane)
+            return;
+        for (int ty = ty0; ty <= ty1; ++ty)
+            for (int tx = tx0; tx <= tx1; ++tx)
+                if (tTileSlot* slot = s.FindSlot(*plane, tx, ty); slot && slot->Exists())
+                    ++slot->modified;
+    });
+    ++s.m_modifications;
+    return true;
+}
+
+boost::shared_ptr<CWriteCache> CDataFrame::CreateWriteCache(geo::CiVolumeN const& volume, int flags)
+{
+    (void)flags;
+    try {
+        auto impl = std::make_unique<CWriteCache::tImpl>();
+        impl->store = m_pStore;
+        if (!NormalizeBox(*m_pStore, volume, impl->box))
+            return {};
+        if (BoxHasPixels(impl->box)) {
+            const geo::CiRect rect = impl->box.Reduce();
+            ForEachPlaneKey(PlanePart(impl->box), [&](geo::CiVecN const& key) { impl->Pin(rect, key); });
+        }
+        return boost::shared_ptr<CWriteCache>(new CWriteCache(std::move(impl)));
+    } catch (std::bad_alloc const&) {
+        return {};
+    }
+}
+
+}  // namespace mem

@@ -1,0 +1,365 @@
+// mem::Copy: moves a sub-volume between two tiled frames.
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include "imgscope/contracts/foundation/tile_store_internal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace mem {
+
+namespace {
+
+constexpr int kUniformRowPixels = 1024;  // as the store's uniform rows
+
+// Copying into a frame whose pixels carry extra alpha components: the colour
+// bytes are copied, the alpha bytes set to a ready pattern of "opaque".
+struct tConvert {
+    bool active = false;
+    int srcPx = 0;
+    int dstPx = 0;
+    std::vector<std::uint8_t> alpha;  // dstPx - srcPx bytes
+};
+
+bool MakeConvert(img::CPixelInfo const& s, img::CPixelInfo const& t, tConvert& conv)
+{
+    if (s == t)
+        return true;
+    if (s.GetElementType() != t.GetElementType() || s.HasAlpha() || !t.HasAlpha() ||
+        s.GetComponentCount() != t.GetComponentCount() - t.GetAlphaCount())
+        return false;
+    conv.active = true;
+    conv.srcPx = s.Size();
+    conv.dstPx = t.Size();
+    const int size = t.GetComponentSize();
+    std::vector<std::uint8_t> one(static_cast<std::size_t>(size), 0);
+    switch (t.GetElementType()) {
+    case utl::eFloat: {
+        const float v = 1.0f;
+        std::memcpy(one.data(), &v, sizeof v);
+        break;
+    }
+    case utl::eDouble: {
+        const double v = 1.0;
+        std::memcpy(one.data(), &v, sizeof v);
+        break;
+    }
+    case utl::eInt8:
+    case utl::eInt16:
+    case utl::eInt32:
+    case utl::eInt64:
+        // Largest signed value: all ones but the top bit (little-endian).
+        std::fill(one.begin(), one.end(), std::uint8_t(0xFF));
+        one.back() = 0x7F;
+        break;
+    default:
+        std::fill(one.begin(), one.end(), std::uint8_t(0xFF));
+        break;
+    }
+    for (int a = 0; a < t.GetAlphaCount(); ++a)
+        conv.alpha.insert(conv.alpha.end(), one.begin(), one.end());
+    return true;
+}
+
+// `count` pixels from src to dst. `srcRowPixels` > 0 marks a uniform source
+// row of that many pixels, repeated as needed.
+inline void CopyPixels(std::uint8_t* dst, std::uint8_t const* src, int count, int px, int srcRowPixels,
+                       tConvert const& conv)
+{
+    if (!conv.active) {
+        if (srcRowPixels == 0) {
+            std::memcpy(dst, src, static_cast<std::size_t>(count) * px);
+            return;
+        }
+        while (count > 0) {
+            const int n = std::min(count, srcRowPixels);
+            std::memcpy(dst, src, static_cast<std::size_t>(n) * px);
+            dst += static_cast<std::ptrdiff_t>(n) * px;
+            count -= n;
+        }
+        return;
+    }
+    const auto sp = static_cast<std::size_t>(conv.srcPx);
+    const auto dp = static_cast<std::size_t>(conv.dstPx);
+    std::uint8_t const* s = src;
+    for (int i = 0, k = 0; i < count; ++i, dst += dp) {
+        std::memcpy(dst, s, sp);
+        std::memcpy(dst + sp, conv.alpha.data(), conv.alpha.size());
+        if (srcRowPixels > 0 && ++k == srcRowPixels) {
+            k = 0;
+            s = src;
+        } else {
+            s += sp;
+        }
+    }
+}
+
+bool PixelsEqual(std::uint8_t const* row, int count, std::uint8_t const* value, int px)
+{
+    if (px == 1) {
+        const std::uint8_t v = *value;
+        for (int i = 0; i < count; ++i)
+            if (row[i] != v)
+                return false;
+        return true;
+    }
+    for (int i = 0; i < count; ++i)
+        if (std::memcmp(row + static_cast<std::ptrdiff_t>(i) * px, value, static_cast<std::size_t>(px)) != 0)
+            return false;
+    return true;
+}
+
+// True when every source pixel of `srect` equals `value`. Tiles with memory
+// are scanned only when `scan` is set; otherwise they count as differing.
+bool SourceAllValue(CTileStore const& S, tPlane const* plane, geo::CiRect const& srect, std::uint8_t const* value,
+                    bool scan)
+{
+    const int tx0 = S.TileX(srect.left), tx1 = S.TileX(srect.right - 1);
+    const int ty0 = S.TileY(srect.top), ty1 = S.TileY(srect.bottom - 1);
+    for (int ty = ty0; ty <= ty1; ++ty) {
+        for (int tx = tx0; tx <= tx1; ++tx) {
+            tTileSlot const* slot = plane ? S.FindSlot(*plane, tx, ty) : nullptr;
+            if (!slot || !slot->data) {
+                if (std::memcmp(S.UniformRow(slot ? slot->uniform : 0), value, static_cast<std::size_t>(S.m_px)) != 0)
+                    return false;
+                continue;
+            }
+            if (!scan)
+                return false;
+            const geo::CiRect tile = S.TileRect(tx, ty);
+            const geo::CiRect p = geo::Intersection(tile, srect);
+            std::uint8_t const* row = slot->data + (p.top - tile.top) * S.m_rowBytes + std::int64_t(p.left - tile.left) * S.m_px;
+            for (int y = p.top; y < p.bottom; ++y, row += S.m_rowBytes)
+                if (!PixelsEqual(row, p.Width(), value, S.m_px))
+                    return false;
+        }
+    }
+    return true;
+}
+
+struct tJob {
+    tPlane* plane;
+    tTileSlot* slot;
+    int tx, ty;
+    std::uint32_t before;
+    bool made;
+    std::size_t pair;  // index into the plane pairs
+};
+
+struct tPlanePair {
+    tPlane const* source;
+    geo::CiRect target;  // region in target coordinates
+};
+
+}  // namespace
+
+bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& sourceBox,
+          geo::CiVecN const& targetPosition, int flags)
+{
+    (void)flags;
+    CTileStore const& S = source.Store();
+    CTileStore& T = target.Store();
+    tConvert conv;
+    if (!MakeConvert(S.m_info, T.m_info, conv))
+        return false;
+    const int sd = S.m_dims;
+    const int td = T.m_dims;
+    const int nb = sourceBox.GetDimension();
+    if (sd < 2 || td < 2 || nb > sd || static_cast<int>(targetPosition.size()) > td)
+        return false;
+
+    // Clip the region to both frames, dimension by dimension.
+    const int D = std::max(sd, td);
+    std::vector<std::int64_t> srcStart(static_cast<std::size_t>(D)), tgtStart(static_cast<std::size_t>(D)),
+        len(static_cast<std::size_t>(D));
+    for (int i = 0; i < D; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        std::int64_t s0 = 0, n = 1, t0 = 0;
+        if (i < sd) {
+            s0 = i < nb ? sourceBox.Position()[k] : S.m_boundary.Position()[k];
+            n = i < nb ? sourceBox.Size()[k] : 1;
+        }
+        if (i < td)
+            t0 = i < static_cast<int>(targetPosition.size()) ? targetPosition[k] : T.m_boundary.Position()[k];
+        if (n <= 0 || (i >= td && n != 1))
+            return false;
+        if (i < sd) {
+            const std::int64_t lo = std::max<std::int64_t>(s0, S.m_boundary.Position()[k]);
+            const std::int64_t hi =
+                std::min<std::int64_t>(s0 + n, std::int64_t(S.m_boundary.Position()[k]) + S.m_boundary.Size()[k]);
+            if (hi <= lo)
+                return false;
+            t0 += lo - s0;
+            s0 = lo;
+            n = hi - lo;
+        }
+        if (i < td) {
+            const std::int64_t lo = std::max<std::int64_t>(t0, T.m_boundary.Position()[k]);
+            const std::int64_t hi =
+                std::min<std::int64_t>(t0 + n, std::int64_t(T.m_boundary.Position()[k]) + T.m_boundary.Size()[k]);
+            if (hi <= lo)
+                return false;
+            s0 += lo - t0;
+            t0 = lo;
+            n = hi - lo;
+        }
+        srcStart[k] = s0;
+        tgtStart[k] = t0;
+        len[k] = n;
+    }
+
+    try {
+        if (&S == &T) {
+            // Within one frame source and target may overlap: go through a
+            // copy of the source region, which costs memory only where the
+            // region has tiles.
+            geo::CiVecN pos, size;
+            for (int i = 0; i < sd; ++i) {
+                pos.Append(static_cast<int>(srcStart[static_cast<std::size_t>(i)]));
+                size.Append(static_cast<int>(len[static_cast<std::size_t>(i)]));
+            }
+            utl::CPropSet props;
+            props.SetValue(ePropTileSize, geo::CiVec3(S.m_tileW, S.m_tileH, 1));
+            props.SetValue(ePropFillValue, const_cast<void*>(static_cast<void const*>(S.FillValue())));
+            CDataFrame temp(geo::CiVolumeN::FromPositionSize(pos, size), S.m_info, props);
+            if (!Copy(source, temp, temp.GetBoundary(), pos, 0))
+                return false;
+            geo::CiVecN tpos;
+            for (int i = 0; i < td; ++i)
+                tpos.Append(static_cast<int>(tgtStart[static_cast<std::size_t>(i)]));
+            return Copy(temp, target, temp.GetBoundary(), tpos, 0);
+        }
+
+        // Plane pairs: walk the offsets of the plane dimensions.
+        std::vector<tPlanePair> pairs;
+        std::vector<std::pair<geo::CiVecN, geo::CiVecN>> keys;
+        std::vector<std::int64_t> off(static_cast<std::size_t>(D), 0);
+        for (;;) {
+            geo::CiVecN sk, tk;
+            for (int i = 2; i < sd; ++i)
+                sk.Append(static_cast<int>(srcStart[static_cast<std::size_t>(i)] + off[static_cast<std::size_t>(i)]));
+            for (int i = 2; i < td; ++i)
+                tk.Append(static_cast<int>(tgtStart[static_cast<std::size_t>(i)] + off[static_cast<std::size_t>(i)]));
+            keys.emplace_back(std::move(sk), std::move(tk));
+            int i = D - 1;
+            for (; i >= 2; --i) {
+                const auto k = static_cast<std::size_t>(i);
+                if (++off[k] < len[k])
+                    break;
+                off[k] = 0;
+            }
+            if (i < 2)
+                break;
+        }
+
+        const geo::CiRect tgtRect(static_cast<int>(tgtStart[0]), static_cast<int>(tgtStart[1]),
+                                  static_cast<int>(tgtStart[0] + len[0]), static_cast<int>(tgtStart[1] + len[1]));
+        const int dx = static_cast<int>(srcStart[0] - tgtStart[0]);
+        const int dy = static_cast<int>(srcStart[1] - tgtStart[1]);
+        const bool scanSource = T.m_model == eMemoryTiledSparse;
+        const int tx0 = T.TileX(tgtRect.left), tx1 = T.TileX(tgtRect.right - 1);
+        const int ty0 = T.TileY(tgtRect.top), ty1 = T.TileY(tgtRect.bottom - 1);
+
+        // Take all memory first, so that a failure leaves the target as it was.
+        std::vector<tJob> jobs;
+        auto rollback = [&] {
+            for (auto const& j : jobs)
+                if (j.made)
+                    T.Drop(*j.plane, *j.slot, j.tx, j.ty, j.before);
+        };
+        try {
+        for (auto const& [sk, tk] : keys) {
+            tPlane const* splane = S.FindPlane(sk);
+            tPlane& tplane = T.ProvidePlane(tk);
+            pairs.push_back({splane, tgtRect});
+            for (int ty = ty0; ty <= ty1; ++ty) {
+                for (int tx = tx0; tx <= tx1; ++tx) {
+                    const geo::CiRect piece = geo::Intersection(T.TileRect(tx, ty), tgtRect);
+                    tTileSlot& slot = T.ProvideSlot(tplane, tx, ty);
+                    if (!slot.Exists() && !conv.active) {
+                        geo::CiRect srect = piece;
+                        srect.Offset(geo::CiVec2(dx, dy));
+                        // Nothing to store where the source shows the target's
+                        // fill value.
+                        if (SourceAllValue(S, splane, srect, T.FillValue(), scanSource))
+                            continue;
+                    }
+                    const bool made = !slot.data;
+                    const std::uint32_t before = slot.uniform;
+                    if (!T.Materialize(tplane, slot, tx, ty, piece)) {
+                        rollback();
+                        return false;
+                    }
+                    try {
+                        jobs.push_back({&tplane, &slot, tx, ty, before, made, pairs.size() - 1});
+                    } catch (...) {
+                        if (made)
+                            T.Drop(tplane, slot, tx, ty, before);
+                        throw;
+                    }
+                }
+            }
+        }
+        } catch (...) {
+            rollback();
+            throw;
+        }
+
+        // Copy by tile-row segments: one memcpy per row of each piece where a
+        // source tile meets a target tile, one per piece where both are
+        // contiguous.
+        const int spx = S.m_px;
+        const int tpx = T.m_px;
+        const int srcRowPixels = std::min(S.m_tileW, kUniformRowPixels);
+        for (auto const& j : jobs) {
+            tPlane const* splane = pairs[j.pair].source;
+            const geo::CiRect ttile = T.TileRect(j.tx, j.ty);
+            const int tLeft = T.m_x0 + j.tx * T.m_tileW;
+            const int tTop = T.m_y0 + j.ty * T.m_tileH;
+            geo::CiRect srect = geo::Intersection(ttile, tgtRect);
+            srect.Offset(geo::CiVec2(dx, dy));
+            const int sx0 = S.TileX(srect.left), sx1 = S.TileX(srect.right - 1);
+            const int sy0 = S.TileY(srect.top), sy1 = S.TileY(srect.bottom - 1);
+            for (int sy = sy0; sy <= sy1; ++sy) {
+                for (int sx = sx0; sx <= sx1; ++sx) {
+                    const geo::CiRect stile = S.TileRect(sx, sy);
+                    const geo::CiRect p = geo::Intersection(stile, srect);
+                    tTileSlot const* sslot = splane ? S.FindSlot(*splane, sx, sy) : nullptr;
+                    std::int64_t sstride = 0;
+                    std::uint8_t const* sbase = S.RowBase(sslot, sstride);
+                    const int w = p.Width();
+                    const int h = p.Height();
+                    std::uint8_t* dst = j.slot->data + std::int64_t(p.top - dy - tTop) * T.m_rowBytes +
+                                        std::int64_t(p.left - dx - tLeft) * tpx;
+                    if (sstride == 0) {
+                        for (int y = 0; y < h; ++y, dst += T.m_rowBytes)
+                            CopyPixels(dst, sbase, w, spx, srcRowPixels, conv);
+                        continue;
+                    }
+                    std::uint8_t const* src = sbase + std::int64_t(p.top - (S.m_y0 + sy * S.m_tileH)) * sstride +
+                                              std::int64_t(p.left - (S.m_x0 + sx * S.m_tileW)) * spx;
+                    const std::int64_t n = std::int64_t(w) * spx;
+                    if (!conv.active && n == sstride && n == T.m_rowBytes) {
+                        std::memcpy(dst, src, static_cast<std::size_t>(n * h));
+                        continue;
+                    }
+                    for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
+                        CopyPixels(dst, src, w, spx, 0, conv);
+                }
+            }
+            ++j.slot->modified;
+        }
+        ++T.m_modifications;
+        return true;
+    } catch (std::bad_alloc const&) {
+        return false;
+    } catch (std::invalid_argument const&) {
+        return false;
+    }
+}
+
+}  // namespace mem

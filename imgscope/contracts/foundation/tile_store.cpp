@@ -1,0 +1,762 @@
+#include "imgscope/contracts/foundation/tile_store_internal.h"
+
+#include "imgscope/contracts/foundation/tile_pool_internal.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+namespace mem {
+
+namespace {
+
+// Uniform rows are at most this many pixels; longer runs repeat them.
+constexpr int kUniformRowPixels = 1024;
+// Distinct uniform values a store keeps; beyond that tiles get memory.
+constexpr std::size_t kMaxUniformRows = 256;
+
+constexpr int kDefaultBudgetPercent = 95;
+
+template <class T>
+bool ReadProp(utl::CPropSet const& props, int id, T& out)
+{
+    mem::CBin const* bin = props.AccessProperty(id);
+    if (!bin)
+        return false;
+    if (!bin->Get(out))
+        throw std::invalid_argument("data frame: creation property of the wrong type");
+    return true;
+}
+
+std::int64_t AlignUp(std::int64_t value, int shift)
+{
+    const std::int64_t unit = std::int64_t(1) << shift;
+    return (value + unit - 1) / unit * unit;
+}
+
+bool AllBytesZero(std::uint8_t const* p, int n)
+{
+    for (int i = 0; i < n; ++i)
+        if (p[i] != 0)
+            return false;
+    return true;
+}
+
+std::uint64_t NextStoreId()
+{
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool MulOverflows(std::int64_t a, std::int64_t b, std::int64_t& out)
+{
+    return __builtin_mul_overflow(a, b, &out);
+}
+
+// Copies `w` pixels of a uniform value from `row` (a uniform row of
+// `rowPixels` pixels) to `dst`.
+static inline void CopyUniform(std::uint8_t* dst, std::uint8_t const* row, int rowPixels, int w, int px)
+{
+    while (w > 0) {
+        const int n = std::min(w, rowPixels);
+        std::memcpy(dst, row, static_cast<std::size_t>(n) * px);
+        dst += static_cast<std::ptrdiff_t>(n) * px;
+        w -= n;
+    }
+}
+
+CTileStore::CTileStore(geo::CiVolumeN const& volume, img::CPixelInfo const& info, utl::CPropSet const& props)
+    : m_info(info), m_id(NextStoreId())
+{
+    if (!info.IsValid() || info.Size() <= 0)
+        throw std::invalid_argument("data frame: invalid pixel description");
+    m_px = info.Size();
+    SetUpGeometry(volume, props);
+    if (m_commit) {
+        try {
+            CommitAll();
+        } catch (...) {
+            Clear();
+            throw;
+        }
+    }
+}
+
+void CTileStore::SetUpGeometry(geo::CiVolumeN const& volume, utl::CPropSet const& props)
+{
+    m_dims = volume.GetDimension();
+    geo::CiVecN const& pos = volume.Position();
+    geo::CiVecN const& size = volume.Size();
+    for (int i = 0; i < m_dims; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        if (size[k] < 0)
+            throw std::invalid_argument("data frame: negative extent");
+        if (std::int64_t(pos[k]) + size[k] > std::numeric_limits<int>::max())
+            throw std::invalid_argument("data frame: extent past the coordinate range");
+    }
+    m_boundary = volume;
+    m_x0 = m_dims > 0 ? pos[0] : 0;
+    m_width = m_dims > 0 ? size[0] : 0;
+    m_y0 = m_dims > 1 ? pos[1] : 0;
+    m_height = m_dims > 1 ? size[1] : 0;
+    if (m_width > kMaxExtent || m_height > kMaxExtent)
+        throw std::invalid_argument("data frame: extent past the limit");
+
+    std::int64_t planeCount = 1;
+    if (m_dims > 2) {
+        geo::CiVecN ppos, psize;
+        for (int i = 2; i < m_dims; ++i) {
+            ppos.Append(pos[static_cast<std::size_t>(i)]);
+            psize.Append(size[static_cast<std::size_t>(i)]);
+            if (MulOverflows(planeCount, size[static_cast<std::size_t>(i)], planeCount))
+                throw std::invalid_argument("data frame: too many planes");
+        }
+        m_planes = geo::CiVolumeN::FromPositionSize(ppos, psize);
+    }
+    std::int64_t bytes = 0;
+    if (MulOverflows(std::int64_t(m_width) * m_height, m_px, bytes) || MulOverflows(bytes, planeCount, bytes))
+        throw std::invalid_argument("data frame: byte count past 64 bits");
+    const bool empty = m_width == 0 || m_height == 0 || planeCount == 0;
+
+    // Creation properties: the caller's set as given, defaults added.
+    m_props = props;
+    m_props.DeleteProperty(ePropFillValue);
+
+    int model = eMemoryTiled;
+    if (ReadProp(props, ePropMemoryModel, model) && model == eMemoryDefault)
+        model = eMemoryTiled;
+    if (model != eMemoryTiled && model != eMemoryResident && model != eMemoryTiledSparse)
+        throw std::invalid_argument("data frame: unknown memory model");
+    m_model = static_cast<EMemoryModel>(model);
+    if (!props.PropertyExists(ePropMemoryModel))
+        m_props.SetValue(ePropMemoryModel, model);
+
+    int align = eAlignNone;
+    ReadProp(props, ePropAlign, align);
+    if (align < 0 || align > 12)
+        throw std::invalid_argument("data frame: alignment out of range");
+    m_align = static_cast<EAlign>(align);
+    if (!props.PropertyExists(ePropAlign))
+        m_props.SetValue(ePropAlign, align);
+
+    m_growDim = m_dims - 1;
+    int grow = m_growDim;
+    if (ReadProp(props, ePropGrowDimension, grow) && grow >= 2 && grow < m_dims)
+        m_growDim = grow;
+    if (!props.PropertyExists(ePropGrowDimension))
+        m_props.SetValue(ePropGrowDimension, m_growDim);
+
+    m_budget = kDefaultBudgetPercent;
+    if (ReadProp(props, ePropMemoryBudget, m_budget))
+        m_budget = std::clamp(m_budget, 1, 100);
+    if (!props.PropertyExists(ePropMemoryBudget))
+        m_props.SetValue(ePropMemoryBudget, m_budget);
+
+    m_commit = false;
+    ReadProp(props, ePropCommitAtCreation, m_commit);
+    if (!props.PropertyExists(ePropCommitAtCreation))
+        m_props.SetValue(ePropCommitAtCreation, m_commit);
+    if (m_model == eMemoryResident)
+        m_commit = true;
+
+    // Tile size.
+    geo::CiVec3 tile(kDefaultTileExtent, kDefaultTileExtent, 1);
+    const bool tileGiven = ReadProp(props, ePropTileSize, tile);
+    if (!tileGiven)
+        m_props.SetValue(ePropTileSize, tile);
+    if (m_model == eMemoryResident) {
+        tile = geo::CiVec3(std::max(m_width, 1), std::max(m_height, 1), 1);
+    } else if (!empty) {
+        if (tile.x <= 0 || tile.y <= 0 || tile.z != 1)
+            throw std::invalid_argument("data frame: tile size must be positive and one plane deep");
+        // A tile never reaches past the frame: larger ones only waste memory.
+        tile.x = std::min(tile.x, m_width);
+        tile.y = std::min(tile.y, m_height);
+        if (tile.x > kMaxTileExtent || tile.y > kMaxTileExtent)
+            throw std::invalid_argument("data frame: tile side past the limit");
+    } else {
+        // An empty frame holds no tile: its tile size is only made usable.
+        tile.x = std::clamp(tile.x, 1, std::clamp(m_width, 1, kMaxTileExtent));
+        tile.y = std::clamp(tile.y, 1, std::clamp(m_height, 1, kMaxTileExtent));
+    }
+    m_tileW = tile.x;
+    m_tileH = tile.y;
+    m_rowBytes = AlignUp(std::int64_t(m_tileW) * m_px, static_cast<int>(m_align));
+    if (MulOverflows(m_rowBytes, m_tileH, m_tileBytes))
+        throw std::invalid_argument("data frame: tile byte count past 64 bits");
+    if (m_model != eMemoryResident && m_tileBytes > kMaxTileBytes) {
+        if (!empty)
+            throw std::invalid_argument("data frame: tile past the byte limit");
+        m_tileH = static_cast<int>(std::max<std::int64_t>(1, kMaxTileBytes / m_rowBytes));
+        m_tileBytes = m_rowBytes * m_tileH;
+    }
+    m_tilesX = m_width == 0 ? 0 : static_cast<int>((std::int64_t(m_width) + m_tileW - 1) / m_tileW);
+    m_tilesY = m_height == 0 ? 0 : static_cast<int>((std::int64_t(m_height) + m_tileH - 1) / m_tileH);
+    m_chunksX = (m_tilesX + kChunkSide - 1) / kChunkSide;
+
+    // Fill value: copied now, the caller frees its buffer right after.
+    std::vector<std::uint8_t> fill(static_cast<std::size_t>(m_px), 0);
+    void* fillPtr = nullptr;
+    if (ReadProp(props, ePropFillValue, fillPtr)) {
+        if (!fillPtr)
+            throw std::invalid_argument("data frame: null fill value");
+        std::memcpy(fill.data(), fillPtr, fill.size());
+    }
+    m_uniformRows.clear();
+    m_uniformIds.clear();
+    if (UniformId(fill.data()) != 0)
+        throw std::logic_error("data frame: fill row");
+}
+
+CTileStore::CTileStore(CTileStore const& other)
+    : m_boundary(other.m_boundary), m_dims(other.m_dims), m_x0(other.m_x0), m_y0(other.m_y0),
+      m_width(other.m_width), m_height(other.m_height), m_planes(other.m_planes), m_info(other.m_info),
+      m_px(other.m_px), m_model(other.m_model), m_align(other.m_align), m_growDim(other.m_growDim),
+      m_budget(other.m_budget), m_commit(other.m_commit), m_props(other.m_props), m_tileW(other.m_tileW),
+      m_tileH(other.m_tileH), m_tilesX(other.m_tilesX), m_tilesY(other.m_tilesY), m_rowBytes(other.m_rowBytes),
+      m_tileBytes(other.m_tileBytes), m_chunksX(other.m_chunksX), m_id(NextStoreId()),
+      m_modifications(other.m_modifications),
+      m_uniformIds(other.m_uniformIds)
+{
+    const std::size_t rowLen = static_cast<std::size_t>(std::min(m_tileW, kUniformRowPixels)) * m_px;
+    for (auto const& row : other.m_uniformRows) {
+        m_uniformRows.emplace_back(new std::uint8_t[rowLen]);
+        std::memcpy(m_uniformRows.back().get(), row.get(), rowLen);
+    }
+    try {
+        for (auto const& [key, src] : other.m_planeMap) {
+            tPlane& dst = m_planeMap[key];
+            for (auto const& [ci, chunk] : src.chunks) {
+                auto copy = std::make_unique<tChunk>();
+                for (int i = 0; i < kChunkSide * kChunkSide; ++i) {
+                    tTileSlot const& s = chunk->slots[i];
+                    tTileSlot& d = copy->slots[i];
+                    d.uniform = s.uniform;
+                    d.modified = s.modified;
+                    if (s.data) {
+                        auto block = detail::CTilePool::Instance().Acquire(static_cast<std::size_t>(m_tileBytes),
+                                                                           m_budget);
+                        if (!block.data)
+                            throw std::bad_alloc();
+                        std::memcpy(block.data, s.data, static_cast<std::size_t>(m_tileBytes));
+                        d.data = block.data;
+                        m_allocated += m_tileBytes;
+                    }
+                    if (d.Exists()) {
+                        ++dst.count;
+                        ++m_tileCount;
+                    }
+                }
+                dst.chunks.emplace(ci, std::move(copy));
+            }
+        }
+    } catch (...) {
+        Clear();
+        throw;
+    }
+}
+
+CTileStore::~CTileStore()
+{
+    Clear();
+}
+
+void CTileStore::Clear()
+{
+    auto& pool = detail::CTilePool::Instance();
+    for (auto& [key, plane] : m_planeMap)
+        for (auto& [ci, chunk] : plane.chunks)
+            for (auto& slot : chunk->slots)
+                if (slot.data)
+                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+    m_planeMap.clear();
+    m_lastPlane = nullptr;
+    m_tileCount = 0;
+    m_allocated = 0;
+    ++m_generation;
+}
+
+void CTileStore::CommitAll()
+{
+    ForEachPlaneKey(m_planes, [&](geo::CiVecN const& key) {
+        tPlane& plane = ProvidePlane(key);
+        for (int ty = 0; ty < m_tilesY; ++ty)
+            for (int tx = 0; tx < m_tilesX; ++tx)
+                if (!Materialize(plane, ProvideSlot(plane, tx, ty), tx, ty, geo::CiRect()))
+                    throw std::bad_alloc();
+    });
+}
+
+bool CTileStore::ResolvePlane(geo::CiVecN const& plane, geo::CiVecN& key) const
+{
+    if (m_width == 0 || m_height == 0)
+        return false;
+    if (m_planes.GetDimension() == 0) {
+        if (!plane.empty())
+            return false;
+        key = geo::CiVecN();
+        return true;
+    }
+    if (m_planes.Volume() == 0)
+        return false;
+    if (plane.empty()) {
+        key = m_planes.Position();
+        return true;
+    }
+    if (!m_planes.Contains(plane))
+        return false;
+    key = plane;
+    return true;
+}
+
+tPlane* CTileStore::FindPlane(geo::CiVecN const& key) const
+{
+    if (m_lastPlane && m_lastKey == key)
+        return m_lastPlane;
+    auto it = m_planeMap.find(key);
+    if (it == m_planeMap.end())
+        return nullptr;
+    m_lastKey = key;
+    m_lastPlane = const_cast<tPlane*>(&it->second);
+    return m_lastPlane;
+}
+
+tPlane& CTileStore::ProvidePlane(geo::CiVecN const& key)
+{
+    if (tPlane* p = FindPlane(key))
+        return *p;
+    tPlane& p = m_planeMap[key];
+    m_lastKey = key;
+    m_lastPlane = &p;
+    return p;
+}
+
+tTileSlot* CTileStore::FindSlot(tPlane const& plane, int tx, int ty) const
+{
+    const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
+    auto it = plane.chunks.find(ci);
+    if (it == plane.chunks.end())
+        return nullptr;
+    return &it->second->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
+}
+
+tTileSlot& CTileStore::ProvideSlot(tPlane& plane, int tx, int ty)
+{
+    const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
+    auto& chunk = plane.chunks[ci];
+    if (!chunk)
+        chunk = std::make_unique<tChunk>();
+    return chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
+}
+
+geo::CiRect CTileStore::TileRect(int tx, int ty) const
+{
+    const int left = m_x0 + tx * m_tileW;
+    const int top = m_y0 + ty * m_tileH;
+    const int right = static_cast<int>(std::min<std::int64_t>(std::int64_t(left) + m_tileW, std::int64_t(m_x0) + m_width));
+    const int bottom =
+        static_cast<int>(std::min<std::int64_t>(std::int64_t(top) + m_tileH, std::int64_t(m_y0) + m_height));
+    return {left, top, right, bottom};
+}
+
+void CTileStore::FillRows(std::uint8_t* data, geo::CiRect const& area, int tx, int ty, std::uint8_t const* row)
+{
+    // `area` in tile-local pixels.
+    (void)tx;
+    (void)ty;
+    const int rowPixels = std::min(m_tileW, kUniformRowPixels);
+    for (int y = area.top; y < area.bottom; ++y)
+        CopyUniform(data + y * m_rowBytes + std::int64_t(area.left) * m_px, row, rowPixels, area.Width(), m_px);
+}
+
+bool CTileStore::Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& keep)
+{
+    if (slot.data)
+        return true;
+    auto block = detail::CTilePool::Instance().Acquire(static_cast<std::size_t>(m_tileBytes), m_budget);
+    if (!block.data)
+        return false;
+    std::uint8_t const* row = UniformRow(slot.uniform);
+    if (!(block.zeroed && AllBytesZero(row, m_px))) {
+        // Pixels outside `keep` show the tile's old value; `keep` itself is
+        // about to be overwritten, so a whole-tile write fills nothing.
+        const geo::CiRect tile = TileRect(tx, ty);
+        geo::CiRect k = geo::Intersection(keep, tile);
+        const int ox = m_x0 + tx * m_tileW;
+        const int oy = m_y0 + ty * m_tileH;
+        if (k.IsEmpty()) {
+            FillRows(block.data, geo::CiRect(0, 0, m_tileW, m_tileH), tx, ty, row);
+        } else {
+            k.Offset(geo::CiVec2(-ox, -oy));
+            FillRows(block.data, geo::CiRect(0, 0, m_tileW, k.top), tx, ty, row);
+            FillRows(block.data, geo::CiRect(0, k.bottom, m_tileW, m_tileH), tx, ty, row);
+            FillRows(block.data, geo::CiRect(0, k.top, k.left, k.bottom), tx, ty, row);
+            FillRows(block.data, geo::CiRect(k.right, k.top, m_tileW, k.bottom), tx, ty, row);
+        }
+    }
+    if (!slot.Exists()) {
+        ++plane.count;
+        ++m_tileCount;
+        ++m_generation;
+    }
+    slot.data = block.data;
+    slot.uniform = 0;
+    m_allocated += m_tileBytes;
+    return true;
+}
+
+void CTileStore::Drop(tPlane& plane, tTileSlot& slot, int tx, int ty, std::uint32_t uniform)
+{
+    (void)tx;
+    (void)ty;
+    const bool existed = slot.Exists();
+    if (slot.data) {
+        detail::CTilePool::Instance().Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+        slot.data = nullptr;
+        m_allocated -= m_tileBytes;
+    }
+    slot.uniform = uniform;
+    if (existed != slot.Exists()) {
+        const int d = existed ? -1 : 1;
+        plane.count += d;
+        m_tileCount += d;
+        ++m_generation;
+    }
+    if (!slot.Exists()) {
+        slot.modified = 0;
+        slot.locked = 0;
+    }
+}
+
+std::uint8_t const* CTileStore::RowBase(tTileSlot const* slot, std::int64_t& stride) const
+{
+    if (slot && slot->data) {
+        stride = m_rowBytes;
+        return slot->data;
+    }
+    stride = 0;
+    return UniformRow(slot ? slot->uniform : 0);
+}
+
+std::uint32_t CTileStore::UniformId(std::uint8_t const* pixel)
+{
+    std::string key(reinterpret_cast<char const*>(pixel), static_cast<std::size_t>(m_px));
+    auto it = m_uniformIds.find(key);
+    if (it != m_uniformIds.end())
+        return it->second;
+    if (m_uniformRows.size() >= kMaxUniformRows)
+        return 0xFFFFFFFFu;
+    const int rowPixels = std::min(m_tileW, kUniformRowPixels);
+    std::unique_ptr<std::uint8_t[]> row(new std::uint8_t[static_cast<std::size_t>(rowPixels) * m_px]);
+    for (int i = 0; i < rowPixels; ++i)
+        std::memcpy(row.get() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
+    const auto id = static_cast<std::uint32_t>(m_uniformRows.size());
+    m_uniformRows.push_back(std::move(row));
+    m_uniformIds.emplace(std::move(key), id);
+    return id;
+}
+
+std::vector<geo::CiVec2> const& CTileStore::SortedTiles(tPlane const& plane) const
+{
+    if (plane.sortedGeneration != m_generation) {
+        plane.sorted.clear();
+        plane.sorted.reserve(static_cast<std::size_t>(plane.count));
+        for (auto const& [ci, chunk] : plane.chunks) {
+            const int cx = static_cast<int>(ci % m_chunksX) << kChunkShift;
+            const int cy = static_cast<int>(ci / m_chunksX) << kChunkShift;
+            for (int i = 0; i < kChunkSide * kChunkSide; ++i)
+                if (chunk->slots[i].Exists())
+                    plane.sorted.emplace_back(cx + (i & (kChunkSide - 1)), cy + (i >> kChunkShift));
+        }
+        std::sort(plane.sorted.begin(), plane.sorted.end(), [](geo::CiVec2 const& a, geo::CiVec2 const& b) {
+            return a.y != b.y ? a.y < b.y : a.x < b.x;
+        });
+        plane.sortedGeneration = m_generation;
+    }
+    return plane.sorted;
+}
+
+bool CTileStore::SlotIsUniform(tTileSlot const& slot, int tx, int ty, std::uint8_t const* pixel) const
+{
+    const geo::CiRect r = TileRect(tx, ty);
+    const int w = r.Width();
+    const int h = r.Height();
+    if (!slot.data)
+        return std::memcmp(UniformRow(slot.uniform), pixel, static_cast<std::size_t>(m_px)) == 0;
+    const std::size_t rowLen = static_cast<std::size_t>(w) * m_px;
+    std::uint8_t const* ref = nullptr;
+    std::vector<std::uint8_t> pattern;
+    if (rowLen <= static_cast<std::size_t>(std::min(m_tileW, kUniformRowPixels)) * m_px) {
+        auto it = m_uniformIds.find(std::string(reinterpret_cast<char const*>(pixel), static_cast<std::size_t>(m_px)));
+        if (it != m_uniformIds.end())
+            ref = UniformRow(it->second);
+    }
+    if (!ref) {
+        pattern.resize(rowLen);
+        for (int i = 0; i < w; ++i)
+            std::memcpy(pattern.data() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
+        ref = pattern.data();
+    }
+    for (int y = 0; y < h; ++y)
+        if (std::memcmp(slot.data + y * m_rowBytes, ref, rowLen) != 0)
+            return false;
+    return true;
+}
+
+// ---- 2-D reads and writes ----------------------------------------------------
+
+bool CTileStore::ReadRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t* buffer,
+                          std::int64_t rowBytes) const
+{
+    tPlane const* plane = FindPlane(key);
+    const int rowPixels = std::min(m_tileW, kUniformRowPixels);
+    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
+    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
+    for (int ty = ty0; ty <= ty1; ++ty) {
+        for (int tx = tx0; tx <= tx1; ++tx) {
+            const geo::CiRect piece = geo::Intersection(TileRect(tx, ty), rect);
+            tTileSlot const* slot = plane ? FindSlot(*plane, tx, ty) : nullptr;
+            std::int64_t stride = 0;
+            std::uint8_t const* base = RowBase(slot, stride);
+            const int lx = piece.left - (m_x0 + tx * m_tileW);
+            const int ly = piece.top - (m_y0 + ty * m_tileH);
+            const std::size_t n = static_cast<std::size_t>(piece.Width()) * m_px;
+            std::uint8_t* dst = buffer + (piece.top - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+            if (stride) {
+                std::uint8_t const* src = base + ly * stride + std::int64_t(lx) * m_px;
+                for (int y = piece.top; y < piece.bottom; ++y, dst += rowBytes, src += stride)
+                    std::memcpy(dst, src, n);
+            } else {
+                for (int y = piece.top; y < piece.bottom; ++y, dst += rowBytes)
+                    CopyUniform(dst, base, rowPixels, piece.Width(), m_px);
+            }
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// A tile a write is about to change, remembered so that a write that runs
+// out of memory halfway can give back what it took.
+struct tPrepared {
+    tTileSlot* slot;
+    int tx, ty;
+    std::uint32_t uniform;  // the slot's value before
+    bool made;              // memory was taken for this write
+};
+
+}  // namespace
+
+bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* buffer,
+                           std::int64_t rowBytes)
+{
+    tPlane& plane = ProvidePlane(key);
+    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
+    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
+    std::vector<tPrepared> prepared;
+    prepared.reserve(static_cast<std::size_t>(tx1 - tx0 + 1) * static_cast<std::size_t>(ty1 - ty0 + 1));
+    // Take all memory first, so that a failure leaves the frame as it was.
+    for (int ty = ty0; ty <= ty1; ++ty) {
+        for (int tx = tx0; tx <= tx1; ++tx) {
+            const geo::CiRect piece = geo::Intersection(TileRect(tx, ty), rect);
+            tTileSlot& slot = ProvideSlot(plane, tx, ty);
+            if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
+                // Sparse frames keep tiles that would hold only the fill value
+                // unmade.
+                bool allFill = true;
+                std::uint8_t const* fill = FillValue();
+                for (int y = piece.top; y < piece.bottom && allFill; ++y) {
+                    std::uint8_t const* src = buffer + (y - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+                    for (int x = 0; x < piece.Width(); ++x)
+                        if (std::memcmp(src + std::int64_t(x) * m_px, fill, static_cast<std::size_t>(m_px)) != 0) {
+                            allFill = false;
+                            break;
+                        }
+                }
+                if (allFill)
+                    continue;
+            }
+            const bool made = !slot.data;
+            const std::uint32_t before = slot.uniform;
+            if (!Materialize(plane, slot, tx, ty, piece)) {
+                for (auto const& p : prepared)
+                    if (p.made)
+                        Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+                return false;
+            }
+            prepared.push_back({&slot, tx, ty, before, made});
+        }
+    }
+    for (auto const& p : prepared) {
+        const geo::CiRect piece = geo::Intersection(TileRect(p.tx, p.ty), rect);
+        const int lx = piece.left - (m_x0 + p.tx * m_tileW);
+        const int ly = piece.top - (m_y0 + p.ty * m_tileH);
+        const std::size_t n = static_cast<std::size_t>(piece.Width()) * m_px;
+        std::uint8_t* dst = p.slot->data + ly * m_rowBytes + std::int64_t(lx) * m_px;
+        std::uint8_t const* src = buffer + (piece.top - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+        for (int y = piece.top; y < piece.bottom; ++y, dst += m_rowBytes, src += rowBytes)
+            std::memcpy(dst, src, n);
+        ++p.slot->modified;
+    }
+    ++m_modifications;
+    return true;
+}
+
+bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* pixel)
+{
+    tPlane& plane = ProvidePlane(key);
+    const std::uint32_t id = UniformId(pixel);
+    std::vector<std::uint8_t> pattern;
+    std::uint8_t const* row = nullptr;
+    const int rowPixels = std::min(m_tileW, kUniformRowPixels);
+    if (id != 0xFFFFFFFFu) {
+        row = UniformRow(id);
+    } else {
+        pattern.resize(static_cast<std::size_t>(rowPixels) * m_px);
+        for (int i = 0; i < rowPixels; ++i)
+            std::memcpy(pattern.data() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
+        row = pattern.data();
+    }
+    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
+    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
+    std::vector<tPrepared> prepared;
+    for (int ty = ty0; ty <= ty1; ++ty) {
+        for (int tx = tx0; tx <= tx1; ++tx) {
+            const geo::CiRect tile = TileRect(tx, ty);
+            const geo::CiRect piece = geo::Intersection(tile, rect);
+            tTileSlot& slot = ProvideSlot(plane, tx, ty);
+            const bool whole = piece == tile;
+            if (whole && id != 0xFFFFFFFFu && !(slot.data && slot.pins > 0)) {
+                prepared.push_back({&slot, tx, ty, slot.uniform, false});
+                continue;  // becomes uniform below, no memory needed
+            }
+            if (!slot.data && slot.uniform == id)
+                continue;  // already shows the value
+            const bool made = !slot.data;
+            const std::uint32_t before = slot.uniform;
+            if (!Materialize(plane, slot, tx, ty, piece)) {
+                for (auto const& p : prepared)
+                    if (p.made)
+                        Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+                return false;
+            }
+            prepared.push_back({&slot, tx, ty, before, made});
+        }
+    }
+    for (auto const& p : prepared) {
+        const geo::CiRect tile = TileRect(p.tx, p.ty);
+        const geo::CiRect piece = geo::Intersection(tile, rect);
+        if (piece == tile && id != 0xFFFFFFFFu && !(p.slot->data && p.slot->pins > 0)) {
+            Drop(plane, *p.slot, p.tx, p.ty, id);
+            if (p.slot->Exists())
+                ++p.slot->modified;
+            continue;
+        }
+        geo::CiRect local = piece;
+        local.Offset(geo::CiVec2(-(m_x0 + p.tx * m_tileW), -(m_y0 + p.ty * m_tileH)));
+        FillRows(p.slot->data, local, p.tx, p.ty, row);
+        ++p.slot->modified;
+    }
+    ++m_modifications;
+    return true;
+}
+
+int CTileStore::RowSpan(geo::CiVec2 point, geo::CiVecN const& key, std::uint8_t const*& data) const
+{
+    if (point.x < m_x0 || point.y < m_y0 || std::int64_t(point.x) >= std::int64_t(m_x0) + m_width ||
+        std::int64_t(point.y) >= std::int64_t(m_y0) + m_height)
+        return 0;
+    const int tx = TileX(point.x), ty = TileY(point.y);
+    const int lx = point.x - (m_x0 + tx * m_tileW);
+    const int ly = point.y - (m_y0 + ty * m_tileH);
+    int count = static_cast<int>(std::min<std::int64_t>(m_tileW - lx, std::int64_t(m_x0) + m_width - point.x));
+    tPlane const* plane = FindPlane(key);
+    tTileSlot const* slot = plane ? FindSlot(*plane, tx, ty) : nullptr;
+    if (slot && slot->data) {
+        data = slot->data + ly * m_rowBytes + std::int64_t(lx) * m_px;
+        return count;
+    }
+    data = UniformRow(slot ? slot->uniform : 0);
+    return std::min(count, kUniformRowPixels);
+}
+
+int CTileStore::RowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& key, std::uint8_t*& data)
+{
+    if (point.x < m_x0 || point.y < m_y0 || std::int64_t(point.x) >= std::int64_t(m_x0) + m_width ||
+        std::int64_t(point.y) >= std::int64_t(m_y0) + m_height)
+        return 0;
+    const int tx = TileX(point.x), ty = TileY(point.y);
+    tPlane& plane = ProvidePlane(key);
+    tTileSlot& slot = ProvideSlot(plane, tx, ty);
+    if (!Materialize(plane, slot, tx, ty, geo::CiRect()))
+        return 0;
+    const int lx = point.x - (m_x0 + tx * m_tileW);
+    const int ly = point.y - (m_y0 + ty * m_tileH);
+    ++slot.modified;
+    ++m_modifications;
+    data = slot.data + ly * m_rowBytes + std::int64_t(lx) * m_px;
+    return static_cast<int>(std::min<std::int64_t>(m_tileW - lx, std::int64_t(m_x0) + m_width - point.x));
+}
+
+}  // namespace mem
+
+namespace mem {
+
+void CTileStore::PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::vector<tTileSlot*>& pinned)
+{
+    if (rect.IsEmpty())
+        return;
+    tPlane* plane = FindPlane(key);
+    if (!plane || plane->count == 0)
+        return;
+    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
+    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
+    for (int ty = ty0; ty <= ty1; ++ty)
+        for (int tx = tx0; tx <= tx1; ++tx)
+            if (tTileSlot* slot = FindSlot(*plane, tx, ty); slot && slot->Exists()) {
+                pinned.push_back(slot);  // may throw; pin only once recorded
+                ++slot->pins;
+            }
+}
+
+bool CTileStore::DropPlanesOutside()
+{
+    auto outside = [&](geo::CiVecN const& key) {
+        return m_width == 0 || m_height == 0 || (m_planes.GetDimension() > 0 && !m_planes.Contains(key));
+    };
+    for (auto const& [key, plane] : m_planeMap) {
+        if (!outside(key))
+            continue;
+        for (auto const& [ci, chunk] : plane.chunks)
+            for (auto const& slot : chunk->slots)
+                if (slot.pins > 0)
+                    return false;
+    }
+    auto& pool = detail::CTilePool::Instance();
+    for (auto it = m_planeMap.begin(); it != m_planeMap.end();) {
+        if (!outside(it->first)) {
+            ++it;
+            continue;
+        }
+        for (auto& [ci, chunk] : it->second.chunks)
+            for (auto& slot : chunk->slots)
+                if (slot.data) {
+                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+                    m_allocated -= m_tileBytes;
+                }
+        m_tileCount -= it->second.count;
+        it = m_planeMap.erase(it);
+    }
+    m_lastPlane = nullptr;
+    ++m_generation;
+    return true;
+}
+
+}  // namespace mem

@@ -1,0 +1,187 @@
+// The content of a data frame: geometry, pixel type and the tiles of every
+// plane. Shared by the frame, its caches and tile handles.
+#pragma once
+
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace mem {
+
+// One tile. Without data it is missing (reads as the fill value, uniform
+// 0) or uniform (reads as uniform row `uniform`).
+struct tTileSlot {
+    std::uint8_t* data = nullptr;
+    std::uint32_t uniform = 0;
+    std::int32_t modified = 0;  // tile flag 1
+    std::int32_t locked = 0;    // tile flag 2 as raised by callers
+    std::int32_t pins = 0;      // caches and locked handles; part of flag 2
+
+    bool Exists() const { return data != nullptr || uniform != 0; }
+    bool Pinned() const { return pins > 0 || locked > 0; }
+};
+
+// Tiles are kept in square chunks, made when a tile in them is first
+// needed, so a gigapixel plane with a few written tiles costs a few chunks.
+constexpr int kChunkShift = 4;
+constexpr int kChunkSide = 1 << kChunkShift;
+
+struct tChunk {
+    tTileSlot slots[kChunkSide * kChunkSide];
+    int count = 0;  // existing tiles
+};
+
+struct tPlane {
+    std::unordered_map<std::int64_t, std::unique_ptr<tChunk>> chunks;
+    std::int64_t count = 0;  // existing tiles
+    // Existing tiles in row order, rebuilt when the store's generation moves.
+    mutable std::vector<geo::CiVec2> sorted;
+    mutable std::uint64_t sortedGeneration = ~std::uint64_t(0);
+};
+
+// A tile rectangle in frame coordinates plus its slot.
+struct tTileRef {
+    tTileSlot* slot = nullptr;
+    int tx = 0;
+    int ty = 0;
+};
+
+class CTileStore {
+public:
+    // Validates and sets up; throws std::invalid_argument or std::bad_alloc.
+    CTileStore(geo::CiVolumeN const& volume, img::CPixelInfo const& info, utl::CPropSet const& props);
+    // Deep copy; throws std::bad_alloc.
+    CTileStore(CTileStore const& other);
+    CTileStore& operator=(CTileStore const&) = delete;
+    ~CTileStore();
+
+    // ---- geometry -------------------------------------------------------
+    geo::CiVolumeN m_boundary;
+    int m_dims = 0;
+    int m_x0 = 0, m_y0 = 0, m_width = 0, m_height = 0;
+    geo::CiVolumeN m_planes;  // plane dimensions only
+    img::CPixelInfo m_info;
+    int m_px = 0;
+
+    EMemoryModel m_model = eMemoryTiled;
+    EAlign m_align = eAlignNone;
+    int m_growDim = -1;
+    int m_budget = 95;
+    bool m_commit = false;
+    utl::CPropSet m_props;
+
+    int m_tileW = 1, m_tileH = 1;
+    int m_tilesX = 0, m_tilesY = 0;
+    std::int64_t m_rowBytes = 0;   // stride of a tile row
+    std::int64_t m_tileBytes = 0;  // m_rowBytes × m_tileH
+    int m_chunksX = 0;
+
+    const std::uint64_t m_id;        // unique in the process
+    std::uint64_t m_generation = 0;  // moves when tiles appear or vanish
+    std::uint64_t m_modifications = 0;
+    std::int64_t m_tileCount = 0;
+    std::int64_t m_allocated = 0;
+
+    // ---- planes ---------------------------------------------------------
+    // Full plane coordinates for a caller's plane argument (empty: the
+    // first plane); false when outside.
+    bool ResolvePlane(geo::CiVecN const& plane, geo::CiVecN& key) const;
+    tPlane* FindPlane(geo::CiVecN const& key) const;
+    tPlane& ProvidePlane(geo::CiVecN const& key);
+
+    // ---- tiles ----------------------------------------------------------
+    tTileSlot* FindSlot(tPlane const& plane, int tx, int ty) const;
+    tTileSlot& ProvideSlot(tPlane& plane, int tx, int ty);
+    // Tile (tx, ty) clipped to the frame, in frame coordinates.
+    geo::CiRect TileRect(int tx, int ty) const;
+    // Gives the slot memory (keeping its pixels: fill or uniform value),
+    // writing those pixels only outside `keep` (frame coordinates, the part
+    // the caller is about to overwrite). False when memory runs out.
+    bool Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& keep);
+    // Frees the slot's memory; the tile becomes missing or `uniform`.
+    void Drop(tPlane& plane, tTileSlot& slot, int tx, int ty, std::uint32_t uniform);
+    // First byte of the row the slot shows at tile row 0 and the stride
+    // (0 for missing and uniform tiles, which show one shared row).
+    std::uint8_t const* RowBase(tTileSlot const* slot, std::int64_t& stride) const;
+
+    // ---- uniform rows ---------------------------------------------------
+    // Id of the row of `pixel` (0 is the fill value), made when new; 0xFFFFFFFF
+    // when the table is full.
+    std::uint32_t UniformId(std::uint8_t const* pixel);
+    std::uint8_t const* UniformRow(std::uint32_t id) const { return m_uniformRows[id].get(); }
+    std::uint8_t const* FillValue() const { return m_uniformRows[0].get(); }
+
+    // ---- whole-store operations ----------------------------------------
+    void CommitAll();  // throws std::bad_alloc
+    void Clear();
+    // Calls f(key, plane) for every plane that holds tiles.
+    template <class F>
+    void ForEachPlane(F&& f)
+    {
+        for (auto& entry : m_planeMap)
+            f(entry.first, entry.second);
+    }
+    std::map<geo::CiVecN, tPlane>& Planes() { return m_planeMap; }
+    std::map<geo::CiVecN, tPlane> const& Planes() const { return m_planeMap; }
+
+    // Existing tiles of a plane in row order.
+    std::vector<geo::CiVec2> const& SortedTiles(tPlane const& plane) const;
+
+    // Ready-made 2-D helpers used by frames, caches and pixel frames.
+    bool ReadRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t* buffer,
+                  std::int64_t rowBytes) const;
+    bool WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* buffer,
+                   std::int64_t rowBytes);
+    bool FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* pixel);
+    int RowSpan(geo::CiVec2 point, geo::CiVecN const& key, std::uint8_t const*& data) const;
+    int RowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& key, std::uint8_t*& data);
+    // True when every pixel of the slot inside the frame equals `pixel`.
+    bool SlotIsUniform(tTileSlot const& slot, int tx, int ty, std::uint8_t const* pixel) const;
+
+    // Tiles per side of the walk chunks, for callers that visit a rectangle.
+    int TileX(int x) const { return static_cast<int>((static_cast<std::int64_t>(x) - m_x0) / m_tileW); }
+    int TileY(int y) const { return static_cast<int>((static_cast<std::int64_t>(y) - m_y0) / m_tileH); }
+
+    // Raises the pin count of every existing tile in `rect` of plane `key`
+    // and appends those slots to `pinned`.
+    void PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::vector<tTileSlot*>& pinned);
+    // Frees the tiles of every plane outside m_planes; false (nothing freed)
+    // when one of them is pinned.
+    bool DropPlanesOutside();
+
+private:
+    std::map<geo::CiVecN, tPlane> m_planeMap;
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_uniformRows;  // each m_tileW pixels
+    std::map<std::string, std::uint32_t> m_uniformIds;
+    mutable geo::CiVecN m_lastKey;
+    mutable tPlane* m_lastPlane = nullptr;
+
+    void SetUpGeometry(geo::CiVolumeN const& volume, utl::CPropSet const& props);
+    void FillRows(std::uint8_t* data, geo::CiRect const& area, int tx, int ty, std::uint8_t const* row);
+};
+
+// Walks the planes of `box` (plane dimensions only; no dimensions: the one
+// plane of a 2-D frame) and calls f(key) for each.
+template <class F>
+void ForEachPlaneKey(geo::CiVolumeN const& planeBox, F&& f)
+{
+    if (planeBox.GetDimension() == 0) {
+        f(geo::CiVecN());
+        return;
+    }
+    if (planeBox.Volume() == 0)
+        return;
+    for (auto it = planeBox.begin(0), end = planeBox.end(0); it != end; ++it)
+        f(*it);
+}
+
+// Checked size arithmetic used at entry points.
+bool MulOverflows(std::int64_t a, std::int64_t b, std::int64_t& out);
+
+}  // namespace mem

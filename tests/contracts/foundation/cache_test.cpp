@@ -1,0 +1,147 @@
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include "store_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace storetest;
+
+namespace {
+
+class CacheTest : public ::testing::Test {
+protected:
+    mem::CDataFrame frame{Volume2(0, 0, 100, 100), Gray8(), TileProps(25, 25)};
+
+    void Write(geo::CiRect const& r, std::uint8_t v)
+    {
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(r.Area()), v);
+        ASSERT_TRUE(frame.WriteRect(r, {}, data.data(), 0));
+    }
+};
+
+TEST_F(CacheTest, ReadCachesKeepTilesFromGarbageCollection)
+{
+    Write(geo::CiRect(0, 0, 50, 50), 0);  // four tiles holding the fill value
+    auto& tiles = *frame.GetTileDistributor();
+    {
+        auto cache = frame.CreateReadCache(geo::CiVolumeN(geo::CiRect(20, 20, 30, 30)), 0);
+        ASSERT_TRUE(cache);
+        EXPECT_EQ(tiles.GetFlag(geo::CiVecN{0, 0}, 0, mem::eTileFlagLocked), 1);
+        std::uint8_t const* row = nullptr;
+        ASSERT_EQ(cache->GetRowSpan({20, 20}, {}, row), 5);  // up to the tile border
+        std::uint8_t const* before = row;
+        EXPECT_EQ(tiles.GarbageCollection(), 0);  // all four are pinned
+        // A caller's decrement cannot take the cache's lock away.
+        tiles.DecrementFlag(geo::CiVecN{0, 0}, 0, mem::eTileFlagLocked, 10);
+        EXPECT_EQ(tiles.GarbageCollection(), 0);
+        ASSERT_EQ(cache->GetRowSpan({20, 20}, {}, row), 5);
+        EXPECT_EQ(row, before);
+        EXPECT_EQ(cache->GetRowSpan({30, 20}, {}, row), 0);  // outside the cache
+    }
+    EXPECT_EQ(tiles.GarbageCollection(), 4);
+    EXPECT_EQ(frame.GetTileCount(), 0);
+}
+
+TEST_F(CacheTest, CachesClipAndSurviveSwapAndDeletion)
+{
+    Write(geo::CiRect(0, 0, 100, 100), 3);
+    auto whole = frame.CreateReadCache(geo::CiVolumeN(), 0);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->GetVolume(), geo::CiVolumeN(geo::CiRect(0, 0, 100, 100)));
+    auto clipped = frame.CreateReadCache(geo::CiVolumeN(geo::CiRect(90, 90, 200, 200)), 0);
+    ASSERT_TRUE(clipped);
+    EXPECT_EQ(clipped->GetVolume(), geo::CiVolumeN(geo::CiRect(90, 90, 100, 100)));
+    EXPECT_FALSE(frame.CreateReadCache(
+        geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{1, 1, 1}), 0));
+
+    mem::CDataFrame other(Volume2(0, 0, 10, 10), Gray8());
+    frame.Swap(other);
+    frame = mem::CDataFrame(Volume2(0, 0, 5, 5), Gray8());
+    std::vector<std::uint8_t> buf(100);
+    ASSERT_TRUE(whole->ReadRect(geo::CiRect(45, 45, 55, 55), {}, buf.data(), 0));
+    EXPECT_EQ(buf, std::vector<std::uint8_t>(100, 3));
+    EXPECT_FALSE(whole->ReadRect(geo::CiRect(95, 95, 105, 105), {}, buf.data(), 0));
+}
+
+TEST_F(CacheTest, WriteCachesWriteThroughAndSyncCountsChanges)
+{
+    auto cache = frame.CreateWriteCache(geo::CiVolumeN(geo::CiRect(10, 10, 60, 60)), 0);
+    ASSERT_TRUE(cache);
+    std::uint8_t* row = nullptr;
+    ASSERT_EQ(cache->GetRowSpanForWrite({40, 30}, {}, row), 10);
+    row[0] = 8;
+    EXPECT_EQ(ReadAll(frame, geo::CiRect(40, 30, 41, 31))[0], 8);
+    std::vector<std::uint8_t> data(5 * 5, 6);
+    ASSERT_TRUE(cache->WriteRect(geo::CiRect(22, 22, 27, 27), {}, data.data(), 0));
+    EXPECT_FALSE(cache->WriteRect(geo::CiRect(58, 58, 63, 63), {}, data.data(), 0));  // leaves the cache
+
+    auto& tiles = *frame.GetTileDistributor();
+    EXPECT_EQ(tiles.GetFlag(geo::CiVecN{1, 1}, 0, mem::eTileFlagLocked), 1);  // made through the cache
+    const int modified = tiles.GetFlag(geo::CiVecN{1, 0}, 0, mem::eTileFlagModified);
+    const auto count = frame.GetModificationCount();
+    EXPECT_TRUE(cache->Sync(geo::CiVolumeN(geo::CiRect(0, 0, 50, 50))));
+    EXPECT_EQ(tiles.GetFlag(geo::CiVecN{1, 0}, 0, mem::eTileFlagModified), modified + 1);
+    EXPECT_GT(frame.GetModificationCount(), count);
+    EXPECT_FALSE(cache->Sync(geo::CiVolumeN(geo::CiRect(70, 70, 80, 80))));
+    EXPECT_FALSE(cache->Sync(Volume2(10, 10, 0, 5)));
+    cache.reset();
+    EXPECT_EQ(tiles.GetFlag(geo::CiVecN{1, 1}, 0, mem::eTileFlagLocked), 0);
+}
+
+TEST(TilePool, FreedTilesAreReusedAcrossFramesAndThreads)
+{
+    auto work = [](int seed) {
+        for (int round = 0; round < 20; ++round) {
+            mem::CDataFrame f(Volume2(0, 0, 256, 256), Gray8(), TileProps(64, 64));
+            auto data = Ramp(geo::CiRect(0, 0, 256, 256), 1, seed + round);
+            if (!f.WriteRect(geo::CiRect(0, 0, 256, 256), {}, data.data(), 0) ||
+                ReadAll(f, geo::CiRect(0, 0, 256, 256)) != data)
+                return false;
+        }
+        return true;
+    };
+    bool ok1 = false, ok2 = false;
+    std::thread t1([&] { ok1 = work(1); });
+    std::thread t2([&] { ok2 = work(2); });
+    t1.join();
+    t2.join();
+    EXPECT_TRUE(ok1 && ok2);
+    const auto stats = mem::GetTilePoolStats();
+    EXPECT_GE(stats.pooledBytes, 256u * 256u);
+    const auto mapped = stats.mappedBytes;
+    // Another frame of the same tiles takes pooled memory, maps nothing new.
+    EXPECT_TRUE(work(3));
+    EXPECT_EQ(mem::GetTilePoolStats().mappedBytes, mapped);
+    mem::TrimTilePool(0);
+    EXPECT_EQ(mem::GetTilePoolStats().pooledBytes, 0u);
+    EXPECT_TRUE(work(4));  // trimmed blocks come back as zero pages
+}
+
+TEST(TilePool, ABudgetTurnsExhaustionIntoFailure)
+{
+    utl::CPropSet props = TileProps(4096, 4096);
+    props.SetValue(mem::ePropMemoryBudget, 1);  // 1 % of physical memory
+    auto volume = Volume2(0, 0, 1 << 20, 1 << 20);
+    mem::CDataFrame frame(volume, Gray8(), props);
+    std::vector<std::uint8_t> block(4096 * 4096, 1);
+    bool failed = false;
+    std::int64_t written = 0;
+    for (int i = 0; i < 4096 && !failed; ++i) {
+        const int x = (i % 256) * 4096, y = (i / 256) * 4096;
+        if (frame.WriteRect(geo::CiRect(x, y, x + 4096, y + 4096), {}, block.data(), 0))
+            ++written;
+        else
+            failed = true;
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(frame.GetTileCount(), written);
+    EXPECT_FALSE(mem::CDataFrame::Create(volume, Gray8(), [&] {
+        utl::CPropSet p = props;
+        p.SetValue(mem::ePropCommitAtCreation, true);
+        return p;
+    }()));
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include "store_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <stdexcept>
+
+using namespace storetest;
+
+namespace {
+
+class DataFrameTest : public ::testing::Test {
+protected:
+    // Partial last tile column and row, and a boundary that does not start at 0.
+    mem::CDataFrame frame{Volume2(-7, 5, 150, 130), Gray8(), TileProps(64, 48)};
+    geo::CiRect all{-7, 5, 143, 135};
+};
+
+TEST_F(DataFrameTest, RandomWritesAndReadsMatchAPlainImage)
+{
+    const std::uint8_t zero = 0;
+    tImage ref(all.left, all.top, all.Width(), all.Height(), 1, &zero);
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200; ++i) {
+        SCOPED_TRACE(i);
+        std::uniform_int_distribution<int> xs(all.left, all.right - 1), ys(all.top, all.bottom - 1);
+        int x0 = xs(rng), x1 = xs(rng), y0 = ys(rng), y1 = ys(rng);
+        geo::CiRect r(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1);
+        if (i % 3 == 2) {
+            EXPECT_EQ(ReadAll(frame, r), ref.Rect(r));
+            continue;
+        }
+        auto data = Ramp(r, 1, i);
+        ASSERT_TRUE(frame.WriteRect(r, {}, data.data(), 0));
+        ref.SetRect(r, data.data());
+    }
+    EXPECT_EQ(ReadAll(frame, all), ref.Rect(all));
+}
+
+TEST_F(DataFrameTest, UnwrittenPixelsReadAsTheFillValueWithoutTiles)
+{
+    std::uint8_t fill[3] = {1, 2, 3};
+    utl::CPropSet props = TileProps(32, 32);
+    props.SetValue(mem::ePropFillValue, static_cast<void*>(fill));
+    mem::CDataFrame rgb(Volume2(0, 0, 100, 70), Rgb8(), props);
+    fill[0] = 99;  // the frame copied the value at construction
+
+    auto px = ReadAll(rgb, geo::CiRect(90, 60, 100, 70));
+    ASSERT_EQ(px.size(), 300u);
+    for (std::size_t i = 0; i < px.size(); ++i)
+        ASSERT_EQ(px[i], i % 3 + 1) << i;
+    EXPECT_EQ(rgb.GetTileCount(), 0);
+    EXPECT_EQ(rgb.GetAllocatedBytes(), 0);
+
+    // A partly written tile keeps the fill value around the written pixels.
+    const std::uint8_t white[3] = {255, 255, 255};
+    ASSERT_TRUE(rgb.WriteRect(geo::CiRect(40, 40, 41, 41), {}, white, 0));
+    auto around = ReadAll(rgb, geo::CiRect(39, 40, 42, 41));
+    EXPECT_EQ(around, (std::vector<std::uint8_t>{1, 2, 3, 255, 255, 255, 1, 2, 3}));
+    EXPECT_EQ(rgb.GetTileCount(), 1);
+}
+
+TEST_F(DataFrameTest, RowSpansStopAtTileBordersAndFrameEdges)
+{
+    std::uint8_t const* data = nullptr;
+    struct tCase {
+        geo::CiVec2 point;
+        int expected;
+    } cases[] = {
+        {{-7, 5}, 64},   // first tile, full width
+        {{50, 5}, 7},    // 57 into the first tile column
+        {{57, 5}, 64},   // second tile
+        {{121, 6}, 22},  // last, partial tile: 143 - 121
+        {{142, 134}, 1},
+        {{143, 5}, 0},   // right of the frame
+        {{-8, 5}, 0},
+        {{0, 135}, 0},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.point.x << "," << c.point.y);
+        EXPECT_EQ(frame.GetRowSpan(c.point, {}, data), c.expected);
+    }
+    std::uint8_t* w = nullptr;
+    ASSERT_EQ(frame.GetRowSpanForWrite({57, 10}, {}, w), 64);
+    w[0] = 42;
+    w[63] = 43;
+    auto row = ReadAll(frame, geo::CiRect(56, 10, 122, 11));
+    EXPECT_EQ(row[1], 42);
+    EXPECT_EQ(row[64], 43);
+    EXPECT_EQ(row[0], 0);
+}
+
+TEST_F(DataFrameTest, BadRectanglesAndPlanesFailWithoutTouchingTheBuffer)
+{
+    std::vector<std::uint8_t> buf(64 * 64, 0xEE);
+    const geo::CiRect bad[] = {
+        {-8, 5, 10, 10},      // left of the frame
+        {100, 100, 144, 101}, // right of it
+        {0, 0, 0, 10},        // empty
+        {10, 10, 5, 20},      // inverted
+    };
+    for (auto const& r : bad) {
+        EXPECT_FALSE(frame.ReadRect(r, {}, buf.data(), 0));
+        EXPECT_FALSE(frame.WriteRect(r, {}, buf.data(), 0));
+    }
+    EXPECT_FALSE(frame.ReadRect(geo::CiRect(0, 10, 10, 11), geo::CiVecN{0}, buf.data(), 0));  // no planes
+    EXPECT_FALSE(frame.ReadRect(geo::CiRect(0, 10, 10, 11), {}, nullptr, 0));
+    EXPECT_FALSE(frame.ReadRect(geo::CiRect(0, 10, 10, 11), {}, buf.data(), 9));  // stride below the width
+    EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](std::uint8_t b) { return b == 0xEE; }));
+    EXPECT_EQ(frame.GetTileCount(), 0);
+}
+
+TEST(DataFrameCreation, RefusesBadArgumentsCleanly)
+{
+    const auto info = Gray8();
+    struct tCase {
+        char const* what;
+        geo::CiVolumeN volume;
+        img::CPixelInfo info;
+        utl::CPropSet props;
+    };
+    utl::CPropSet zeroTile = TileProps(0, 64);
+    utl::CPropSet deepTile;
+    deepTile.SetValue(mem::ePropTileSize, geo::CiVec3(64, 64, 2));
+    utl::CPropSet wrongType;
+    wrongType.SetValue(mem::ePropTileSize, 64);
+    utl::CPropSet badModel;
+    badModel.SetValue(mem::ePropMemoryModel, 7);
+    utl::CPropSet badAlign;
+    badAlign.SetValue(mem::ePropAlign, 13);
+    utl::CPropSet nullFill;
+    nullFill.SetValue(mem::ePropFillValue, static_cast<void*>(nullptr));
+    utl::CPropSet hugeTile = TileProps(100000, 100000);
+    geo::CiVolumeN negative = Volume2(0, 0, 10, 10);
+    negative.SetSize(0, -1);  // FromPositionSize would clamp it
+    const tCase cases[] = {
+        {"negative extent", negative, info, {}},
+        {"past the limit", Volume2(0, 0, mem::kMaxExtent + 1, 1), info, {}},
+        {"past the int range", Volume2(INT_MAX - 5, 0, 10, 1), info, {}},
+        {"invalid pixel", Volume2(0, 0, 10, 10), img::CPixelInfo(), {}},
+        {"bytes past 64 bits",
+         geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0, 0}, geo::CiVecN{1 << 30, 1 << 30, 1 << 30, 1 << 30}),
+         info, {}},
+        {"zero tile", Volume2(0, 0, 10, 10), info, zeroTile},
+        {"deep tile", Volume2(0, 0, 10, 10), info, deepTile},
+        {"tile of wrong type", Volume2(0, 0, 10, 10), info, wrongType},
+        {"unknown model", Volume2(0, 0, 10, 10), info, badModel},
+        {"alignment", Volume2(0, 0, 10, 10), info, badAlign},
+        {"null fill", Volume2(0, 0, 10, 10), info, nullFill},
+        {"tile past the limit", Volume2(0, 0, 100000, 100000), info, hugeTile},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_THROW(mem::CDataFrame(c.volume, c.info, c.props), std::invalid_argument);
+        EXPECT_FALSE(mem::CDataFrame::Create(c.volume, c.info, c.props));
+    }
+}
+
+TEST(DataFrameCreation, EmptyVolumesAreValidFramesWithoutPixels)
+{
+    // As a stack with no frames yet: x-y extent, a plane dimension of size 0,
+    // and a tile as large as the plane.
+    utl::CPropSet props = TileProps(100000, 100000);
+    props.SetValue(mem::ePropMemoryModel, int(mem::eMemoryTiledSparse));
+    auto volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{100000, 100000, 0});
+    mem::CDataFrame frame(volume, Gray8(), props);
+    EXPECT_EQ(frame.GetDimension(), 3);
+    EXPECT_EQ(frame.GetBoundary(0), volume);
+    EXPECT_EQ(frame.GetPlaneAssortment().GetPlaneCount(), 0);
+    std::uint8_t b = 0;
+    EXPECT_FALSE(frame.WriteRect(geo::CiRect(0, 0, 1, 1), {}, &b, 0));
+    EXPECT_TRUE(mem::CDataFrame(geo::CiVolumeN(), Gray8(), TileProps(0, 0)).GetBoundary().IsEmpty());
+    // The caller's properties are kept as given.
+    geo::CiVec3 tile;
+    EXPECT_TRUE(frame.GetCreationProperties().GetValue(mem::ePropTileSize, tile));
+    EXPECT_EQ(tile, geo::CiVec3(100000, 100000, 1));
+}
+
+TEST(DataFrameCreation, AlignmentPadsTileRows)
+{
+    utl::CPropSet props = TileProps(33, 10);
+    props.SetValue(mem::ePropAlign, int(mem::eAlign32));
+    mem::CDataFrame rgb(Volume2(0, 0, 100, 100), Rgb8(), props);
+    EXPECT_EQ(rgb.GetTileRowSize(), 128);  // 99 bytes rounded up to 32
+    ASSERT_TRUE(rgb.WriteRect(geo::CiRect(32, 0, 34, 1), {}, Ramp(geo::CiRect(0, 0, 2, 1), 3, 0).data(), 0));
+    EXPECT_EQ(ReadAll(rgb, geo::CiRect(32, 0, 34, 1)), Ramp(geo::CiRect(0, 0, 2, 1), 3, 0));
+}
+
+class PlaneFrameTest : public ::testing::Test {
+protected:
+    geo::CiVolumeN volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 3, -1}, geo::CiVecN{40, 30, 2, 3});
+    mem::CDataFrame frame{volume, Gray16(), TileProps(16, 16)};
+};
+
+TEST_F(PlaneFrameTest, PlanesAreIndependentAndEmptyMeansTheFirst)
+{
+    EXPECT_EQ(frame.GetPlaneAssortment().GetBoundary(),
+              geo::CiVolumeN::FromPositionSize(geo::CiVecN{3, -1}, geo::CiVecN{2, 3}));
+    const geo::CiRect r(5, 5, 25, 20);
+    auto a = Ramp(r, 2, 1), b = Ramp(r, 2, 2);
+    ASSERT_TRUE(frame.WriteRect(r, {}, a.data(), 0));
+    ASSERT_TRUE(frame.WriteRect(r, geo::CiVecN{4, 1}, b.data(), 0));
+    EXPECT_EQ(ReadAll(frame, r, geo::CiVecN{3, -1}), a);
+    EXPECT_EQ(ReadAll(frame, r, geo::CiVecN{4, 1}), b);
+    EXPECT_EQ(ReadAll(frame, r, geo::CiVecN{4, 0}), std::vector<std::uint8_t>(a.size(), 0));
+    EXPECT_TRUE(ReadAll(frame, r, geo::CiVecN{5, 0}).empty());
+    EXPECT_TRUE(ReadAll(frame, r, geo::CiVecN{3}).empty());
+}
+
+TEST_F(PlaneFrameTest, GrowingAndShrinkingPlanesKeepsPixels)
+{
+    const geo::CiRect r(0, 0, 40, 30);
+    auto a = Ramp(r, 2, 3);
+    ASSERT_TRUE(frame.WriteRect(r, geo::CiVecN{3, 1}, a.data(), 0));
+    ASSERT_TRUE(frame.GrowPlanes(2));  // the last dimension grows by default
+    EXPECT_EQ(frame.GetBoundary().Size(), (geo::CiVecN{40, 30, 2, 5}));
+    ASSERT_TRUE(frame.GrowPlanes(-1));
+    EXPECT_EQ(frame.GetPlaneAssortment().GetBoundary().Position(), (geo::CiVecN{3, -2}));
+    EXPECT_EQ(ReadAll(frame, r, geo::CiVecN{3, 1}), a);
+    EXPECT_EQ(ReadAll(frame, r, geo::CiVecN{3, 3}), std::vector<std::uint8_t>(a.size(), 0));
+
+    const auto bytes = frame.GetAllocatedBytes();
+    ASSERT_TRUE(frame.SetPlaneBoundary(geo::CiVolumeN::FromPositionSize(geo::CiVecN{3, -2}, geo::CiVecN{1, 3})));
+    EXPECT_EQ(frame.GetAllocatedBytes(), 0);  // plane (3, 1) fell outside
+    EXPECT_GT(bytes, 0);
+    EXPECT_FALSE(frame.SetPlaneBoundary(geo::CiVolumeN::FromPositionSize(geo::CiVecN{0}, geo::CiVecN{1})));
+    EXPECT_FALSE(mem::CDataFrame(Volume2(0, 0, 4, 4), Gray8()).GrowPlanes(1));
+}
+
+TEST(DataFrameCopies, SwapExchangesContentAssignmentCopiesIt)
+{
+    mem::CDataFrame a(Volume2(0, 0, 50, 50), Gray8(), TileProps(16, 16));
+    mem::CDataFrame b(Volume2(0, 0, 20, 10), Gray16(), TileProps(8, 8));
+    const geo::CiRect ra(10, 10, 40, 40), rb(0, 0, 20, 10);
+    auto pa = Ramp(ra, 1, 1), pb = Ramp(rb, 2, 2);
+    ASSERT_TRUE(a.WriteRect(ra, {}, pa.data(), 0));
+    ASSERT_TRUE(b.WriteRect(rb, {}, pb.data(), 0));
+    mem::CTileDistributor* distributorOfA = a.GetTileDistributor();
+
+    a.Swap(b);
+    EXPECT_EQ(a.GetElementInfo(), Gray16());
+    EXPECT_EQ(ReadAll(a, rb), pb);
+    EXPECT_EQ(ReadAll(b, ra), pa);
+    EXPECT_EQ(a.GetTileDistributor(), distributorOfA);  // the object stays, its content moves
+    EXPECT_EQ(distributorOfA->GetTileSize(), geo::CiVec2(8, 8));
+
+    mem::CDataFrame c(Volume2(0, 0, 1, 1), Gray8());
+    c = b;
+    EXPECT_EQ(c.GetBoundary(), b.GetBoundary());
+    EXPECT_EQ(ReadAll(c, ra), pa);
+    auto other = Ramp(ra, 1, 9);
+    ASSERT_TRUE(c.WriteRect(ra, {}, other.data(), 0));
+    EXPECT_EQ(ReadAll(b, ra), pa);  // deep copy
+
+    mem::CDataFrame moved(std::move(c));
+    EXPECT_EQ(ReadAll(moved, ra), other);
+    EXPECT_EQ(c.GetTileCount(), 0);  // NOLINT: a moved-from frame is empty, not broken
+    EXPECT_FALSE(c.WriteRect(ra, {}, other.data(), 0));
+}
+
+TEST(DataFrameModels, ResidentFramesCommitEverythingAndHaveNoDistributor)
+{
+    utl::CPropSet props;
+    props.SetValue(mem::ePropMemoryModel, int(mem::eMemoryResident));
+    auto volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{100, 50, 3});
+    mem::CDataFrame frame(volume, Gray8(), props);
+    EXPECT_EQ(frame.GetTileDistributor(), nullptr);
+    EXPECT_EQ(frame.GetTileSize(), geo::CiVec2(100, 50));
+    EXPECT_EQ(frame.GetTileCount(), 3);
+    EXPECT_EQ(ReadAll(frame, geo::CiRect(0, 0, 100, 50), geo::CiVecN{2}),
+              std::vector<std::uint8_t>(5000, 0));
+}
+
+TEST(DataFrameModels, SparseFramesDoNotStoreFillOnlyWrites)
+{
+    utl::CPropSet props = TileProps(16, 16);
+    props.SetValue(mem::ePropMemoryModel, int(mem::eMemoryTiledSparse));
+    mem::CDataFrame sparse(Volume2(0, 0, 64, 64), Gray8(), props);
+    std::vector<std::uint8_t> zeros(64 * 64, 0);
+    ASSERT_TRUE(sparse.WriteRect(geo::CiRect(0, 0, 64, 64), {}, zeros.data(), 0));
+    EXPECT_EQ(sparse.GetTileCount(), 0);
+    zeros[17 * 64 + 17] = 1;
+    ASSERT_TRUE(sparse.WriteRect(geo::CiRect(0, 0, 64, 64), {}, zeros.data(), 0));
+    EXPECT_EQ(sparse.GetTileCount(), 1);
+
+    utl::CPropSet commit = TileProps(16, 16);
+    commit.SetValue(mem::ePropCommitAtCreation, true);
+    EXPECT_EQ(mem::CDataFrame(Volume2(0, 0, 64, 40), Gray8(), commit).GetTileCount(), 12);
+}
+
+TEST(DataFrameModels, FillMakesWholeTilesUniformWithoutMemory)
+{
+    mem::CDataFrame frame(Volume2(0, 0, 100, 100), Gray16(), TileProps(32, 32));
+    const std::uint16_t v = 0xBEEF;
+    ASSERT_TRUE(frame.Fill(geo::CiVolumeN(geo::CiRect(0, 0, 100, 100)), &v));
+    EXPECT_EQ(frame.GetTileCount(), 16);
+    EXPECT_EQ(frame.GetAllocatedBytes(), 0);
+    ASSERT_TRUE(frame.Fill(geo::CiVolumeN(geo::CiRect(10, 10, 20, 20)), "\0\0"));
+    EXPECT_EQ(frame.GetAllocatedBytes(), frame.GetTileRowSize() * 32);
+    auto row = ReadAll(frame, geo::CiRect(9, 10, 21, 11));
+    EXPECT_EQ(row[0], 0xEF);
+    EXPECT_EQ(row[2], 0);
+    EXPECT_EQ(row[22], 0xEF);
+    EXPECT_FALSE(frame.Fill(geo::CiVolumeN(geo::CiRect(200, 0, 300, 10)), &v));
+}
+
+TEST(DataFrameModels, WritesCountAsModifications)
+{
+    mem::CDataFrame frame(Volume2(0, 0, 10, 10), Gray8());
+    const auto before = frame.GetModificationCount();
+    std::uint8_t b = 1;
+    ASSERT_TRUE(frame.WriteRect(geo::CiRect(0, 0, 1, 1), {}, &b, 0));
+    EXPECT_GT(frame.GetModificationCount(), before);
+    const auto after = frame.GetModificationCount();
+    EXPECT_FALSE(frame.WriteRect(geo::CiRect(0, 0, 11, 1), {}, &b, 0));
+    EXPECT_EQ(frame.GetModificationCount(), after);
+}
+
+}  // namespace
