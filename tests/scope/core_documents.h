@@ -1,0 +1,64 @@
+// Small real documents for the scope-core tests: raster and vector layers,
+// with or without an entry in the document's layer tree.
+#pragma once
+
+#include "imgscope/contracts/document/display_flow.h"
+#include "imgscope/contracts/document/image.h"
+#include "imgscope/contracts/document/stack.h"
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include <boost/make_shared.hpp>
+
+#include <initializer_list>
+#include <vector>
+
+namespace imgscope_test {
+
+// A data frame at the origin with the given extent (x, y, then the plane
+// dimensions), one component of `type`.
+inline boost::shared_ptr<mem::CDataFrame> MakeDataFrame(std::initializer_list<int> extent,
+                                                        utl::EType type = utl::eUInt8)
+{
+    geo::CiVecN const size{std::vector<int>(extent)};
+    return boost::make_shared<mem::CDataFrame>(geo::CiVolumeN::FromPositionSize(geo::CiVecN(size.size(), 0), size),
+                                               img::CPixelInfo(type, 1, img::eColorSpaceGray));
+}
+
+// Gives `layer` an entry at the end of the root of the document's tree;
+// returns its plane ID.
+inline int AddEntry(img::CImg const& doc, int layer)
+{
+    return img::CDisplProcessFlow(doc, false).InsertLayer(-1, -3, layer, utl::CIndexN(), -1);
+}
+
+// A raster layer over a new data frame of `extent`; every dimension past
+// x and y of extent above 1 becomes a stack dimension. Returns its ID.
+inline int AddRasterLayer(img::CImg& doc, std::initializer_list<int> extent, bool withEntry = true,
+                          utl::EType type = utl::eUInt8)
+{
+    int const id = doc.Add(img::CStack(MakeDataFrame(extent, type)));
+    if (id != -1 && withEntry)
+        AddEntry(doc, id);
+    return id;
+}
+
+inline int AddVectorLayer(img::CImg& doc, bool withEntry = true)
+{
+    auto graphic = boost::make_shared<img::CVecGraph>();
+    graphic->Add(img::CVecGraph::tShape{});
+    int const id = doc.Add(img::CStack(graphic));
+    if (id != -1 && withEntry)
+        AddEntry(doc, id);
+    return id;
+}
+
+// A layer ID that the document certainly does not have.
+inline int UnknownLayer(img::CImg const& doc)
+{
+    int last = 0;
+    for (int id = doc.FirstStackId(); id != -1; id = doc.NextStackId(id))
+        last = id;
+    return last + 1000;
+}
+
+}  // namespace imgscope_test

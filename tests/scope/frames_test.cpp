@@ -1,0 +1,313 @@
+// Frames, data frames and samples of a layer; the active frame and the
+// active dimension.
+#include "tests/scope/core_documents.h"
+#include "tests/scope/test_scope.h"
+
+#include "imgscope/contracts/document/pix_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+namespace imgscope_test {
+namespace {
+
+template <class T>
+void FillAll(mem::CDataFrame& frame, T value)
+{
+    ASSERT_EQ(sizeof(T), static_cast<std::size_t>(frame.GetElementInfo().Size()));
+    ASSERT_TRUE(frame.Fill(frame.GetBoundary(0), &value));
+}
+
+template <class T>
+T PixelAt(mem::CDataFrame const& frame, int x, int y, geo::CiVecN const& plane = geo::CiVecN())
+{
+    T value{};
+    EXPECT_TRUE(frame.ReadRect(geo::CiRect(x, y, x + 1, y + 1), plane, &value, 0));
+    return value;
+}
+
+class FramesTest : public ::testing::Test {
+protected:
+    FramesTest()
+    {
+        layer = AddRasterLayer(doc, {16, 8, 3});
+        deep = AddRasterLayer(doc, {8, 8, 4, 2});
+        bare = AddRasterLayer(doc, {8, 8}, /*withEntry*/ false);
+        unknown = UnknownLayer(doc);
+        data = doc.FindStack(layer).GetDataFrame(0);
+    }
+
+    img::CStack Stack(int id) const { return doc.FindStack(id); }
+
+    img::CImg doc;
+    int layer = -1;  // 16 × 8, three frames of uint8
+    int deep = -1;   // order 2: frames (0..3, 0..1)
+    int bare = -1;   // no tree entry
+    int unknown = -1;
+    boost::shared_ptr<mem::CDataFrame> data;  // the main data frame of `layer`
+    TestScope scope{doc};
+};
+
+TEST_F(FramesTest, PixFramesGoToAndComeFromTheStack)
+{
+    ASSERT_TRUE(data);
+    FillAll<std::uint8_t>(*data, 1);
+    auto frame = img::CPixFrame::Create(geo::CiRect(0, 0, 16, 8), img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray),
+                                        mem::eMemoryTiled, mem::eAlignNone, utl::CPropSet());
+    ASSERT_TRUE(frame);
+    std::uint8_t const nine = 9;
+    ASSERT_TRUE(frame->FillRect(geo::CiRect(0, 0, 16, 8), &nine));
+
+    EXPECT_TRUE(scope.AddPixFrame(layer, frame, geo::CiVecN{2}));
+    auto const stored = scope.GetPixFrame(layer, geo::CiVecN{2});
+    ASSERT_TRUE(stored);
+    std::uint8_t pixel = 0;
+    EXPECT_TRUE(stored->ReadRect(geo::CiRect(5, 5, 6, 6), &pixel, 0, 0));
+    EXPECT_EQ(pixel, 9);
+
+    utl::CPropSet props;
+    props.SetValue(700, 1);
+    EXPECT_TRUE(scope.AddPixFrame(layer, frame, geo::CiVecN{1}, props));
+    EXPECT_TRUE(Stack(layer).PropertyExists(utl::CIndexN{1}, 700));
+
+    // What the stack refuses, the scope reports: a null frame, a wrong index.
+    EXPECT_FALSE(scope.AddPixFrame(layer, boost::shared_ptr<img::CPixFrame>(), geo::CiVecN{0}));
+    EXPECT_FALSE(scope.AddPixFrame(layer, frame, geo::CiVecN{0, 0}));
+
+    TestScope const& reader = scope;
+    EXPECT_TRUE(reader.GetPixFrame(layer, geo::CiVecN{0}));
+    for (int id : {unknown, -1, INT_MAX}) {
+        SCOPED_TRACE(id);
+        EXPECT_FALSE(scope.AddPixFrame(id, frame, geo::CiVecN{0}));
+        EXPECT_FALSE(scope.AddPixFrame(id, boost::shared_ptr<img::CPixFrame>(), geo::CiVecN{0}));
+        EXPECT_FALSE(scope.AddPixFrame(id, frame, geo::CiVecN{0}, props));
+        EXPECT_FALSE(scope.GetPixFrame(id, geo::CiVecN{0}));
+        EXPECT_FALSE(reader.GetPixFrame(id, geo::CiVecN{0}));
+    }
+}
+
+TEST_F(FramesTest, VectorFrameNeedsAGraphic)
+{
+    int const vector = AddVectorLayer(doc);
+    auto graphic = boost::make_shared<img::CVecGraph>();
+    graphic->Add(img::CVecGraph::tShape{img::CVecGraph::eRectangle, geo::CdRect(1, 1, 4, 4)});
+    graphic->Add(img::CVecGraph::tShape{});
+
+    EXPECT_FALSE(scope.SetVecFrame(vector, boost::shared_ptr<img::CVecGraph>()));
+    ASSERT_TRUE(scope.GetVecFrame(vector));
+    EXPECT_EQ(scope.GetVecFrame(vector)->Shapes().size(), 1u) << "a refused null graph changes nothing";
+
+    EXPECT_TRUE(scope.SetVecFrame(vector, graphic));
+    auto const stored = static_cast<TestScope const&>(scope).GetVecFrame(vector);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->Shapes().size(), 2u);
+
+    EXPECT_FALSE(scope.SetVecFrame(unknown, graphic));
+    EXPECT_FALSE(scope.GetVecFrame(unknown));
+    EXPECT_FALSE(static_cast<TestScope const&>(scope).GetVecFrame(unknown));
+}
+
+TEST_F(FramesTest, DataFrameZeroIsTheDefault)
+{
+    TestScope const& reader = scope;
+    EXPECT_EQ(scope.GetDataFrame(layer), data);
+    EXPECT_EQ(reader.GetDataFrame(layer), data);
+    EXPECT_EQ(reader.GetDataFrame(layer, 0), data);
+    EXPECT_FALSE(scope.GetDataFrame(layer, 5));
+    EXPECT_FALSE(scope.GetDataFrame(unknown));
+    EXPECT_FALSE(reader.GetDataFrame(unknown, 0));
+}
+
+TEST_F(FramesTest, SwapOfSameShapeExchangesContentAndKeepsTheStacksObject)
+{
+    FillAll<std::uint8_t>(*data, 1);
+    auto const view = scope.GetPixFrame(layer, geo::CiVecN{1});
+    ASSERT_TRUE(view);
+    auto incoming = MakeDataFrame({16, 8, 3});
+    FillAll<std::uint8_t>(*incoming, 2);
+
+    EXPECT_TRUE(scope.SwapDataFrame(layer, incoming));
+    EXPECT_EQ(scope.GetDataFrame(layer), data) << "the stack keeps its data-frame object";
+    EXPECT_EQ(PixelAt<std::uint8_t>(*data, 3, 3, geo::CiVecN{1}), 2);
+    EXPECT_EQ(PixelAt<std::uint8_t>(*incoming, 3, 3, geo::CiVecN{1}), 1) << "the caller holds the former content";
+
+    std::uint8_t shown = 0;
+    EXPECT_TRUE(view->ReadRect(geo::CiRect(3, 3, 4, 4), &shown, 0, 0));
+    EXPECT_EQ(shown, 2) << "views made before the swap see the new pixels";
+}
+
+TEST_F(FramesTest, SwapOfOtherShapeCopiesAndLeavesTheCallersFrame)
+{
+    FillAll<std::uint8_t>(*data, 1);
+    struct Row {
+        char const* name;
+        boost::shared_ptr<mem::CDataFrame> incoming;
+    };
+    std::vector<Row> const rows = {
+        {"other pixel type", MakeDataFrame({16, 8, 3}, utl::eUInt16)},
+        {"other extent", MakeDataFrame({16, 8, 5}, utl::eUInt16)},
+        {"other dimension count", MakeDataFrame({16, 8}, utl::eUInt16)},
+    };
+    std::uint16_t value = 300;
+    for (Row const& row : rows) {
+        SCOPED_TRACE(row.name);
+        FillAll<std::uint16_t>(*row.incoming, ++value);
+        EXPECT_TRUE(scope.SwapDataFrame(layer, 0, row.incoming));
+        EXPECT_EQ(scope.GetDataFrame(layer), data);
+        EXPECT_EQ(data->GetBoundary(0), row.incoming->GetBoundary(0));
+        EXPECT_EQ(data->GetElementInfo(), row.incoming->GetElementInfo());
+        EXPECT_EQ(PixelAt<std::uint16_t>(*data, 15, 7), value);
+        EXPECT_EQ(PixelAt<std::uint16_t>(*row.incoming, 15, 7), value) << "copied, not exchanged";
+        EXPECT_NE(data.get(), row.incoming.get());
+    }
+}
+
+TEST_F(FramesTest, FailedSwapChangesNothing)
+{
+    FillAll<std::uint8_t>(*data, 1);
+    auto incoming = MakeDataFrame({16, 8, 3});
+    FillAll<std::uint8_t>(*incoming, 2);
+
+    EXPECT_FALSE(scope.SwapDataFrame(layer, boost::shared_ptr<mem::CDataFrame>()));
+    EXPECT_FALSE(scope.SwapDataFrame(layer, 7, incoming)) << "no data frame 7";
+    EXPECT_FALSE(scope.SwapDataFrame(layer, -1, incoming));
+    EXPECT_FALSE(scope.SwapDataFrame(unknown, incoming));
+    EXPECT_FALSE(scope.SwapDataFrame(unknown, 0, incoming));
+    EXPECT_EQ(PixelAt<std::uint8_t>(*data, 0, 0), 1);
+    EXPECT_EQ(PixelAt<std::uint8_t>(*incoming, 0, 0), 2);
+}
+
+TEST_F(FramesTest, SamplesWalkOnceInTheStacksOrder)
+{
+    EXPECT_EQ(scope.GetFirstSample(layer), -1) << "no samples yet";
+    std::vector<boost::shared_ptr<mem::CDataFrame>> frames;
+    std::vector<int> added;
+    for (img::ESampleFlag flag : {img::eSampleReference, img::eSamplePreview, img::eSampleNone}) {
+        frames.push_back(MakeDataFrame({16, 8}));
+        added.push_back(scope.AddSample(layer, frames.back(), flag));
+        EXPECT_NE(added.back(), -1);
+        EXPECT_EQ(scope.GetDataFrame(layer, added.back()), frames.back());
+    }
+
+    auto walk = [&] {
+        std::vector<int> seen;
+        for (int id = scope.GetFirstSample(layer); id != -1 && seen.size() < 10; id = scope.GetNextSample(layer, id))
+            seen.push_back(id);
+        return seen;
+    };
+    EXPECT_EQ(walk(), Stack(layer).GetSampleIDs());
+    EXPECT_EQ(walk().size(), 3u);
+
+    EXPECT_EQ(scope.GetNextSample(layer, added.back()), -1) << "after the last";
+    EXPECT_EQ(scope.GetNextSample(layer, 12345), -1) << "not in the list";
+
+    EXPECT_TRUE(scope.RemoveSample(layer, added[1]));
+    EXPECT_EQ(walk(), (std::vector<int>{added[0], added[2]}));
+    EXPECT_EQ(scope.GetNextSample(layer, added[1]), -1);
+    EXPECT_FALSE(scope.RemoveSample(layer, added[1]));
+
+    EXPECT_EQ(scope.AddSample(unknown, MakeDataFrame({16, 8}), img::eSampleNone), -1);
+    EXPECT_FALSE(scope.RemoveSample(unknown, added[0]));
+    EXPECT_EQ(scope.GetFirstSample(unknown), -1);
+    EXPECT_EQ(scope.GetNextSample(unknown, added[0]), -1);
+}
+
+TEST_F(FramesTest, ActiveFrameRoundTripsThroughTheTree)
+{
+    geo::CiVecN index{9, 9, 9};
+    int dim = 42;
+    EXPECT_FALSE(scope.GetActiveFrame(deep, index)) << "nothing activated yet";
+    EXPECT_FALSE(scope.GetActiveDimension(deep, dim));
+    EXPECT_EQ(index, (geo::CiVecN{9, 9, 9}));
+    EXPECT_EQ(dim, 42);
+
+    EXPECT_TRUE(scope.ActivateFrame(deep, geo::CiVecN{3, 1}));
+    EXPECT_TRUE(scope.GetActiveFrame(deep, index));
+    EXPECT_EQ(index, (geo::CiVecN{3, 1}));
+
+    // Kept as a frame-index value of the layer's entry.
+    img::CDisplProcessFlow observer(doc, false);
+    int const plane = observer.FindLayer(deep);
+    mem::CBin stored;
+    ASSERT_TRUE(observer.GetProperty(plane, 10014, stored));
+    EXPECT_TRUE(stored.Is<utl::CIndexN>());
+
+    EXPECT_TRUE(scope.ActivateDimension(deep, 1));
+    EXPECT_TRUE(scope.GetActiveDimension(deep, dim));
+    EXPECT_EQ(dim, 1);
+
+    // Another layer's entry has its own active frame.
+    geo::CiVecN other{7};
+    EXPECT_FALSE(scope.GetActiveFrame(layer, other));
+    EXPECT_EQ(other, geo::CiVecN{7});
+
+    // A value of another type under 10014 leaves the caller's index as it is.
+    ASSERT_TRUE(observer.SetProperty(plane, 10014, mem::CBin(5)));
+    geo::CiVecN kept{1, 2, 3};
+    EXPECT_TRUE(scope.GetActiveFrame(deep, kept));
+    EXPECT_EQ(kept, (geo::CiVecN{1, 2, 3}));
+}
+
+TEST_F(FramesTest, ActiveFrameNeedsAnEntryInTheTree)
+{
+    for (int id : {bare, unknown, -1}) {
+        SCOPED_TRACE(id);
+        geo::CiVecN index{4};
+        int dim = 4;
+        EXPECT_FALSE(scope.ActivateFrame(id, geo::CiVecN{0}));
+        EXPECT_FALSE(scope.ActivateDimension(id, 0));
+        EXPECT_FALSE(scope.GetActiveFrame(id, index));
+        EXPECT_FALSE(scope.GetActiveDimension(id, dim));
+        EXPECT_EQ(index, geo::CiVecN{4});
+        EXPECT_EQ(dim, 4);
+    }
+    // The layer ID of an entry is not its plane ID.
+    int const plane = img::CDisplProcessFlow(doc, false).FindLayer(layer);
+    EXPECT_FALSE(scope.ActivateFrame(plane, geo::CiVecN{0}));
+}
+
+TEST_F(FramesTest, LayerFactsAndInvalidation)
+{
+    int order = -1;
+    geo::CiRect bounds;
+    img::CPixelInfo info;
+    unsigned int before = 0;
+    EXPECT_TRUE(scope.GetLayerOrder(deep, order));
+    EXPECT_EQ(order, 2);
+    EXPECT_TRUE(scope.GetBoundary(layer, bounds));
+    EXPECT_EQ(bounds, geo::CiRect(0, 0, 16, 8));
+    EXPECT_TRUE(scope.GetPixelInfo(layer, info));
+    EXPECT_EQ(info, img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray));
+
+    ASSERT_TRUE(scope.GetModificationCount(layer, before));
+    EXPECT_TRUE(scope.InvalidateRect(layer, geo::CiRect()));  // an empty rectangle still invalidates
+    unsigned int after = 0;
+    ASSERT_TRUE(scope.GetModificationCount(layer, after));
+    EXPECT_GT(after, before);
+}
+
+TEST_F(FramesTest, UnknownLayerLeavesLayerFactsUntouched)
+{
+    for (int id : {unknown, -1, INT_MIN}) {
+        SCOPED_TRACE(id);
+        int order = -7;
+        unsigned int count = 77;
+        geo::CiRect bounds(1, 2, 3, 4);
+        img::CPixelInfo info(utl::eDouble, 2, img::eColorSpaceMulti);
+        EXPECT_FALSE(scope.GetLayerOrder(id, order));
+        EXPECT_FALSE(scope.GetModificationCount(id, count));
+        EXPECT_FALSE(scope.GetBoundary(id, bounds));
+        EXPECT_FALSE(scope.GetPixelInfo(id, info));
+        EXPECT_FALSE(scope.InvalidateRect(id, geo::CiRect(0, 0, 1, 1)));
+        EXPECT_EQ(order, -7);
+        EXPECT_EQ(count, 77u);
+        EXPECT_EQ(bounds, geo::CiRect(1, 2, 3, 4));
+        EXPECT_EQ(info, img::CPixelInfo(utl::eDouble, 2, img::eColorSpaceMulti));
+    }
+}
+
+}  // namespace
+}  // namespace imgscope_test
