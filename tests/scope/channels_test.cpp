@@ -1,0 +1,336 @@
+// Channels, LUTs, limits and display state of the scope base over real
+// documents: which side keeps each setting, LUT removal, and the channel
+// and frame selections as sets.
+#include "tests/scope/test_scope.h"
+
+#include "imgscope/contracts/document/mask.h"
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <set>
+#include <vector>
+
+namespace {
+
+using imgscope_test::TestScope;
+using FrameSet = std::set<geo::CiVecN, geo::tiVecNLess>;
+
+boost::shared_ptr<mem::CDataFrame> Frame(geo::CiVecN const& extent, int components)
+{
+    return boost::shared_ptr<mem::CDataFrame>(
+        new mem::CDataFrame(geo::CiVolumeN(geo::CiVecN(extent.size(), 0), extent),
+                            img::CPixelInfo(utl::eUInt8, components,
+                                            components == 3 ? img::eColorSpaceRGB : img::eColorSpaceGray)));
+}
+
+std::vector<utl::CBGR8> Ramp(unsigned char tint)
+{
+    std::vector<utl::CBGR8> lut(256);
+    for (int i = 0; i < 256; ++i)
+        lut[i] = utl::CBGR8(static_cast<unsigned char>(i), tint, static_cast<unsigned char>(255 - i));
+    return lut;
+}
+
+class ChannelsTest : public ::testing::Test {
+protected:
+    TestScope scope;
+    int rgb = -1;     // 8 × 6, three components, visible and selected
+    int bare = -1;    // the same without a tree entry
+    int stacked = -1; // 4 × 3 planes over two further dimensions (2 × 5)
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(scope.InsertLayer(rgb, Frame({8, 6}, 3), CString(L"rgb"), -3, 9, 0));
+        ASSERT_TRUE(scope.InsertLayer(bare, Frame({8, 6}, 3), CString(L"bare"), -3, 0, 0));
+        ASSERT_TRUE(scope.InsertLayer(stacked, Frame({4, 3, 2, 5}, 1), CString(L"stack"), -3, 1, 0));
+    }
+
+    // Another view onto the document's tree, to set up what the scope
+    // operations may not start themselves.
+    img::CDisplProcessFlow Tree() { return img::CDisplProcessFlow(scope.GetCollection(), false); }
+
+    FrameSet Selection(int layer)
+    {
+        FrameSet frames;
+        scope.GetFrameSelection(scope.FindPlaneID(layer), frames);
+        return frames;
+    }
+};
+
+TEST_F(ChannelsTest, DataLUTsLiveWithTheStackDisplayLUTsInTheTree)
+{
+    // A layer without an entry still has its stack's LUTs, but no display LUT.
+    ASSERT_TRUE(scope.SetDataLUT(bare, Ramp(1), 0));
+    EXPECT_TRUE(scope.HasDataLUT(bare, 0));
+    EXPECT_FALSE(scope.SetDisplayLUT(bare, Ramp(2), 0));
+    EXPECT_FALSE(scope.HasDisplayLUT(bare, 0));
+
+    ASSERT_TRUE(scope.SetDataLUT(rgb, Ramp(3), 1));
+    EXPECT_TRUE(scope.HasDataLUT(rgb, 1));
+    EXPECT_FALSE(scope.HasDisplayLUT(rgb, 1));
+    ASSERT_TRUE(scope.SetDisplayLUT(rgb, Ramp(4), 1));
+
+    std::vector<utl::CBGR8> lut;
+    ASSERT_TRUE(scope.GetDataLUT(rgb, lut, 1));
+    EXPECT_EQ(lut, Ramp(3));
+    ASSERT_TRUE(scope.GetDisplayLUT(rgb, lut, 1));
+    EXPECT_EQ(lut, Ramp(4));
+
+    // Removing one side leaves the other.
+    ASSERT_TRUE(scope.DelDisplayLUT(rgb, 1));
+    EXPECT_FALSE(scope.HasDisplayLUT(rgb, 1));
+    EXPECT_TRUE(scope.HasDataLUT(rgb, 1));
+
+    // Moving the layer out of the tree keeps the data LUT with the stack.
+    ASSERT_TRUE(scope.HideLayer(rgb));
+    EXPECT_TRUE(scope.HasDataLUT(rgb, 1));
+
+    lut = Ramp(9);
+    EXPECT_FALSE(scope.GetDataLUT(999, lut, 0));
+    EXPECT_FALSE(scope.GetDisplayLUT(999, lut, 0));
+    EXPECT_EQ(lut, Ramp(9));
+    EXPECT_FALSE(scope.UseLUT(bare, 1));
+}
+
+TEST_F(ChannelsTest, DelDataLUTOfEveryComponent)
+{
+    EXPECT_TRUE(scope.DelDataLUT(rgb, -1));  // none there: still true
+    for (int c = 0; c < 3; ++c)
+        ASSERT_TRUE(scope.SetDataLUT(rgb, Ramp(static_cast<unsigned char>(c)), c));
+    EXPECT_TRUE(scope.DelDataLUT(rgb, -1));
+    for (int c = 0; c < 3; ++c)
+        EXPECT_FALSE(scope.HasDataLUT(rgb, c)) << c;
+
+    ASSERT_TRUE(scope.SetDataLUT(rgb, Ramp(0), 2));
+    EXPECT_TRUE(scope.DelDataLUT(rgb, 1));  // another channel: still true
+    EXPECT_TRUE(scope.HasDataLUT(rgb, 2));
+    EXPECT_FALSE(scope.DelDataLUT(999, -1));
+
+    // DelChannelColor reports what the removal reports.
+    EXPECT_FALSE(scope.DelChannelColor(rgb, 1));
+    EXPECT_TRUE(scope.DelChannelColor(rgb, 2));
+    EXPECT_FALSE(scope.HasDataLUT(rgb, 2));
+}
+
+TEST_F(ChannelsTest, ChannelColoursAreNotStored)
+{
+    utl::CBGR8 colour(1, 2, 3);
+    EXPECT_FALSE(scope.SetChannelColor(rgb, 0, utl::CBGR8(9, 9, 9)));
+    EXPECT_FALSE(scope.GetChannelColor(rgb, 0, colour));
+    EXPECT_EQ(colour, utl::CBGR8(1, 2, 3));
+    EXPECT_FALSE(scope.HasDataLUT(rgb, 0));
+}
+
+TEST_F(ChannelsTest, ChannelsAreEnumeratedAndNamedOnTheStack)
+{
+    std::vector<int> channels;
+    for (int c = scope.GetFirstChannel(rgb); c != -1 && channels.size() < 10; c = scope.GetNextChannel(rgb, c))
+        channels.push_back(c);
+    EXPECT_EQ(channels, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(scope.GetFirstChannel(999), -1);
+    EXPECT_EQ(scope.GetNextChannel(999, 0), -1);
+    EXPECT_EQ(scope.GetFirstChannel(scope.FindPlaneID(rgb)), -1);
+
+    ASSERT_TRUE(scope.SetChannelName(bare, 2, CString(L"DAPI")));
+    CString name;
+    ASSERT_TRUE(scope.GetChannelName(bare, 2, name));
+    EXPECT_EQ(name, L"DAPI");
+    EXPECT_FALSE(scope.SetChannelName(999, 0, CString(L"x")));
+    name = L"kept";
+    EXPECT_FALSE(scope.GetChannelName(999, 0, name));
+    EXPECT_EQ(name, L"kept");
+}
+
+TEST_F(ChannelsTest, LimitsAreSharedThroughTheDocument)
+{
+    ASSERT_TRUE(scope.SetLimits(bare, utl::TInterval<double>(10.0, 200.0)));
+    TestScope other(scope.GetCollection());
+    utl::TInterval<double> limits;
+    ASSERT_TRUE(other.GetLimits(bare, limits));
+    EXPECT_EQ(limits, utl::TInterval<double>(10.0, 200.0));
+    EXPECT_FALSE(scope.SetLimits(999, limits));
+    limits = utl::TInterval<double>(1.0, 2.0);
+    EXPECT_FALSE(scope.GetLimits(999, limits));
+    EXPECT_EQ(limits, utl::TInterval<double>(1.0, 2.0));
+    EXPECT_FALSE(scope.DelLimits(bare));
+}
+
+TEST_F(ChannelsTest, DisplayStateNeedsATreeEntry)
+{
+    bool visible = true;
+    EXPECT_FALSE(scope.SetChannelVisible(bare, 0, false));
+    EXPECT_FALSE(scope.IsChannelVisible(bare, 0, visible));
+    ASSERT_TRUE(scope.SetChannelVisible(rgb, 1, false));
+    ASSERT_TRUE(scope.IsChannelVisible(rgb, 1, visible));
+    EXPECT_FALSE(visible);
+    ASSERT_TRUE(scope.IsChannelVisible(rgb, 0, visible));
+    EXPECT_TRUE(visible);
+
+    img::ELayerFunction function = img::eFunctionMin;
+    EXPECT_FALSE(scope.SetFunction(bare, 0, img::eFunctionAdd));
+    EXPECT_FALSE(scope.GetFunction(bare, 0, function));
+    EXPECT_EQ(function, img::eFunctionMin);
+    ASSERT_TRUE(scope.SetFunction(rgb, 2, img::eFunctionMax));
+    ASSERT_TRUE(scope.GetFunction(rgb, 2, function));
+    EXPECT_EQ(function, img::eFunctionMax);
+
+    double opacity = -1.0;
+    EXPECT_FALSE(scope.SetOpacity(bare, 0.5));
+    EXPECT_FALSE(scope.GetOpacity(bare, opacity));
+    EXPECT_EQ(opacity, -1.0);
+    EXPECT_TRUE(scope.SetOpacity(rgb, 0.5));
+
+    EXPECT_TRUE(scope.GetChannelIDs(bare).empty());
+    EXPECT_EQ(scope.GetChannelIDs(rgb), (std::set<int>{0, 2}));  // channel 1 was hidden above
+}
+
+TEST_F(ChannelsTest, DisplayFilterFollowsSetAndReset)
+{
+    EXPECT_FALSE(scope.HasDisplayFilter(rgb));
+    int layer = rgb;
+    ASSERT_TRUE(scope.SetDisplayFilter(layer, boost::shared_ptr<img::CDisplayFilter>(new img::CDisplayFilter)));
+    EXPECT_EQ(layer, rgb);
+    EXPECT_TRUE(scope.HasDisplayFilter(rgb));
+    ASSERT_TRUE(scope.ResetDisplayFilter(rgb));
+    EXPECT_FALSE(scope.HasDisplayFilter(rgb));
+
+    layer = bare;
+    EXPECT_FALSE(scope.SetDisplayFilter(layer, boost::shared_ptr<img::CDisplayFilter>(new img::CDisplayFilter)));
+    EXPECT_FALSE(scope.HasDisplayFilter(bare));
+    EXPECT_FALSE(scope.ResetDisplayFilter(bare));
+}
+
+TEST_F(ChannelsTest, TransparencyMaskLifecycle)
+{
+    EXPECT_FALSE(scope.GetTranspMask(rgb));
+    boost::shared_ptr<img::CMask> mask = scope.CreateTranspMask(rgb, 17);
+    ASSERT_TRUE(mask);
+    EXPECT_EQ(mask->GetValue({7, 5}), 17);
+    EXPECT_EQ(scope.GetTranspMask(rgb), mask);
+    TestScope const& constScope = scope;
+    EXPECT_EQ(constScope.GetTranspMask(rgb), mask);
+
+    EXPECT_TRUE(scope.DelTranspMask(rgb));
+    EXPECT_FALSE(scope.GetTranspMask(rgb));
+    EXPECT_FALSE(scope.CreateTranspMask(bare, 0));
+    EXPECT_FALSE(scope.DelTranspMask(bare));
+    EXPECT_FALSE(scope.CreateSelectionMask());
+    EXPECT_FALSE(scope.GetSelectionMask());
+}
+
+TEST_F(ChannelsTest, ChannelSelectionIsNeverStartedNorEmptied)
+{
+    const int plane = scope.FindPlaneID(rgb);
+    std::set<int> channels{7};
+    EXPECT_FALSE(scope.GetSelectedChannels(plane, channels));
+    EXPECT_EQ(channels, std::set<int>{7});
+    EXPECT_FALSE(scope.SelectChannel(plane, 1));  // nothing to add to
+    EXPECT_TRUE(Tree().GetSelectedChannels(plane).empty());
+    bool selected = true;
+    EXPECT_FALSE(scope.IsChannelSelected(plane, 1, selected));
+    EXPECT_TRUE(selected);
+
+    ASSERT_TRUE(Tree().SetSelectedChannels(plane, {0}));
+    EXPECT_TRUE(scope.SelectChannel(plane, 2));
+    EXPECT_TRUE(scope.SelectChannel(plane, 2));
+    ASSERT_TRUE(scope.GetSelectedChannels(plane, channels));
+    EXPECT_EQ(channels, (std::set<int>{0, 2}));
+
+    ASSERT_TRUE(scope.IsChannelSelected(plane, 1, selected));
+    EXPECT_FALSE(selected);
+    ASSERT_TRUE(scope.IsChannelSelected(plane, 2, selected));
+    EXPECT_TRUE(selected);
+
+    EXPECT_TRUE(scope.UnselectChannel(plane, 0));
+    EXPECT_TRUE(scope.UnselectChannel(plane, 1));  // not selected: written back as it was
+    EXPECT_FALSE(scope.UnselectChannel(plane, 2)); // the last one stays
+    EXPECT_EQ(Tree().GetSelectedChannels(plane), std::set<int>{2});
+
+    // These take plane IDs as they are; a layer ID names no entry.
+    EXPECT_FALSE(scope.SelectChannel(rgb, 0));
+    EXPECT_FALSE(scope.GetSelectedChannels(rgb, channels));
+}
+
+TEST_F(ChannelsTest, SelectFrameRangeEnumeratesExclusiveBounds)
+{
+    struct Case {
+        geo::CiVecN from, to;
+        FrameSet added;
+    };
+    const Case cases[] = {
+        {{0, 0}, {2, 3}, {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}}},
+        {{1, 5}, {1, 5}, {}},
+        {{0, 4}, {2, 1}, {{0, 4}, {1, 4}}},
+        {{3, 1}, {3, 2}, {{3, 1}}},
+        {{-2, 0}, {0, 0}, {{-2, 0}, {-1, 0}}},
+    };
+    const int plane = scope.FindPlaneID(stacked);
+    for (Case const& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.from[0] << "," << c.from[1] << " to " << c.to[0] << "," << c.to[1]);
+        ASSERT_TRUE(scope.ResetFrameSelection(plane));
+        ASSERT_TRUE(scope.SelectFrame(stacked, {9, 9}));
+        EXPECT_TRUE(scope.SelectFrameRange(stacked, c.from, c.to));
+        FrameSet expected = c.added;
+        expected.insert({9, 9});
+        EXPECT_EQ(Selection(stacked), expected);
+
+        EXPECT_TRUE(scope.UnselectFrameRange(stacked, c.from, c.to));
+        EXPECT_EQ(Selection(stacked), (FrameSet{{9, 9}}));
+    }
+}
+
+TEST_F(ChannelsTest, FrameIndicesMustMatchTheLayerOrder)
+{
+    ASSERT_TRUE(scope.SelectFrame(stacked, {1, 2}));
+    const FrameSet before = Selection(stacked);
+    EXPECT_FALSE(scope.SelectFrame(stacked, {1}));
+    EXPECT_FALSE(scope.SelectFrame(stacked, {1, 2, 3}));
+    EXPECT_FALSE(scope.UnselectFrame(stacked, {1}));
+    EXPECT_FALSE(scope.SelectFrameRange(stacked, {0, 0}, {2}));
+    EXPECT_FALSE(scope.SelectFrameRange(stacked, {0}, {2}));
+    EXPECT_FALSE(scope.UnselectFrameRange(stacked, {0, 0, 0}, {2, 2, 2}));
+    EXPECT_FALSE(scope.SelectFrame(bare, {}));  // no entry
+    EXPECT_FALSE(scope.SelectFrame(999, {}));
+    EXPECT_EQ(Selection(stacked), before);
+
+    ASSERT_TRUE(scope.UnselectFrame(stacked, {1, 2}));
+    EXPECT_TRUE(Selection(stacked).empty());
+    EXPECT_TRUE(scope.UnselectFrame(stacked, {1, 2}));  // not selected: written back
+
+    // A layer of order 0: the empty index is its one frame.
+    ASSERT_TRUE(scope.SelectFrameRange(rgb, {}, {}));
+    EXPECT_EQ(Selection(rgb), (FrameSet{geo::CiVecN{}}));
+}
+
+TEST_F(ChannelsTest, HugeFrameRangeIsRefusedWholesale)
+{
+    ASSERT_TRUE(scope.SelectFrame(stacked, {0, 0}));
+    EXPECT_FALSE(scope.SelectFrameRange(stacked, {0, 0}, {1 << 16, 1 << 16}));
+    EXPECT_FALSE(scope.SelectFrameRange(stacked, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}));
+    EXPECT_EQ(Selection(stacked), (FrameSet{{0, 0}}));
+    // Removing works on what is selected, whatever the bounds.
+    EXPECT_TRUE(scope.UnselectFrameRange(stacked, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}));
+    EXPECT_TRUE(Selection(stacked).empty());
+}
+
+TEST_F(ChannelsTest, FrameSelectionByPlane)
+{
+    const int plane = scope.FindPlaneID(stacked);
+    ASSERT_TRUE(scope.SelectFrame(stacked, {0, 1}));
+    FrameSet frames;
+    ASSERT_TRUE(scope.GetFrameSelection(plane, frames));
+    EXPECT_EQ(frames, (FrameSet{{0, 1}}));
+    EXPECT_TRUE(scope.ResetFrameSelection(plane));
+    ASSERT_TRUE(scope.GetFrameSelection(plane, frames));
+    EXPECT_TRUE(frames.empty());
+
+    EXPECT_TRUE(scope.ResetFrameSelection(999));
+    EXPECT_TRUE(scope.ResetFrameSelection(stacked));  // whatever the tree says
+    frames = {{4, 4}};
+    EXPECT_FALSE(scope.GetFrameSelection(stacked, frames));  // a layer ID names no entry
+    EXPECT_EQ(frames, (FrameSet{{4, 4}}));
+}
+
+}  // namespace

@@ -1,0 +1,567 @@
+// Layers and groups of the scope base over real documents: creation and IDs,
+// the flag table, hiding, deletion, moves in a small tree, and listing.
+#include "tests/scope/test_scope.h"
+
+#include "imgscope/contracts/document/mask.h"
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using imgscope_test::TestScope;
+
+boost::shared_ptr<mem::CDataFrame> Frame(int width, int height, geo::CiVecN more = {})
+{
+    geo::CiVecN end{width, height};
+    end.Append(more);
+    return boost::shared_ptr<mem::CDataFrame>(new mem::CDataFrame(
+        geo::CiVolumeN(geo::CiVecN(end.size(), 0), end), img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray)));
+}
+
+boost::shared_ptr<img::CVecGraph> Graphic()
+{
+    boost::shared_ptr<img::CVecGraph> graphic(new img::CVecGraph);
+    img::CVecGraph::tShape shape;
+    shape.kind = img::CVecGraph::eRectangle;
+    shape.bounds = geo::CdRect(1, 1, 5, 4);
+    graphic->Add(shape);
+    return graphic;
+}
+
+class LayersTest : public ::testing::Test {
+protected:
+    TestScope scope;
+
+    int Raster(int flags, char const* name = "L", int position = -3)
+    {
+        int id = -1;
+        EXPECT_TRUE(scope.InsertLayer(id, Frame(8, 6), CString::FromUtf8(name), position, flags, 0));
+        return id;
+    }
+
+    int Vector(int flags, char const* name = "V")
+    {
+        int id = -1;
+        EXPECT_TRUE(scope.InsertLayer(id, Graphic(), CString::FromUtf8(name), -3, flags, 0));
+        return id;
+    }
+
+    int Flags(int layer)
+    {
+        int flags = -1;
+        EXPECT_TRUE(scope.GetLayerFlags(layer, flags));
+        return flags;
+    }
+};
+
+TEST_F(LayersTest, FirstLayerGetsIdOneAndIdOneIsReusedWhenFree)
+{
+    const int first = Raster(9);
+    const int second = Raster(9);
+    const int third = Raster(9);
+    EXPECT_EQ(first, 1);
+    EXPECT_NE(second, 1);
+    EXPECT_NE(third, second);
+
+    ASSERT_TRUE(scope.DelLayer(1));
+    EXPECT_EQ(Raster(1), 1);
+    // ID 1 is taken again: the document chooses.
+    const int fifth = Raster(1);
+    EXPECT_NE(fifth, 1);
+    EXPECT_TRUE(scope.HasLayer(fifth));
+}
+
+TEST_F(LayersTest, RefusedStackReportsMinusOne)
+{
+    int id = 42;
+    EXPECT_FALSE(scope.InsertLayer(id, boost::shared_ptr<mem::CDataFrame>(), CString(L"x"), -3, 9, 0));
+    EXPECT_EQ(id, -1);
+    id = 42;
+    EXPECT_FALSE(scope.InsertLayer(id, boost::shared_ptr<img::CVecGraph>(), CString(L"x"), -3, 9, 0));
+    EXPECT_EQ(id, -1);
+    EXPECT_EQ(scope.FirstLayerID(), -1);
+    std::vector<int> layers{7};
+    EXPECT_TRUE(scope.GetLayers(layers, -1));
+    EXPECT_TRUE(layers.empty());
+}
+
+TEST_F(LayersTest, FlagsWithoutEntryBitAddStackOnly)
+{
+    for (int flags : {0, 0x002}) {
+        SCOPED_TRACE(flags);
+        const int id = Raster(flags);
+        EXPECT_TRUE(scope.HasLayer(id));
+        EXPECT_EQ(scope.FindPlaneID(id), -1);
+        EXPECT_EQ(Flags(id), 0x002);
+        bool visible = true;
+        EXPECT_FALSE(scope.IsLayerVisible(id, visible));
+        bool hidden = true;
+        EXPECT_TRUE(scope.IsLayerHidden(id, hidden));
+        EXPECT_FALSE(hidden);
+    }
+    std::vector<int> layers;
+    EXPECT_TRUE(scope.GetLayers(layers, -1));
+    EXPECT_TRUE(layers.empty());
+}
+
+TEST_F(LayersTest, FlagTableForRasterAndVectorLayers)
+{
+    struct Case {
+        bool vector;
+        int inserted;
+        int reported;
+    };
+    // Each case is inserted last and selected at most once, so that its own
+    // selection bit is the one in force when it is read.
+    const Case cases[] = {
+        {false, 0x001, 0x101},  // visible
+        {false, 0x009, 0x109},  // visible, selected
+        {false, 0x089, 0x189},  // the mosaic's image layers
+        {false, 0x0C0, 0x1C0},  // hidden, XY-fixed, not visible
+        {false, 0x028, 0x128},  // selected with the mask active
+        {false, 0x020, 0x100},  // mask bit alone selects nothing
+        {false, 0x004, 0x100},  // bits 2 and 4 are never reported
+        {true, 0x001, 0x201},
+        {true, 0x009, 0x209},
+        {true, 0x080, 0x200},   // no XY-fixing for vector layers
+        {true, 0x048, 0x248},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.inserted << (c.vector ? " vector" : " raster"));
+        const int id = c.vector ? Vector(c.inserted) : Raster(c.inserted);
+        EXPECT_EQ(Flags(id), c.reported);
+    }
+}
+
+TEST_F(LayersTest, SelectionIsKeptPerLayerType)
+{
+    const int raster1 = Raster(9);
+    const int vector = Vector(9);
+    const int raster2 = Raster(1);
+    EXPECT_EQ(Flags(raster1), 0x109);
+    EXPECT_EQ(Flags(vector), 0x209);
+
+    ASSERT_TRUE(scope.SetSelectedLayer(raster2, true));
+    EXPECT_EQ(Flags(raster1), 0x101);
+    EXPECT_EQ(Flags(raster2), 0x129);
+    EXPECT_EQ(Flags(vector), 0x209);
+
+    int layer = -1;
+    bool maskActive = false;
+    ASSERT_TRUE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive));
+    EXPECT_EQ(layer, raster2);
+    EXPECT_TRUE(maskActive);
+    ASSERT_TRUE(scope.GetSelectedLayer(img::eLayerTypeVector, layer, maskActive));
+    EXPECT_EQ(layer, vector);
+    EXPECT_FALSE(maskActive);
+
+    EXPECT_FALSE(scope.SetSelectedLayer(999, false));
+    EXPECT_FALSE(scope.SetSelectedLayer(scope.FindPlaneID(raster1), false));  // a plane ID is no layer ID
+}
+
+TEST_F(LayersTest, NothingSelectedLeavesOutputsAlone)
+{
+    Raster(1);
+    int layer = 77;
+    bool maskActive = true;
+    EXPECT_FALSE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive));
+    EXPECT_EQ(layer, 77);
+    EXPECT_TRUE(maskActive);
+}
+
+TEST_F(LayersTest, KeepUnitDimensionsOption)
+{
+    int kept = -1;
+    int dropped = -1;
+    ASSERT_TRUE(scope.InsertLayer(kept, Frame(8, 6, {1}), CString(L"k"), -3, 1, 1));
+    ASSERT_TRUE(scope.InsertLayer(dropped, Frame(8, 6, {1}), CString(L"d"), -3, 1, 0));
+    EXPECT_TRUE(scope.TestOrder(kept, geo::CiVecN{0}));
+    EXPECT_TRUE(scope.TestOrder(dropped, geo::CiVecN{}));
+}
+
+TEST_F(LayersTest, NamesAndXYFixedLiveWithTheStack)
+{
+    const int id = Raster(0, "Layer 1");  // no entry: the stack path still works
+    CString name;
+    ASSERT_TRUE(scope.GetLayerName(id, name));
+    EXPECT_EQ(name, L"Layer 1");
+    ASSERT_TRUE(scope.SetLayerName(id, CString(L"renamed")));
+    TestScope other(scope.GetCollection());
+    ASSERT_TRUE(other.GetLayerName(id, name));
+    EXPECT_EQ(name, L"renamed");
+
+    ASSERT_TRUE(scope.SetLayerXYFixed(id, true));
+    bool fixed = false;
+    ASSERT_TRUE(scope.IsLayerXYFixed(id, fixed));
+    EXPECT_TRUE(fixed);
+
+    name = L"kept";
+    EXPECT_FALSE(scope.GetLayerName(999, name));
+    EXPECT_EQ(name, L"kept");
+    EXPECT_FALSE(scope.SetLayerXYFixed(999, true));
+    EXPECT_FALSE(scope.IsLayerXYFixed(999, fixed));
+}
+
+TEST_F(LayersTest, HideAndUnhide)
+{
+    const int id = Raster(9);
+    const int plain = Raster(0);
+    EXPECT_FALSE(scope.HideLayer(999));
+    EXPECT_TRUE(scope.HideLayer(plain));  // nothing to remove
+
+    EXPECT_FALSE(scope.UnhideLayer(id, -3, 1));  // it has an entry
+    ASSERT_TRUE(scope.HideLayer(id));
+    EXPECT_TRUE(scope.HasLayer(id));
+    EXPECT_EQ(scope.FindPlaneID(id), -1);
+    bool hidden = true;
+    ASSERT_TRUE(scope.IsLayerHidden(id, hidden));
+    EXPECT_FALSE(hidden);  // no entry, so no hidden flag
+
+    const int other = Raster(1);
+    ASSERT_TRUE(scope.UnhideLayer(id, -2, 0));
+    EXPECT_NE(scope.FindPlaneID(id), -1);
+    std::vector<int> layers;
+    ASSERT_TRUE(scope.GetLayers(layers, -1));
+    EXPECT_EQ(layers, (std::vector<int>{id, other}));
+    EXPECT_FALSE(scope.UnhideLayer(999, -3, 1));
+
+    const int flagged = Raster(0x041);
+    ASSERT_TRUE(scope.IsLayerHidden(flagged, hidden));
+    EXPECT_TRUE(hidden);
+    EXPECT_FALSE(scope.IsLayerHidden(999, hidden));
+}
+
+TEST_F(LayersTest, DelLayerRemovesStackWithOrWithoutEntry)
+{
+    const int shown = Raster(1);
+    const int bare = Raster(0);
+    EXPECT_TRUE(scope.DelLayer(shown));
+    EXPECT_TRUE(scope.DelLayer(bare));
+    EXPECT_FALSE(scope.HasLayer(shown));
+    EXPECT_FALSE(scope.HasLayer(bare));
+    EXPECT_FALSE(scope.DelLayer(shown));
+    std::vector<int> units{1};
+    ASSERT_TRUE(scope.GetGroups(units));
+    EXPECT_TRUE(units.empty());
+}
+
+TEST_F(LayersTest, MaskedLayerIsOpaqueOverItsFrame)
+{
+    int id = -1;
+    ASSERT_TRUE(scope.InsertLayerMasked(id, Frame(70, 40), CString(L"m"), -3, 1, 0));
+    boost::shared_ptr<img::CMask> mask = scope.GetTranspMask(id);
+    ASSERT_TRUE(mask);
+    EXPECT_EQ(mask->GetValue({0, 0}), 255);
+    EXPECT_EQ(mask->GetValue({69, 39}), 255);
+    EXPECT_EQ(mask->GetValue({70, 0}), -1);
+
+    // No entry, so no mask to fill: false, but the layer stays.
+    int bare = -1;
+    EXPECT_FALSE(scope.InsertLayerMasked(bare, Frame(8, 6), CString(L"b"), -3, 0, 0));
+    EXPECT_TRUE(scope.HasLayer(bare));
+}
+
+TEST_F(LayersTest, CreateGroupSetsFlagsAndPosition)
+{
+    Raster(1);
+    const int locked = scope.CreateGroup(CString(L"all"), -1, 7);
+    ASSERT_NE(locked, -1);
+    std::vector<int> units;
+    ASSERT_TRUE(scope.GetGroups(units));
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_EQ(units[0], locked);
+
+    bool value = false;
+    ASSERT_TRUE(scope.IsGroupVisible(locked, value));
+    EXPECT_TRUE(value);
+    ASSERT_TRUE(scope.IsGroupLocked(locked, value));
+    EXPECT_TRUE(value);
+    ASSERT_TRUE(scope.IsGroupSingular(locked, value));
+    EXPECT_TRUE(value);
+    CString name;
+    ASSERT_TRUE(scope.GetGroupName(locked, name));
+    EXPECT_EQ(name, L"all");
+
+    // Before a group that is not first: just in front of it.
+    const int unit = units[1];
+    const int last = scope.CreateGroup(CString(L"last"), -1, 0);
+    ASSERT_TRUE(scope.MoveGroup(last, -3));
+    const int middle = scope.CreateGroup(CString(L"mid"), last, 0);
+    ASSERT_TRUE(scope.GetGroups(units));
+    EXPECT_EQ(units, (std::vector<int>{locked, unit, middle, last}));
+    ASSERT_TRUE(scope.IsGroupVisible(middle, value));
+    EXPECT_FALSE(value);
+    ASSERT_TRUE(scope.IsGroupLocked(middle, value));
+    EXPECT_FALSE(value);
+
+    // Before something that is no group: the start.
+    const int first = scope.CreateGroup(CString(L"first"), unit, 1);
+    ASSERT_TRUE(scope.GetGroups(units));
+    EXPECT_EQ(units.front(), first);
+}
+
+TEST_F(LayersTest, GroupOperationsCheckTheirIdentifier)
+{
+    const int layer = Raster(1);
+    const int plane = scope.FindPlaneID(layer);
+    const int group = scope.CreateGroup(CString(L"g"), -1, 1);
+
+    bool value = true;
+    EXPECT_FALSE(scope.SetGroupVisible(plane, false));
+    EXPECT_FALSE(scope.IsGroupVisible(plane, value));
+    EXPECT_FALSE(scope.SetGroupVisible(layer, false));
+    ASSERT_TRUE(scope.SetGroupVisible(group, false));
+    ASSERT_TRUE(scope.IsGroupVisible(group, value));
+    EXPECT_FALSE(value);
+
+    ASSERT_TRUE(scope.IsOutsideGroup(group, value));
+    EXPECT_TRUE(value);
+    ASSERT_TRUE(scope.IsOutsideGroup(plane, value));
+    EXPECT_FALSE(value);
+    value = true;
+    EXPECT_FALSE(scope.IsOutsideGroup(layer, value));  // a layer ID names no entry
+    EXPECT_TRUE(value);
+
+    CString name = L"kept";
+    EXPECT_FALSE(scope.GetGroupName(999, name));
+    EXPECT_EQ(name, L"kept");
+}
+
+// A tree of root layers and two groups, named by letters:
+//   A  G1(B C D)  G2(E F)  H
+class LayerTreeTest : public LayersTest {
+protected:
+    std::map<int, std::string> names;  // layer and group IDs
+    int A = -1, B = -1, C = -1, D = -1, E = -1, F = -1, H = -1, G1 = -1, G2 = -1;
+
+    void SetUp() override
+    {
+        for (auto [id, name] : {std::pair<int*, char const*>{&A, "A"}, {&B, "B"}, {&C, "C"}, {&D, "D"},
+                                {&E, "E"}, {&F, "F"}, {&H, "H"}}) {
+            *id = Raster(1, name);
+            names[*id] = name;
+        }
+        G2 = scope.CreateGroup(CString(L"G2"), -1, 1);
+        G1 = scope.CreateGroup(CString(L"G1"), G2, 1);
+        names[G1] = "G1";
+        names[G2] = "G2";
+        for (int layer : {B, C, D})
+            ASSERT_TRUE(scope.AppendToGroup(layer, G1));
+        for (int layer : {E, F})
+            ASSERT_TRUE(scope.AppendToGroup(layer, G2));
+        ASSERT_TRUE(scope.MoveLayer(A, -2, img::eAffinityDefault));
+        ASSERT_EQ(Tree(), "A G1(B C D) G2(E F) H");
+    }
+
+    std::string Tree()
+    {
+        std::vector<int> units;
+        EXPECT_TRUE(scope.GetGroups(units));
+        std::string text;
+        for (int unit : units) {
+            bool isGroup = false;
+            EXPECT_TRUE(scope.IsOutsideGroup(unit, isGroup));
+            std::vector<int> members;
+            EXPECT_TRUE(scope.GetGroupMembers(unit, members));
+            if (!text.empty())
+                text += ' ';
+            if (!isGroup) {
+                text += members.size() == 1 ? names[members[0]] : "?";
+                continue;
+            }
+            text += names[unit] + "(";
+            for (std::size_t i = 0; i < members.size(); ++i)
+                text += (i ? " " : "") + names[members[i]];
+            text += ")";
+        }
+        return text;
+    }
+};
+
+struct MoveCase {
+    char const* what;
+    char layer;
+    char target;  // a letter, or '>' for the end (-3) and '<' for the start (-2)
+    img::EGroupAffinity affinity;
+    char const* tree;
+};
+
+class LayerMoveTest : public LayerTreeTest, public ::testing::WithParamInterface<MoveCase> {
+protected:
+    int Id(char letter)
+    {
+        switch (letter) {
+        case '>': return -3;
+        case '<': return -2;
+        case 'A': return A;
+        case 'B': return B;
+        case 'C': return C;
+        case 'D': return D;
+        case 'E': return E;
+        case 'F': return F;
+        default: return H;
+        }
+    }
+};
+
+TEST_P(LayerMoveTest, MovesAndReportsTheWholeOrder)
+{
+    MoveCase const& c = GetParam();
+    EXPECT_TRUE(scope.MoveLayer(Id(c.layer), Id(c.target), c.affinity));
+    EXPECT_EQ(Tree(), c.tree);
+}
+
+// From "A G1(B C D) G2(E F) H".
+INSTANTIATE_TEST_SUITE_P(
+    Affinity, LayerMoveTest,
+    ::testing::Values(
+        MoveCase{"first member, root unit before", 'H', 'B', img::eAffinityDefault, "A H G1(B C D) G2(E F)"},
+        MoveCase{"first at the root", 'H', 'A', img::eAffinityDefault, "H A G1(B C D) G2(E F)"},
+        MoveCase{"first member, group before", 'H', 'E', img::eAffinityDefault, "A G1(B C D H) G2(E F)"},
+        MoveCase{"into the group", 'A', 'C', img::eAffinityGroup, "G1(B A C D) G2(E F) H"},
+        MoveCase{"default, later member", 'A', 'C', img::eAffinityDefault, "G1(B A C D) G2(E F) H"},
+        MoveCase{"root, target in a group", 'D', 'E', img::eAffinityRoot, "A G1(B C) D G2(E F) H"},
+        MoveCase{"root, target at the root", 'C', 'H', img::eAffinityRoot, "A G1(B D) G2(E F) C H"},
+        MoveCase{"end", 'A', '>', img::eAffinityDefault, "G1(B C D) G2(E F) H A"},
+        MoveCase{"start", 'H', '<', img::eAffinityGroup, "H A G1(B C D) G2(E F)"},
+        MoveCase{"neighbour before", 'C', 'B', img::eAffinityGroup, "A G1(B C D) G2(E F) H"},
+        MoveCase{"neighbour after", 'C', 'D', img::eAffinityGroup, "A G1(B C D) G2(E F) H"},
+        MoveCase{"itself", 'E', 'E', img::eAffinityGroup, "A G1(B C D) G2(E F) H"},
+        MoveCase{"two places on", 'B', 'D', img::eAffinityGroup, "A G1(C B D) G2(E F) H"},
+        MoveCase{"root next to its place", 'H', 'F', img::eAffinityRoot, "A G1(B C D) G2(E F) H"},
+        MoveCase{"start when already first", 'A', '<', img::eAffinityDefault, "A G1(B C D) G2(E F) H"}));
+
+TEST_F(LayerTreeTest, MoveOntoFirstMemberOfFirstGroupJoinsIt)
+{
+    ASSERT_TRUE(scope.MoveLayer(A, -3, img::eAffinityDefault));
+    ASSERT_EQ(Tree(), "G1(B C D) G2(E F) H A");
+    EXPECT_TRUE(scope.MoveLayer(A, B, img::eAffinityDefault));
+    EXPECT_EQ(Tree(), "G1(A B C D) G2(E F) H");
+}
+
+TEST_F(LayerTreeTest, MoveLayerFailsWithoutEntries)
+{
+    const int bare = Raster(0, "bare");
+    EXPECT_FALSE(scope.MoveLayer(bare, A, img::eAffinityDefault));
+    EXPECT_FALSE(scope.MoveLayer(A, bare, img::eAffinityDefault));
+    EXPECT_FALSE(scope.MoveLayer(999, -3, img::eAffinityDefault));
+    EXPECT_FALSE(scope.MoveLayer(A, G1, img::eAffinityDefault));  // a group is no target layer
+    EXPECT_EQ(Tree(), "A G1(B C D) G2(E F) H");
+}
+
+TEST_F(LayerTreeTest, AppendAndPrependReportWhenNothingMoves)
+{
+    EXPECT_FALSE(scope.AppendToGroup(D, G1));  // already last
+    EXPECT_FALSE(scope.PrependToGroup(B, G1));
+    EXPECT_EQ(Tree(), "A G1(B C D) G2(E F) H");
+
+    EXPECT_TRUE(scope.AppendToGroup(B, G1));
+    EXPECT_EQ(Tree(), "A G1(C D B) G2(E F) H");
+    EXPECT_TRUE(scope.PrependToGroup(D, G1));
+    EXPECT_EQ(Tree(), "A G1(D C B) G2(E F) H");
+    EXPECT_TRUE(scope.AppendToGroup(A, G2));
+    EXPECT_EQ(Tree(), "G1(D C B) G2(E F A) H");
+    EXPECT_TRUE(scope.PrependToGroup(H, G1));
+    EXPECT_EQ(Tree(), "G1(H D C B) G2(E F A)");
+
+    const int bare = Raster(0, "bare");
+    EXPECT_FALSE(scope.AppendToGroup(bare, G1));
+    EXPECT_FALSE(scope.PrependToGroup(bare, G1));
+    EXPECT_FALSE(scope.AppendToGroup(C, scope.FindPlaneID(E)));  // not a group
+    EXPECT_FALSE(scope.PrependToGroup(C, 999));
+}
+
+TEST_F(LayerTreeTest, MoveGroupAmongRootUnits)
+{
+    EXPECT_FALSE(scope.MoveGroup(G1, G1));
+    EXPECT_FALSE(scope.MoveGroup(G1, 999));
+    EXPECT_TRUE(scope.MoveGroup(G2, -2));
+    EXPECT_EQ(Tree(), "G2(E F) A G1(B C D) H");
+    EXPECT_TRUE(scope.MoveGroup(G2, -3));
+    EXPECT_EQ(Tree(), "A G1(B C D) H G2(E F)");
+    EXPECT_TRUE(scope.MoveGroup(G2, scope.FindPlaneID(A)));
+    EXPECT_EQ(Tree(), "G2(E F) A G1(B C D) H");
+    EXPECT_FALSE(scope.MoveGroup(G1, scope.FindPlaneID(B)));  // not a root unit
+}
+
+TEST_F(LayersTest, MoveGroupNeedsTwoRootUnits)
+{
+    const int group = scope.CreateGroup(CString(L"g"), -1, 1);
+    EXPECT_FALSE(scope.MoveGroup(group, -2));
+    EXPECT_FALSE(scope.MoveGroup(group, -3));
+}
+
+TEST_F(LayerTreeTest, GroupsAndMembers)
+{
+    int group = -1;
+    ASSERT_TRUE(scope.GetGroupOf(C, group));
+    EXPECT_EQ(group, G1);
+    ASSERT_TRUE(scope.GetGroupOf(A, group));
+    EXPECT_NE(group, G1);
+    EXPECT_NE(group, G2);
+    group = 5;
+    EXPECT_FALSE(scope.GetGroupOf(999, group));
+    EXPECT_EQ(group, 5);
+
+    std::vector<int> members{42};
+    ASSERT_TRUE(scope.GetGroupMembers(G2, members));
+    EXPECT_EQ(members, (std::vector<int>{E, F}));
+    ASSERT_TRUE(scope.GetGroupMembers(scope.FindPlaneID(H), members));
+    EXPECT_EQ(members, (std::vector<int>{H}));
+    EXPECT_FALSE(scope.GetGroupMembers(999, members));
+    EXPECT_EQ(members, (std::vector<int>{H}));
+}
+
+TEST_F(LayerTreeTest, DelGroupDeletesItsMembers)
+{
+    ASSERT_TRUE(scope.DelGroup(G1));
+    EXPECT_EQ(Tree(), "A G2(E F) H");
+    for (int layer : {B, C, D})
+        EXPECT_FALSE(scope.HasLayer(layer));
+    EXPECT_FALSE(scope.DelGroup(G1));
+    EXPECT_FALSE(scope.DelGroup(999));
+    EXPECT_TRUE(scope.HasLayer(E));
+}
+
+TEST_F(LayerTreeTest, GetLayersFiltersByFlagMask)
+{
+    // All visible rasters (0x101) but B selected, D XY-fixed and E without
+    // an entry; a hidden raster and a vector layer follow at the root.
+    ASSERT_TRUE(scope.SetSelectedLayer(B, false));
+    ASSERT_TRUE(scope.SetLayerXYFixed(D, true));
+    int hiddenC = -1;
+    ASSERT_TRUE(scope.InsertLayer(hiddenC, Frame(8, 6), CString(L"C2"), -3, 0x041, 0));
+    ASSERT_TRUE(scope.HideLayer(E));
+    const int vector = Vector(1);
+
+    struct Case {
+        int mask;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {
+        {static_cast<int>(0xFFFFFFFF), {A, B, C, D, F, H, hiddenC, vector}},
+        {0x101, {A, C, F, H}},
+        {-67, {A, B, C, D, F, H, vector}},
+        {0x301, {A, C, F, H, vector}},
+        {0, {}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.mask);
+        std::vector<int> layers{999};
+        ASSERT_TRUE(scope.GetLayers(layers, c.mask));
+        EXPECT_EQ(layers, c.expected);
+    }
+
+    std::vector<int> appended{999};
+    ASSERT_TRUE(scope.AppendGroupLayers(G1, 0x101, appended));
+    EXPECT_EQ(appended, (std::vector<int>{999, C}));
+    EXPECT_FALSE(scope.AppendGroupLayers(scope.FindPlaneID(A), -1, appended));
+    EXPECT_EQ(appended, (std::vector<int>{999, C}));
+}
+
+}  // namespace
