@@ -361,12 +361,13 @@ bool CBaseScope::SetCalibration(geo::CdVec2 const& scale, utl::CUnit2 const& uni
             utl::CUnit unit;
             double origin = 0.0;
             double scale = 1.0;
+            bool calibrated = false;
         };
         std::vector<tAxis> xAxes;
         CImg const& doc = GetCollection();
         for (CStack stack = doc.FirstStack(); stack.IsValid(); stack = doc.NextStack(stack)) {
             tAxis axis;
-            stack.GetDimOriginScale(eDimX, axis.origin, axis.scale, axis.unit);
+            axis.calibrated = stack.GetDimOriginScale(eDimX, axis.origin, axis.scale, axis.unit);
             xAxes.push_back(axis);
         }
 
@@ -380,10 +381,14 @@ bool CBaseScope::SetCalibration(geo::CdVec2 const& scale, utl::CUnit2 const& uni
                                               utl::CUnit2(units0.x, units1.y));
 
         // The second pass cannot add or remove stacks, so the list pairs up with
-        // the stacks in the same order.
+        // the stacks in the same order. An x axis that had no calibration has
+        // nothing to restore: writing one would calibrate it with made-up
+        // numbers.
         std::size_t i = 0;
-        for (CStack stack = doc.FirstStack(); stack.IsValid() && i < xAxes.size(); stack = doc.NextStack(stack), ++i)
-            stack.SetDimOriginScale(eDimX, xAxes[i].origin, xAxes[i].scale, xAxes[i].unit);
+        for (CStack stack = doc.FirstStack(); stack.IsValid() && i < xAxes.size(); stack = doc.NextStack(stack), ++i) {
+            if (xAxes[i].calibrated)
+                stack.SetDimOriginScale(eDimX, xAxes[i].origin, xAxes[i].scale, xAxes[i].unit);
+        }
 
         return first && second;
     });

@@ -337,6 +337,17 @@ TEST_F(CalibrationTest, GetCalibrationFailsOnEmptyDocument)
     EXPECT_FALSE(scope.GetCalibration(x, y));
     EXPECT_EQ(x, utl::TUnitValue<double>(kSecond, 1));
     EXPECT_EQ(y, utl::TUnitValue<double>(kSecond, 2));
+
+    // A layer outside the tree is not asked; once in the tree it answers.
+    const int layer = AddLayer();
+    ASSERT_TRUE(Stack(layer).SetOriginScale(geo::CdVec2(), geo::CdVec2(0.5, 0.5), kMicron));
+    const int plane = Tree().FindLayer(layer);
+    ASSERT_TRUE(Tree().Remove(plane));
+    EXPECT_FALSE(scope.GetCalibration(scale));
+    EXPECT_EQ(scale, preset);
+    ASSERT_GE(Tree().InsertLayer(-1, -3, layer, utl::CIndexN(), -1), 0);
+    ASSERT_TRUE(scope.GetCalibration(scale));
+    EXPECT_EQ(scale, UVec(kMicron, geo::CdVec2(0.5, 0.5)));
 }
 
 TEST_F(CalibrationTest, GetCalibrationPrefersCanvasThenFirstLayer)
@@ -425,8 +436,13 @@ TEST_F(CalibrationTest, SetCalibrationRewritesOnlyStoredPlacements)
 {
     const int stored = AddLayer();
     const int plain = AddLayer();
+    const int markedOnly = AddLayer();
+    const int unplaced = AddLayer();
     MarkPlacementStored(stored);
+    MarkPlacementStored(markedOnly);
     ASSERT_TRUE(scope.SetCanvasCoords(UVec(kMicron, geo::CdVec2(0.5, 0.5)), geo::CdVec2(0, 0)));
+    for (int layer : {markedOnly, unplaced})
+        ASSERT_TRUE(scope.SetPixelCoords(layer, UVec(kMicron, geo::CdVec2(0.5, 0.5)), geo::CdVec2(1, 1)));
     for (int layer : {stored, plain}) {
         ASSERT_TRUE(scope.SetPixelCoords(layer, UVec(kMicron, geo::CdVec2(0.5, 0.5)), geo::CdVec2(1, 1)));
         ASSERT_TRUE(scope.SetCanvasPlacement(layer, geo::CdVec2(3, 5), geo::CdVec2(0.5, 0.5)));
@@ -441,8 +457,14 @@ TEST_F(CalibrationTest, SetCalibrationRewritesOnlyStoredPlacements)
     ASSERT_TRUE(scope.GetCanvasPlacement(plain, origin, scale));
     EXPECT_EQ(origin, geo::CdVec2(3, 5));
     EXPECT_EQ(scale, geo::CdVec2(0.5, 0.5));
-    // Both layers' own calibrations follow the ratio.
-    for (int layer : {stored, plain}) {
+    // Marked as stored but never placed: the placement is written all the
+    // same, with the neutral values the layer's record started from.
+    ASSERT_TRUE(scope.GetCanvasPlacement(markedOnly, origin, scale));
+    EXPECT_EQ(origin, geo::CdVec2(0, 0));
+    EXPECT_EQ(scale, geo::CdVec2(1, 1));
+    EXPECT_FALSE(scope.GetCanvasPlacement(unplaced, origin, scale));
+    // Every layer's own calibration follows the ratio.
+    for (int layer : {stored, plain, markedOnly, unplaced}) {
         UVec s;
         geo::CdVec2 o;
         ASSERT_TRUE(scope.GetPixelCoords(layer, s, o));
@@ -501,9 +523,32 @@ TEST_F(CalibrationTest, SetCalibrationPlacesIncompatibleLayerByItsPlacement)
     EXPECT_EQ(o, geo::CdVec2(8, 24));
 }
 
+TEST_F(CalibrationTest, SetCalibrationWithoutCanvasGivesIncompatibleLayerTheNewScale)
+{
+    const int placed = AddLayer();
+    const int unplaced = AddLayer();
+    for (int layer : {placed, unplaced})
+        ASSERT_TRUE(scope.SetPixelCoords(layer, UVec(kSecond, geo::CdVec2(3, 3)), geo::CdVec2(1, 1)));
+    ASSERT_TRUE(scope.SetCanvasPlacement(placed, geo::CdVec2(4, 6), geo::CdVec2(0.5, 1)));
+
+    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, geo::CdVec2(2, 3))));
+
+    UVec s;
+    geo::CdVec2 o;
+    ASSERT_TRUE(scope.GetPixelCoords(placed, s, o));
+    EXPECT_EQ(s, UVec(kMicron, geo::CdVec2(2, 3)));
+    EXPECT_EQ(o, geo::CdVec2(0, 0));
+    ASSERT_TRUE(scope.GetPixelCoords(unplaced, s, o));
+    EXPECT_EQ(s, UVec(kSecond, geo::CdVec2(3, 3)));
+    EXPECT_EQ(o, geo::CdVec2(1, 1));
+}
+
 TEST_F(CalibrationTest, TwoUnitCalibrationSplitsAxes)
 {
     const int layer = AddLayer();
+    // A stack outside the tree, never calibrated, must not gain an x axis.
+    const int loose = AddLayer();
+    ASSERT_TRUE(Tree().Remove(Tree().FindLayer(loose)));
     ASSERT_TRUE(scope.SetCanvasCoords(UVec(kMicron, geo::CdVec2(0.5, 0.5)), geo::CdVec2(2, 2)));
     ASSERT_TRUE(scope.SetPixelCoords(layer, UVec(kMicron, geo::CdVec2(0.5, 0.5)), geo::CdVec2(2, 2)));
 
@@ -533,6 +578,7 @@ TEST_F(CalibrationTest, TwoUnitCalibrationSplitsAxes)
     ASSERT_TRUE(stack.GetDimOriginScale(img::eDimY, origin, scale, unit));
     EXPECT_EQ(unit, kNano);
     EXPECT_EQ(scale, 1.0);
+    EXPECT_FALSE(Stack(loose).GetDimOriginScale(img::eDimX, origin, scale, unit));
 }
 
 TEST_F(CalibrationTest, TwoUnitCalibrationWithEqualUnitsIsTheSingleForm)

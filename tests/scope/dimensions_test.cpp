@@ -176,14 +176,26 @@ TEST_F(DimensionsTest, SteppingWithoutUsableIdsWritesNothing)
     EXPECT_FALSE(Stack().DimPropertyExists(0, kFirstStepId));
     EXPECT_FALSE(Stack().DimPropertyExists(0, kSecondStepId));
 
-    // A stored ID of 0 refuses even a type that has defaults.
+    // A stored ID of 0, in either place, refuses even a type that has
+    // defaults. So does an ID of another type, which reads as 0.
+    struct tIds {
+        mem::CBin first, second;
+    } const stored[] = {
+        {mem::CBin(0), mem::CBin(2013)},
+        {mem::CBin(2012), mem::CBin(0)},
+        {mem::CBin(2012), mem::CBin(2013.0)},
+    };
     ASSERT_TRUE(scope.SetDimensionType(layer, 1, img::eDimZ, 0));
-    Store(1, kFirstStepId, mem::CBin(0));
-    Store(1, kSecondStepId, mem::CBin(2013));
-    EXPECT_FALSE(scope.SetDimensionStepping(layer, 1, v, v));
-    EXPECT_EQ(Raw(1, kFirstStepId), mem::CBin(0));
-    EXPECT_FALSE(Stack().DimPropertyExists(1, 2012));
-    EXPECT_FALSE(Stack().DimPropertyExists(1, 2013));
+    for (auto const& ids : stored) {
+        SCOPED_TRACE(&ids - stored);
+        Store(1, kFirstStepId, ids.first);
+        Store(1, kSecondStepId, ids.second);
+        EXPECT_FALSE(scope.SetDimensionStepping(layer, 1, v, v));
+        EXPECT_EQ(Raw(1, kFirstStepId), ids.first);
+        EXPECT_EQ(Raw(1, kSecondStepId), ids.second);
+        EXPECT_FALSE(Stack().DimPropertyExists(1, 2012));
+        EXPECT_FALSE(Stack().DimPropertyExists(1, 2013));
+    }
 
     // Only one of the pair stored: the type's defaults take over both.
     ASSERT_TRUE(scope.SetDimensionType(layer, 2, img::eDimZ, 0));
