@@ -7,6 +7,7 @@
 #include "imgscope/contracts/document/stack_internal.h"
 
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace img {
@@ -365,8 +366,12 @@ bool CStack::SetFrame(utl::CIndexN const& index, boost::shared_ptr<CPixFrame> fr
     if (!detail::PlaneInRange(detail::PlanesOf(target), key))
         GrowToPlane(target, key);
     if (detail::PlaneInRange(detail::PlanesOf(target), key)) {
-        if (!CopyIntoPlane(*frame, target, key))
-            return false;
+        try {
+            if (!CopyIntoPlane(*frame, target, key))
+                return false;
+        } catch (std::bad_alloc const&) {
+            return false;  // the row buffer of a very wide frame
+        }
         stack.looseFrames.erase(key);
     } else {
         // An index the data frame cannot grow to: keep the frame itself.

@@ -365,6 +365,8 @@ bool CStack::SetBoundaryRWC(utl::TUnitValue<geo::CdRect> const& rect)
         return false;
     const double sx = r.Width() / b.Width();
     const double sy = r.Height() / b.Height();
+    if (!std::isfinite(sx) || !std::isfinite(sy))
+        return false;  // edges so far apart that the width overflows
     return SetOriginScale(geo::CdVec2(r.left - b.left * sx, r.top - b.top * sy), geo::CdVec2(sx, sy), rect.unit);
 }
 

@@ -337,6 +337,7 @@ TEST_F(StackSettingsTest, CalibrationRoundTripsPerAxis)
     EXPECT_FALSE(stack.SetBoundaryRWC(utl::TUnitValue<geo::CdRect>()));
     EXPECT_FALSE(stack.SetBoundaryRWC(
         utl::TUnitValue<geo::CdRect>(kMicro, geo::CdRect(0, 0, std::numeric_limits<double>::infinity(), 1))));
+    EXPECT_FALSE(stack.SetBoundaryRWC(utl::TUnitValue<geo::CdRect>(kMicro, geo::CdRect(-1e308, 0, 1e308, 1))));
 
     // A new scale keeps the origin where it physically is.
     ASSERT_TRUE(stack.SetOriginScale({2.0, 3.0}, {1.0, 1.0}, kMicro));
