@@ -59,12 +59,8 @@ TEST_F(PropertiesTest, AddressSplitWritesDocumentStackOrFrame)
     EXPECT_EQ(stored, value);
     EXPECT_FALSE(Stack().PropertyExists(utl::CIndexN{0, 2}, 602)) << "components keep their order";
     EXPECT_FALSE(Stack().PropertyExists(602));
-
-    // Reading back through the same split.
-    EXPECT_TRUE(scope.PropertyExists(geo::CiVecN{}, 600));
-    EXPECT_TRUE(scope.PropertyExists(geo::CiVecN{layer}, 601));
     EXPECT_TRUE(scope.PropertyExists(geo::CiVecN{layer, 2, 0}, 602));
-    EXPECT_FALSE(scope.PropertyExists(geo::CiVecN{layer, 2, 1}, 602));
+    EXPECT_FALSE(scope.PropertyExists(geo::CiVecN{layer, 0, 2}, 602));
     EXPECT_FALSE(scope.PropertyExists(geo::CiVecN{layer}, 600));
 
     // A first component that is no layer fails whatever follows.
@@ -89,6 +85,9 @@ TEST_F(PropertiesTest, EmptyFrameIndexMeansStackForSetAndExistsButGoesOnForGet)
     utl::CPropSet props = MakeSet({{1, 1}});
     EXPECT_TRUE(scope.GetProperties(layer, geo::CiVecN{}, props));
     EXPECT_EQ(props, Stack().GetPropset());
+    utl::CPropSet replaced = MakeSet({{42, 42}});
+    EXPECT_TRUE(scope.GetProperties(layer, replaced));
+    EXPECT_EQ(replaced, Stack().GetPropset()) << "the stack's set replaces the caller's";
 
     utl::CPropSet frame;
     EXPECT_TRUE(scope.GetProperties(layer, geo::CiVecN{1, 1}, frame));
@@ -99,15 +98,6 @@ TEST_F(PropertiesTest, EmptyFrameIndexMeansStackForSetAndExistsButGoesOnForGet)
     utl::CPropSet untouched = MakeSet({{5, 5}});
     EXPECT_FALSE(scope.GetProperties(layer, geo::CiVecN{1}, untouched));
     EXPECT_EQ(untouched, MakeSet({{5, 5}}));
-}
-
-TEST_F(PropertiesTest, StackGetPropertiesReplacesTheCallersSet)
-{
-    ASSERT_TRUE(scope.SetProperty(layer, 620, mem::CBin(7)));
-    utl::CPropSet props = MakeSet({{42, 42}});
-    EXPECT_TRUE(scope.GetProperties(layer, props));
-    EXPECT_FALSE(props.PropertyExists(42));
-    EXPECT_EQ(props, Stack().GetPropset());
 }
 
 TEST_F(PropertiesTest, UnresolvedIdentifiersFailAndLeaveOutParametersAlone)
@@ -236,12 +226,9 @@ TEST_F(DevicePropertiesTest, FrameSetIsMergedOverStackSet)
     utl::CPropSet other;
     EXPECT_TRUE(scope.GetDeviceProperties(layer, geo::CiVecN{2, 1}, other));
     EXPECT_EQ(other, a);
-
-    // Stored as one property-set value, at the stack and at the frame.
     mem::CBin stored;
     ASSERT_TRUE(Stack().GetProperty(10048, stored));
-    EXPECT_TRUE(stored.Is<boost::shared_ptr<utl::CPropSet>>());
-    EXPECT_TRUE(Stack().PropertyExists(utl::CIndexN{1, 0}, 10048));
+    EXPECT_TRUE(stored.Is<boost::shared_ptr<utl::CPropSet>>()) << "one property-set value";
 }
 
 TEST_F(DevicePropertiesTest, StoredSetIsACopyOfTheCallers)
@@ -255,16 +242,13 @@ TEST_F(DevicePropertiesTest, StoredSetIsACopyOfTheCallers)
     EXPECT_EQ(out, a);
 }
 
-TEST_F(DevicePropertiesTest, WithoutAnySetTheReadFailsAndLeavesTheCallersSet)
-{
-    utl::CPropSet out = MakeSet({{7, 7}});
-    EXPECT_FALSE(scope.GetDeviceProperties(layer, geo::CiVecN{1, 0}, out));
-    EXPECT_FALSE(scope.GetDeviceProperties(layer, geo::CiVecN{}, out));
-    EXPECT_EQ(out, MakeSet({{7, 7}}));
-}
-
 TEST_F(DevicePropertiesTest, FrameSetAloneIsMergedIntoWhatTheCallerHeld)
 {
+    utl::CPropSet none = MakeSet({{7, 7}});
+    EXPECT_FALSE(scope.GetDeviceProperties(layer, geo::CiVecN{1, 0}, none)) << "no set anywhere";
+    EXPECT_FALSE(scope.GetDeviceProperties(layer, geo::CiVecN{}, none));
+    EXPECT_EQ(none, MakeSet({{7, 7}}));
+
     ASSERT_TRUE(scope.SetDeviceProperties(layer, geo::CiVecN{0, 1}, b));
     utl::CPropSet out = MakeSet({{2, 2}, {8, 8}});
     EXPECT_TRUE(scope.GetDeviceProperties(layer, geo::CiVecN{0, 1}, out));
