@@ -180,7 +180,9 @@ TEST_F(ChannelsTest, DisplayStateNeedsATreeEntry)
     EXPECT_FALSE(scope.SetOpacity(bare, 0.5));
     EXPECT_FALSE(scope.GetOpacity(bare, opacity));
     EXPECT_EQ(opacity, -1.0);
-    EXPECT_TRUE(scope.SetOpacity(rgb, 0.5));
+    ASSERT_TRUE(scope.SetOpacity(rgb, 0.25));
+    ASSERT_TRUE(scope.GetOpacity(rgb, opacity));
+    EXPECT_EQ(opacity, 0.25);
 
     EXPECT_TRUE(scope.GetChannelIDs(bare).empty());
     EXPECT_EQ(scope.GetChannelIDs(rgb), (std::set<int>{0, 2}));  // channel 1 was hidden above
@@ -223,6 +225,7 @@ TEST_F(ChannelsTest, TransparencyMaskLifecycle)
 TEST_F(ChannelsTest, ChannelSelectionIsNeverStartedNorEmptied)
 {
     const int plane = scope.FindPlaneID(rgb);
+    ASSERT_TRUE(Tree().SetSelectedChannels(plane, {}));
     std::set<int> channels{7};
     EXPECT_FALSE(scope.GetSelectedChannels(plane, channels));
     EXPECT_EQ(channels, std::set<int>{7});
@@ -235,6 +238,7 @@ TEST_F(ChannelsTest, ChannelSelectionIsNeverStartedNorEmptied)
     ASSERT_TRUE(Tree().SetSelectedChannels(plane, {0}));
     EXPECT_TRUE(scope.SelectChannel(plane, 2));
     EXPECT_TRUE(scope.SelectChannel(plane, 2));
+    EXPECT_FALSE(scope.SelectChannel(plane, 5));  // the tree knows no channel 5
     ASSERT_TRUE(scope.GetSelectedChannels(plane, channels));
     EXPECT_EQ(channels, (std::set<int>{0, 2}));
 
@@ -267,11 +271,20 @@ TEST_F(ChannelsTest, SelectFrameRangeEnumeratesExclusiveBounds)
         {{-2, 0}, {0, 0}, {{-2, 0}, {-1, 0}}},
     };
     const int plane = scope.FindPlaneID(stacked);
+    // Every call writes the selection back once, even when it adds nothing.
+    int writes = 0;
+    img::CDisplProcessFlow tree = Tree();
+    const int subscription = tree.Subscribe([&writes](img::EChange change) {
+        if (change == img::eChangeDisplay)
+            ++writes;
+    });
     for (Case const& c : cases) {
         SCOPED_TRACE(testing::Message() << c.from[0] << "," << c.from[1] << " to " << c.to[0] << "," << c.to[1]);
         ASSERT_TRUE(scope.ResetFrameSelection(plane));
         ASSERT_TRUE(scope.SelectFrame(stacked, {9, 9}));
+        writes = 0;
         EXPECT_TRUE(scope.SelectFrameRange(stacked, c.from, c.to));
+        EXPECT_EQ(writes, 1);
         FrameSet expected = c.added;
         expected.insert({9, 9});
         EXPECT_EQ(Selection(stacked), expected);
@@ -279,6 +292,10 @@ TEST_F(ChannelsTest, SelectFrameRangeEnumeratesExclusiveBounds)
         EXPECT_TRUE(scope.UnselectFrameRange(stacked, c.from, c.to));
         EXPECT_EQ(Selection(stacked), (FrameSet{{9, 9}}));
     }
+    writes = 0;
+    EXPECT_FALSE(scope.SelectFrameRange(stacked, {0, 0, 0}, {1, 1, 1}));
+    EXPECT_EQ(writes, 0);
+    tree.Unsubscribe(subscription);
 }
 
 TEST_F(ChannelsTest, FrameIndicesMustMatchTheLayerOrder)

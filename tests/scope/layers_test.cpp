@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -123,7 +125,7 @@ TEST_F(LayersTest, FlagTableForRasterAndVectorLayers)
         {false, 0x009, 0x109},  // visible, selected
         {false, 0x089, 0x189},  // the mosaic's image layers
         {false, 0x0C0, 0x1C0},  // hidden, XY-fixed, not visible
-        {false, 0x028, 0x128},  // selected with the mask active
+        {false, 0x028, 0x108},  // the mask counts as active only once it exists
         {false, 0x020, 0x100},  // mask bit alone selects nothing
         {false, 0x004, 0x100},  // bits 2 and 4 are never reported
         {true, 0x001, 0x201},
@@ -146,6 +148,7 @@ TEST_F(LayersTest, SelectionIsKeptPerLayerType)
     EXPECT_EQ(Flags(raster1), 0x109);
     EXPECT_EQ(Flags(vector), 0x209);
 
+    ASSERT_TRUE(scope.CreateTranspMask(raster2, 255));
     ASSERT_TRUE(scope.SetSelectedLayer(raster2, true));
     EXPECT_EQ(Flags(raster1), 0x101);
     EXPECT_EQ(Flags(raster2), 0x129);
@@ -253,7 +256,8 @@ TEST_F(LayersTest, DelLayerRemovesStackWithOrWithoutEntry)
 TEST_F(LayersTest, MaskedLayerIsOpaqueOverItsFrame)
 {
     int id = -1;
-    ASSERT_TRUE(scope.InsertLayerMasked(id, Frame(70, 40), CString(L"m"), -3, 1, 0));
+    ASSERT_TRUE(scope.InsertLayerMasked(id, Frame(70, 40), CString(L"m"), -3, 0x029, 0));
+    EXPECT_EQ(Flags(id), 0x129);  // selected with its mask active
     boost::shared_ptr<img::CMask> mask = scope.GetTranspMask(id);
     ASSERT_TRUE(mask);
     EXPECT_EQ(mask->GetValue({0, 0}), 255);
@@ -391,6 +395,11 @@ struct MoveCase {
     char const* tree;
 };
 
+void PrintTo(MoveCase const& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class LayerMoveTest : public LayerTreeTest, public ::testing::WithParamInterface<MoveCase> {
 protected:
     int Id(char letter)
@@ -434,7 +443,13 @@ INSTANTIATE_TEST_SUITE_P(
         MoveCase{"itself", 'E', 'E', img::eAffinityGroup, "A G1(B C D) G2(E F) H"},
         MoveCase{"two places on", 'B', 'D', img::eAffinityGroup, "A G1(C B D) G2(E F) H"},
         MoveCase{"root next to its place", 'H', 'F', img::eAffinityRoot, "A G1(B C D) G2(E F) H"},
-        MoveCase{"start when already first", 'A', '<', img::eAffinityDefault, "A G1(B C D) G2(E F) H"}));
+        MoveCase{"start when already first", 'A', '<', img::eAffinityDefault, "A G1(B C D) G2(E F) H"}),
+    [](::testing::TestParamInfo<MoveCase> const& param) {
+        std::string name = param.param.what;
+        for (char& ch : name)
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        return name;
+    });
 
 TEST_F(LayerTreeTest, MoveOntoFirstMemberOfFirstGroupJoinsIt)
 {
