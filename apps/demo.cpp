@@ -1,7 +1,15 @@
-// imgscope demo: the value types at work on a small acquisition record.
+// imgscope demo: the value types at work on a small acquisition record, then
+// a small document made from synthetic data, rendered into a PNG.
 #include <imgscope/imgscope.h>
 
+#include <png.h>
+
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -10,9 +18,235 @@ void Print(CString const& text)
     std::printf("%s\n", text.ToUtf8().c_str());
 }
 
+// ---------------------------------------------------------------- the document
+
+const utl::CUnit kMicrometre(utl::eQuantityLength, 1, -6);
+
+// A data frame of one plane whose element e of pixel (x, y) is value(x, y, e).
+template <class T, class F>
+boost::shared_ptr<mem::CDataFrame> Synthetic(int width, int height, img::CPixelInfo const& info, F const& value)
+{
+    auto frame = mem::CDataFrame::Create(geo::CiVolumeN(geo::CiRect(0, 0, width, height)), info, utl::CPropSet());
+    if (!frame)
+        return frame;
+    const int comps = info.GetComponentCount();
+    std::vector<T> row(std::size_t(width) * std::size_t(comps));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            for (int e = 0; e < comps; ++e)
+                row[std::size_t(x * comps + e)] = T(value(x, y, e));
+        frame->WriteRect(geo::CiRect(0, y, width, y + 1), geo::CiVecN(), row.data(), 0);
+    }
+    return frame;
+}
+
+// Bright round cells on a dim background, 0..1.
+double Cells(double x, double y, double period)
+{
+    const double cx = std::fmod(x, period) - period / 2, cy = std::fmod(y, period) - period / 2;
+    const double r = std::sqrt(cx * cx + cy * cy) / (period / 2);
+    return r < 0.7 ? 1.0 - r : 0.15 * (1.0 + std::sin(x * 0.05) * std::cos(y * 0.07));
+}
+
+std::vector<utl::CBGR8> FireLut()
+{
+    std::vector<utl::CBGR8> lut;
+    for (int i = 0; i < 256; ++i) {
+        const int r = std::min(255, i * 3), g = std::max(0, std::min(255, i * 3 - 255)), b = std::max(0, i * 3 - 510);
+        lut.push_back(utl::CBGR8(std::uint8_t(b), std::uint8_t(g), std::uint8_t(r)));
+    }
+    return lut;
+}
+
+std::vector<utl::CBGR8> GreenLut()
+{
+    std::vector<utl::CBGR8> lut;
+    for (int i = 0; i < 256; ++i)
+        lut.push_back(utl::CBGR8(std::uint8_t(i / 4), std::uint8_t(i), 0));
+    return lut;
+}
+
+struct tDemoDocument {
+    img::CImg doc;
+    img::CDisplProcessFlow flow{doc, false};
+    std::vector<int> renderOrder;  // bottom first
+};
+
+int Insert(tDemoDocument& d, img::CStack stack, CString const& name, int parent, geo::CdVec2 origin, double scale)
+{
+    stack.SetName(name);
+    stack.SetOriginScale(origin, geo::CdVec2(scale, scale), kMicrometre);
+    const int id = d.doc.Add(stack);
+    d.flow.InsertLayer(parent, -3, id, utl::CIndexN(), -1);
+    d.renderOrder.push_back(id);
+    return id;
+}
+
+tDemoDocument MakeDocument()
+{
+    tDemoDocument d;
+    d.doc.Initialize();
+
+    // An overview at 2 µm per pixel: 16-bit, display limits and a LUT.
+    const img::CPixelInfo gray16(utl::eUInt16, 1, img::eColorSpaceGray);
+    const int overview = Insert(d, img::CStack(Synthetic<std::uint16_t>(320, 240, gray16, [](int x, int y, int) {
+                                    return 2000.0 + 38000.0 * Cells(x, y, 40.0) * (0.6 + 0.4 * x / 320.0);
+                                })),
+                                L"Overview", -1, geo::CdVec2(0, 0), 2.0);
+    img::CStack stack = d.doc.FindStack(overview);
+    stack.SetDispLimits(utl::TInterval<double>(2000, 36000), -1);
+    stack.SetLUT(FireLut(), 0);
+
+    // A 40x group: an RGB tile under a round transparency mask and a
+    // fluorescence channel on top, both at 0.5 µm per pixel.
+    const int group = d.flow.InsertGroup(-1, -3);
+    d.flow.SetGroupName(group, L"40x");
+    const img::CPixelInfo rgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
+    const int tissue = Insert(d, img::CStack(Synthetic<std::uint8_t>(400, 300, rgb8, [](int x, int y, int e) {
+                                  const double c = Cells(x, y, 36.0);
+                                  return e == 0 ? 230 - 90 * c : e == 1 ? 200 - 150 * c : 220 - 40 * c;
+                              })),
+                              L"Tissue 40x", group, geo::CdVec2(210, 140), 0.5);
+    const int tissuePlane = d.flow.FindLayer(tissue);
+    d.flow.SetProperty(tissuePlane, 10009, mem::CBin(0.9));
+    if (auto mask = d.flow.CreateTransparencyMask(tissuePlane, 0)) {
+        for (int y = 0; y < 300; ++y) {
+            const double dy = (y - 150) / 150.0;
+            const int half = int(200 * std::sqrt(std::max(0.0, 1.0 - dy * dy)));
+            mask->Rectangle(geo::CiRect(200 - half, y, 200 + half, y + 1), 255, 0);
+        }
+    }
+    const img::CPixelInfo gray8(utl::eUInt8, 1, img::eColorSpaceGray);
+    const int fluo = Insert(d, img::CStack(Synthetic<std::uint8_t>(400, 300, gray8, [](int x, int y, int) {
+                                return 255.0 * std::pow(Cells(x + 18, y + 18, 36.0), 3.0);
+                            })),
+                            L"GFP 40x", group, geo::CdVec2(210, 140), 0.5);
+    d.doc.FindStack(fluo).SetLUT(GreenLut(), 0);
+    d.flow.SetProperty(d.flow.FindLayer(fluo), 10009, mem::CBin(0.8));
+    d.flow.SetFunction(d.flow.FindLayer(fluo), 0, img::eFunctionAdd);
+
+    // Annotations: a frame around the 40x field and a marked cell.
+    boost::shared_ptr<img::CVecGraph> notes(new img::CVecGraph);
+    img::CVecGraph::tShape shape;
+    shape.kind = img::CVecGraph::eRectangle;
+    shape.bounds = geo::CdRect(210, 140, 410, 290);
+    shape.blue = 255;
+    shape.green = 255;
+    shape.red = 80;
+    notes->Add(shape);
+    shape.kind = img::CVecGraph::eEllipse;
+    shape.bounds = geo::CdRect(300, 200, 330, 230);
+    shape.blue = 60;
+    shape.green = 220;
+    shape.red = 255;
+    notes->Add(shape);
+    Insert(d, img::CStack(notes), L"Annotations", -1, geo::CdVec2(0, 0), 1.0);
+
+    img::CCanvasColor background, border;
+    background[0] = background[1] = background[2] = 24;
+    border[0] = 60;
+    border[1] = border[2] = 30;
+    d.flow.SetCanvasColors(background, border);
+    d.flow.OptimizeCanvasFromCalibration(d.renderOrder);
+    return d;
+}
+
+void PrintTree(tDemoDocument const& d)
+{
+    img::CDisplProcessFlow const& flow = d.flow;
+    const auto describe = [&](int plane, char const* indent) {
+        const img::CStack stack = flow.GetStack(plane);
+        const img::CPixelInfo info = stack.GetPixelInfo(0);
+        const geo::CiRect b = stack.GetBoundary();
+        double opacity = 1.0;
+        flow.GetGamma(plane, 0, opacity);
+        std::printf("%splane %d: layer %d \"%s\" %s %dx%d, opacity %.1f%s\n", indent, plane, flow.GetStackId(plane),
+                    stack.GetName().ToUtf8().c_str(),
+                    stack.GetLayerType() == img::eLayerTypeVector ? "vector"
+                    : info.GetComponentCount() == 3               ? "RGB8"
+                    : info.GetElementType() == utl::eUInt16       ? "gray16"
+                                                                  : "gray8",
+                    b.Width(), b.Height(), opacity, flow.GetTransparencyMask(plane) ? ", masked" : "");
+    };
+    std::printf("layer tree (bottom first):\n");
+    for (int i = 0; i < flow.GetOpUnitCount(flow.RootId()); ++i) {
+        const int unit = flow.GetOpUnit(flow.RootId(), i);
+        if (!flow.IsGroup(unit)) {
+            describe(unit, "  ");
+            continue;
+        }
+        CString name;
+        flow.GetGroupName(unit, name);
+        std::printf("  group %d \"%s\"\n", unit, name.ToUtf8().c_str());
+        for (int k = 0; k < flow.GetOpUnitCount(unit); ++k)
+            describe(flow.GetOpUnit(unit, k), "    ");
+    }
+}
+
+// Writes an RGB8 pixel frame as a PNG; false on any failure.
+bool WritePng(boost::shared_ptr<img::CPixFrame> const& frame, std::string const& path)
+{
+    const geo::CiRect b = frame->GetBoundary();
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    bool ok = png && info;
+    std::vector<std::uint8_t> row(std::size_t(b.Width()) * 3);
+    if (ok && setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, png_uint_32(b.Width()), png_uint_32(b.Height()), 8, PNG_COLOR_TYPE_RGB,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        for (int y = b.top; y < b.bottom && ok; ++y) {
+            ok = frame->ReadRowSegment(geo::CiVec2(b.left, y), b.Width(), row.data(), 0);
+            if (ok)
+                png_write_row(png, row.data());
+        }
+        png_write_end(png, nullptr);
+    } else {
+        ok = false;
+    }
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0 && ok;
+}
+
+int RenderDocument(std::string const& path)
+{
+    tDemoDocument d = MakeDocument();
+    std::printf("\n");
+    PrintTree(d);
+
+    geo::CdVec2 origin, scale;
+    utl::CUnit2 units;
+    const geo::CiRect canvas = d.flow.GetImagePlaneRect();
+    if (d.flow.GetImagePlaneCalibration(origin, scale, units))
+        std::printf("canvas: %dx%d pixels of %.2f um from (%.0f, %.0f) um\n", canvas.Width(), canvas.Height(), scale.x,
+                    origin.x, origin.y);
+
+    // Half the canvas resolution, with a margin of border colour around it.
+    const int margin = 16;
+    const geo::CiRect pixels(0, 0, canvas.Width() / 2 + 2 * margin, canvas.Height() / 2 + 2 * margin);
+    auto target = img::CPixFrame::Create(pixels, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB),
+                                         mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
+    const geo::CdRect shown(-2.0 * margin, -2.0 * margin, canvas.Width() + 2.0 * margin,
+                            canvas.Height() + 2.0 * margin);
+    if (!target || !d.flow.PlayToPixFrame(target, pixels, shown, 0, d.renderOrder, img::tRenderHints())) {
+        std::printf("rendering failed\n");
+        return 1;
+    }
+    if (!WritePng(target, path)) {
+        std::printf("could not write %s\n", path.c_str());
+        return 1;
+    }
+    std::printf("rendered %dx%d: %s\n", pixels.Width(), pixels.Height(), path.c_str());
+    return 0;
+}
+
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     std::printf("imgscope %s demo\n\n", img::GetLibraryVersion());
 
@@ -62,5 +296,6 @@ int main()
     line.Format(L"RGB8 pixel: %d bytes, with alpha %d bytes", rgb.Size(), rgb.AddAlpha(1).Size());
     Print(line);
     Print(L"dimension 2 is called " + imgGetDimName(img::eDimTime, nullptr));
-    return 0;
+
+    return RenderDocument(argc > 1 ? argv[1] : "imgscope_demo.png");
 }

@@ -17,6 +17,14 @@ namespace {
 
 // ---------------------------------------------------------------- values
 
+// Row kernels stay functions of their own: inlined into the long row loop
+// they lose the no-overlap promise of their arguments and run scalar.
+#if defined(_MSC_VER)
+#define IMGSCOPE_ROW_KERNEL __declspec(noinline)
+#else
+#define IMGSCOPE_ROW_KERNEL __attribute__((noinline))
+#endif
+
 bool IsFinite(geo::CdVec2 const& v) { return std::isfinite(v.x) && std::isfinite(v.y); }
 bool IsUsableScale(geo::CdVec2 const& s) { return IsFinite(s) && s.x != 0.0 && s.y != 0.0; }
 
@@ -65,6 +73,22 @@ double OpacityOf(tEntry const& entry)
 
 // ---------------------------------------------------------------- row access
 
+// Pixel pointers of covered target column k. The indexed form looks up the
+// span and offset of each column; the linear form walks a run of columns
+// that read consecutive source pixels (or one pixel again and again).
+struct tIndexedReader {
+    std::uint8_t const* const* pointers;
+    int const* spans;
+    std::int64_t const* offsets;
+    std::uint8_t const* operator()(int k) const { return pointers[spans[k]] + offsets[k]; }
+};
+struct tLinearReader {
+    std::uint8_t const* base;
+    int first;
+    std::int64_t stride;
+    std::uint8_t const* operator()(int k) const { return base + (k - first) * stride; }
+};
+
 // Reads one source (a pixel frame or a mask) row by row through the pixel
 // store's row spans. The spans of a row follow the tile columns, which are
 // the same for every row, so the span and byte offset of each covered
@@ -91,6 +115,8 @@ public:
         m_counts.clear();
         m_span.assign(columns.size(), 0);
         m_offset.assign(columns.size(), 0);
+        m_runs.clear();
+        m_linear = false;
     }
 
     bool Empty() const { return m_first > m_last; }
@@ -100,6 +126,8 @@ public:
     bool Fetch(int y, GetSpan const& getSpan)
     {
         m_pointers.clear();
+        m_scratchStarts.clear();
+        m_scratchCounts.clear();
         bool same = !m_starts.empty();
         std::size_t k = 0;
         for (int x = m_first; x <= m_last; ++k) {
@@ -119,17 +147,31 @@ public:
             m_counts.swap(m_scratchCounts);
             Layout();
         }
-        m_scratchStarts.clear();
-        m_scratchCounts.clear();
         m_pointers.push_back(m_outside);  // the span of columns outside
         return true;
     }
 
-    std::uint8_t const* const* Pointers() const { return m_pointers.data(); }
-    int const* Spans() const { return m_span.data(); }
-    std::int64_t const* Offsets() const { return m_offset.data(); }
+    // Calls f(reader, k0, k1) over all covered columns of the fetched row.
+    template <class F>
+    void ForEachRun(F&& f) const
+    {
+        if (m_linear) {
+            for (tRun const& run : m_runs)
+                f(tLinearReader{m_pointers[std::size_t(run.span)] + run.offset, run.first, run.stride}, run.first,
+                  run.last);
+        } else {
+            f(tIndexedReader{m_pointers.data(), m_span.data(), m_offset.data()}, 0, int(m_columns.size()));
+        }
+    }
 
 private:
+    struct tRun {
+        int first, last;  // columns [first, last)
+        int span;
+        std::int64_t offset;
+        std::int64_t stride;
+    };
+
     void Layout()
     {
         const int outsideSpan = int(m_starts.size());
@@ -145,6 +187,24 @@ private:
             m_span[i] = int(k);
             m_offset[i] = std::int64_t(x - m_starts[k]) * m_pixelBytes;
         }
+        // Runs of columns that step through one span by a whole pixel or
+        // stand still; worth walking linearly when they are long.
+        m_runs.clear();
+        const int n = int(m_columns.size());
+        for (int k = 0; k < n;) {
+            tRun run{k, k + 1, m_span[std::size_t(k)], m_offset[std::size_t(k)], 0};
+            if (k + 1 < n && m_span[std::size_t(k + 1)] == run.span) {
+                const std::int64_t step = m_offset[std::size_t(k + 1)] - run.offset;
+                if (step == 0 || step == m_pixelBytes)
+                    run.stride = step;
+            }
+            while (run.last < n && m_span[std::size_t(run.last)] == run.span &&
+                   m_offset[std::size_t(run.last)] == run.offset + (run.last - k) * run.stride)
+                ++run.last;
+            m_runs.push_back(run);
+            k = run.last;
+        }
+        m_linear = m_runs.size() * 8 <= m_columns.size();
     }
 
     std::vector<int> m_columns;
@@ -155,6 +215,8 @@ private:
     std::vector<int> m_starts, m_counts, m_scratchStarts, m_scratchCounts;
     std::vector<int> m_span;
     std::vector<std::int64_t> m_offset;
+    std::vector<tRun> m_runs;
+    bool m_linear = false;
     std::vector<std::uint8_t const*> m_pointers;
 };
 
@@ -173,9 +235,15 @@ void TypeRange(utl::EType type, double& lo, double& hi)
     case utl::eUInt8: lo = 0.0; hi = 255.0; return;
     case utl::eInt16: lo = -32768.0; hi = 32767.0; return;
     case utl::eUInt16: lo = 0.0; hi = 65535.0; return;
-    case utl::eInt32: lo = double(std::numeric_limits<std::int32_t>::min()); hi = double(std::numeric_limits<std::int32_t>::max()); return;
+    case utl::eInt32:
+        lo = double(std::numeric_limits<std::int32_t>::min());
+        hi = double(std::numeric_limits<std::int32_t>::max());
+        return;
     case utl::eUInt32: lo = 0.0; hi = double(std::numeric_limits<std::uint32_t>::max()); return;
-    case utl::eInt64: lo = double(std::numeric_limits<std::int64_t>::min()); hi = double(std::numeric_limits<std::int64_t>::max()); return;
+    case utl::eInt64:
+        lo = double(std::numeric_limits<std::int64_t>::min());
+        hi = double(std::numeric_limits<std::int64_t>::max());
+        return;
     case utl::eUInt64: lo = 0.0; hi = double(std::numeric_limits<std::uint64_t>::max()); return;
     default: lo = 0.0; hi = 1.0; return;  // floating point: 0..1
     }
@@ -210,13 +278,19 @@ struct tChannelLook {
     }
 };
 
-// One colour channel read from a component of a pixel source.
+// One colour channel read from a component of a pixel source. Its table
+// is indexed by the raw value for 1- and 2-byte integers and by the level
+// 0..255 for other types; it holds one of three forms, chosen when the
+// layer is planned (FinishTables).
 struct tChannelTable {
     int component = 0;
-    std::vector<tLanes> table;  // by raw value (tabled types) or by level 0..255
-    double lo = 0.0;            // untabled types: level = (value − lo) × levelScale
-    double levelScale = 0.0;
+    std::vector<tLanes> lanes;           // summed with other channels
+    std::vector<std::uint32_t> packed;   // a lone channel: blue | green << 8 | red << 16
+    std::vector<std::uint8_t> bytes;     // the channel feeds one output byte only
+    int lane = -1;                       // that byte: 0 blue, 1 green, 2 red; -1 never lit
+    double lo = 0.0;                     // untabled types: level = (value − lo) × levelScale
     double hi = 0.0;
+    double levelScale = 0.0;
 };
 
 tChannelTable MakeTable(utl::EType type, int component, tChannelLook const& look)
@@ -228,13 +302,13 @@ tChannelTable MakeTable(utl::EType type, int component, tChannelLook const& look
         const bool isSigned = type == utl::eInt8 || type == utl::eInt16;
         const int size = wide ? 65536 : 256;
         const int offset = isSigned ? size / 2 : 0;
-        t.table.resize(std::size_t(size));
+        t.lanes.resize(std::size_t(size));
         for (int raw = 0; raw < size; ++raw)
-            t.table[std::size_t(raw)] = look.Colour(look.Level(double(raw - offset)));
+            t.lanes[std::size_t(raw)] = look.Colour(look.Level(double(raw - offset)));
     } else {
-        t.table.resize(256);
+        t.lanes.resize(256);
         for (int level = 0; level < 256; ++level)
-            t.table[std::size_t(level)] = look.Colour(level / 255.0);
+            t.lanes[std::size_t(level)] = look.Colour(level / 255.0);
         t.lo = look.lo;
         t.hi = look.hi;
         t.levelScale = look.hi == look.lo ? 0.0 : 255.0 / (look.hi - look.lo);
@@ -250,36 +324,32 @@ inline T Load(std::uint8_t const* p)
     return v;
 }
 
-// Table index of a tabled element.
+// Table index of an element.
 template <class T>
-inline unsigned RawIndex(T v)
-{
-    if constexpr (std::is_signed_v<T>)
-        return unsigned(int(v) - int(std::numeric_limits<T>::min()));
-    else
-        return unsigned(v);
-}
-
-template <class T>
-inline tLanes Lookup(tChannelTable const& t, std::uint8_t const* element)
+inline std::size_t TableIndex(tChannelTable const& t, std::uint8_t const* element)
 {
     const T v = Load<T>(element);
     if constexpr (sizeof(T) <= 2 && std::is_integral_v<T>) {
-        return t.table[RawIndex(v)];
+        if constexpr (std::is_signed_v<T>)
+            return std::size_t(int(v) - int(std::numeric_limits<T>::min()));
+        else
+            return std::size_t(v);
     } else {
         const double value = double(v);
-        int level;
         if (t.levelScale == 0.0)
-            level = value >= t.hi ? 255 : 0;
-        else if (!(value == value))
-            level = 0;
-        else
-            level = int(std::clamp((value - t.lo) * t.levelScale + 0.5, 0.0, 255.0));
-        return t.table[std::size_t(level)];
+            return value >= t.hi ? 255 : 0;
+        if (!(value == value))
+            return 0;
+        return std::size_t(std::clamp((value - t.lo) * t.levelScale + 0.5, 0.0, 255.0));
     }
 }
 
 // ---------------------------------------------------------------- layer plans
+
+// How a source turns into colours: one channel looked up straight into
+// bytes, channels that each light one output byte of their own, or
+// channels summed in lanes and clamped.
+enum ESourceMode : int { eModePacked, eModeBytes, eModeSum };
 
 // One pixel frame a layer reads, with the channels taken from it.
 struct tSource {
@@ -288,10 +358,59 @@ struct tSource {
     int pixelBytes = 1;
     int elementBytes = 1;
     std::vector<tChannelTable> channels;
+    ESourceMode mode = eModeSum;
+    bool allLanesLit = false;  // eModeBytes: every output byte has a channel
     int alphaComponent = -1;
     double alphaMax = 255.0;
     CRowAccess access;
 };
+
+// Chooses the cheapest table form that gives the same colours.
+void FinishTables(tSource& s, bool alone)
+{
+    if (alone && s.channels.size() == 1) {
+        tChannelTable& ch = s.channels[0];
+        ch.packed.resize(ch.lanes.size());
+        for (std::size_t i = 0; i < ch.lanes.size(); ++i) {
+            const tLanes c = ch.lanes[i];  // one channel: lanes stay below 256
+            ch.packed[i] = std::uint32_t(c & 0xFF) | std::uint32_t((c >> 16) & 0xFF) << 8 |
+                           std::uint32_t((c >> 32) & 0xFF) << 16;
+        }
+        ch.lanes = std::vector<tLanes>();
+        s.mode = eModePacked;
+        return;
+    }
+    if (!alone) {
+        s.mode = eModeSum;
+        return;
+    }
+    unsigned lit = 0;
+    for (tChannelTable& ch : s.channels) {
+        tLanes any = 0;
+        for (tLanes c : ch.lanes)
+            any |= c;
+        unsigned mask = 0;
+        for (int lane = 0; lane < 3; ++lane)
+            if ((any >> (16 * lane)) & 0xFFFF)
+                mask |= 1u << lane;
+        if ((mask & (mask - 1)) != 0 || (mask & lit) != 0) {
+            s.mode = eModeSum;
+            return;
+        }
+        lit |= mask;
+        ch.lane = mask == 0 ? -1 : mask == 1 ? 0 : mask == 2 ? 1 : 2;
+    }
+    for (tChannelTable& ch : s.channels) {
+        if (ch.lane >= 0) {
+            ch.bytes.resize(ch.lanes.size());
+            for (std::size_t i = 0; i < ch.lanes.size(); ++i)
+                ch.bytes[i] = std::uint8_t(ch.lanes[i] >> (16 * ch.lane));
+        }
+        ch.lanes = std::vector<tLanes>();
+    }
+    s.mode = eModeBytes;
+    s.allLanesLit = lit == 7;
+}
 
 struct tSegment {
     double x0, y0, x1, y1;  // target coordinates, pixel centres at +0.5
@@ -316,20 +435,21 @@ struct tLayerPlan {
     int x1 = 0;
     std::vector<int> rowIndex;  // source y per target row of the clip; INT_MIN outside
     unsigned weight = 256;      // opacity × 256
-    std::uint16_t alphaToWeight[256] = {};  // coverage 0..255 → weight 0..256
     ELayerFunction function = eFunctionNormal;
     boost::shared_ptr<CDisplayFilter> filter;
     // Vector layers: shapes in target coordinates, and the layer pixel of a
     // target pixel for the mask (layer = a × (target + 0.5) + b).
     std::vector<tShape> shapes;
     double ax = 1.0, bx = 0.0, ay = 1.0, by = 0.0;
+
+    // Blend weight 0..256 of a coverage of 0..255.
+    unsigned WeightOf(unsigned coverage) const { return (coverage * weight + 127u) / 255u; }
 };
 
 const std::uint8_t kZeroPixel[64] = {};
 
-// Blends `count` pixels of `layer` over `out` with `function`; `alpha`
-// (null: opaque) is the per-pixel coverage, `plan.alphaToWeight` turns it
-// into a weight of 0..256.
+// ---------------------------------------------------------------- blending
+
 template <int Function>
 inline unsigned Combine(unsigned below, unsigned c)
 {
@@ -345,39 +465,63 @@ inline unsigned Combine(unsigned below, unsigned c)
         return c;
 }
 
+// out = (below × (256 − w) + f × w + 128) / 256 stays below 65536, so the
+// loops below run in 16-bit lanes once vectorised; the rows never overlap,
+// which __restrict tells the compiler (it vectorises nothing otherwise).
 template <int Function>
-void BlendRow(std::uint8_t* out, std::uint8_t const* layer, std::uint8_t const* alpha, int count,
-              tLayerPlan const& plan)
+IMGSCOPE_ROW_KERNEL void BlendConstant(std::uint8_t* __restrict out, std::uint8_t const* __restrict layer, int bytes,
+                                       unsigned w)
 {
-    if (!alpha) {
-        const unsigned w = plan.weight;
-        if (Function == eFunctionNormal && w == 256) {
-            std::memcpy(out, layer, std::size_t(count) * 3);
-            return;
-        }
-        const unsigned keep = 256 - w;
-        const int n = count * 3;
-        for (int i = 0; i < n; ++i)
-            out[i] = std::uint8_t((out[i] * keep + Combine<Function>(out[i], layer[i]) * w + 128u) >> 8);
+    if (w == 0)
+        return;
+    if (Function == eFunctionNormal && w == 256) {
+        std::memcpy(out, layer, std::size_t(bytes));
         return;
     }
-    for (int k = 0; k < count; ++k, out += 3, layer += 3) {
-        const unsigned w = plan.alphaToWeight[alpha[k]];
-        const unsigned keep = 256 - w;
-        out[0] = std::uint8_t((out[0] * keep + Combine<Function>(out[0], layer[0]) * w + 128u) >> 8);
-        out[1] = std::uint8_t((out[1] * keep + Combine<Function>(out[1], layer[1]) * w + 128u) >> 8);
-        out[2] = std::uint8_t((out[2] * keep + Combine<Function>(out[2], layer[2]) * w + 128u) >> 8);
+    const unsigned keep = 256 - w;
+    for (int i = 0; i < bytes; ++i) {
+        const unsigned o = out[i];
+        out[i] = std::uint8_t(std::uint16_t(o * keep + Combine<Function>(o, layer[i]) * w + 128u) >> 8);
     }
 }
 
-void Blend(std::uint8_t* out, std::uint8_t const* layer, std::uint8_t const* alpha, int count, tLayerPlan const& plan)
+template <int Function>
+IMGSCOPE_ROW_KERNEL void BlendWeighted(std::uint8_t* __restrict out, std::uint8_t const* __restrict layer,
+                   std::uint16_t const* __restrict weights, int bytes)
 {
+    for (int i = 0; i < bytes; ++i) {
+        const unsigned o = out[i];
+        const unsigned w = weights[i];
+        out[i] = std::uint8_t(std::uint16_t(o * (256u - w) + Combine<Function>(o, layer[i]) * w + 128u) >> 8);
+    }
+}
+
+// `weights` (null: the plan's constant weight) holds one weight per byte.
+void Blend(std::uint8_t* out, std::uint8_t const* layer, std::uint16_t const* weights, int count,
+           tLayerPlan const& plan)
+{
+    const int bytes = count * 3;
     switch (plan.function) {
-    case eFunctionAdd: BlendRow<eFunctionAdd>(out, layer, alpha, count, plan); return;
-    case eFunctionMultiply: BlendRow<eFunctionMultiply>(out, layer, alpha, count, plan); return;
-    case eFunctionMax: BlendRow<eFunctionMax>(out, layer, alpha, count, plan); return;
-    case eFunctionMin: BlendRow<eFunctionMin>(out, layer, alpha, count, plan); return;
-    default: BlendRow<eFunctionNormal>(out, layer, alpha, count, plan); return;
+    case eFunctionAdd:
+        weights ? BlendWeighted<eFunctionAdd>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionAdd>(out, layer, bytes, plan.weight);
+        return;
+    case eFunctionMultiply:
+        weights ? BlendWeighted<eFunctionMultiply>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionMultiply>(out, layer, bytes, plan.weight);
+        return;
+    case eFunctionMax:
+        weights ? BlendWeighted<eFunctionMax>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionMax>(out, layer, bytes, plan.weight);
+        return;
+    case eFunctionMin:
+        weights ? BlendWeighted<eFunctionMin>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionMin>(out, layer, bytes, plan.weight);
+        return;
+    default:
+        weights ? BlendWeighted<eFunctionNormal>(out, layer, weights, bytes)
+                : BlendConstant<eFunctionNormal>(out, layer, bytes, plan.weight);
+        return;
     }
 }
 
@@ -398,98 +542,116 @@ void BlendPixel(std::uint8_t* out, unsigned b, unsigned g, unsigned r, unsigned 
     }
 }
 
-// Colours the covered part of a row of one source: single-channel sources
-// straight into bytes, others summed in lanes.
-template <class T>
-void ColourSingle(tSource const& s, int count, std::uint8_t* bgr)
+// ---------------------------------------------------------------- colouring
+
+// The kernels take a reader (tIndexedReader or tLinearReader) and fill
+// covered columns [k0, k1) of a row.
+template <class T, class Reader>
+void ColourPacked(tSource const& s, Reader const& at, int k0, int k1, std::uint8_t* bgr)
 {
     tChannelTable const& ch = s.channels[0];
-    std::uint8_t const* const* pointers = s.access.Pointers();
-    int const* spans = s.access.Spans();
-    std::int64_t const* offsets = s.access.Offsets();
+    std::uint32_t const* table = ch.packed.data();
     const std::int64_t component = std::int64_t(ch.component) * s.elementBytes;
-    for (int k = 0; k < count; ++k, bgr += 3) {
-        const tLanes c = Lookup<T>(ch, pointers[spans[k]] + offsets[k] + component);
-        bgr[0] = std::uint8_t(c);
-        bgr[1] = std::uint8_t(c >> 16);
-        bgr[2] = std::uint8_t(c >> 32);
+    for (int k = k0; k < k1; ++k) {
+        const std::uint32_t c = table[TableIndex<T>(ch, at(k) + component)];
+        std::uint8_t* o = bgr + std::int64_t(k) * 3;
+        o[0] = std::uint8_t(c);
+        o[1] = std::uint8_t(c >> 8);
+        o[2] = std::uint8_t(c >> 16);
     }
 }
 
-template <class T>
-void Accumulate(tSource const& s, int count, tLanes* sum)
+template <class T, class Reader>
+void ColourBytes(tSource const& s, Reader const& at, int k0, int k1, std::uint8_t* bgr)
 {
-    std::uint8_t const* const* pointers = s.access.Pointers();
-    int const* spans = s.access.Spans();
-    std::int64_t const* offsets = s.access.Offsets();
-    if (s.channels.size() == 3) {
-        tChannelTable const& c0 = s.channels[0];
-        tChannelTable const& c1 = s.channels[1];
-        tChannelTable const& c2 = s.channels[2];
-        const std::int64_t o0 = std::int64_t(c0.component) * s.elementBytes;
-        const std::int64_t o1 = std::int64_t(c1.component) * s.elementBytes;
-        const std::int64_t o2 = std::int64_t(c2.component) * s.elementBytes;
-        for (int k = 0; k < count; ++k) {
-            std::uint8_t const* p = pointers[spans[k]] + offsets[k];
-            sum[k] += Lookup<T>(c0, p + o0) + Lookup<T>(c1, p + o1) + Lookup<T>(c2, p + o2);
-        }
-        return;
-    }
     for (tChannelTable const& ch : s.channels) {
+        if (ch.lane < 0)
+            continue;
+        std::uint8_t const* table = ch.bytes.data();
         const std::int64_t component = std::int64_t(ch.component) * s.elementBytes;
-        for (int k = 0; k < count; ++k)
-            sum[k] += Lookup<T>(ch, pointers[spans[k]] + offsets[k] + component);
+        std::uint8_t* o = bgr + ch.lane;
+        for (int k = k0; k < k1; ++k)
+            o[std::int64_t(k) * 3] = table[TableIndex<T>(ch, at(k) + component)];
     }
 }
 
-template <class T>
-void AlphaRow(tSource const& s, int count, std::uint8_t* alpha, bool combine)
+template <class T, class Reader>
+void ColourSum(tSource const& s, Reader const& at, int k0, int k1, tLanes* sum)
 {
-    std::uint8_t const* const* pointers = s.access.Pointers();
-    int const* spans = s.access.Spans();
-    std::int64_t const* offsets = s.access.Offsets();
+    for (tChannelTable const& ch : s.channels) {
+        tLanes const* table = ch.lanes.data();
+        const std::int64_t component = std::int64_t(ch.component) * s.elementBytes;
+        for (int k = k0; k < k1; ++k)
+            sum[k] += table[TableIndex<T>(ch, at(k) + component)];
+    }
+}
+
+// Coverage of the source's alpha component, 0..255, into `coverage` (or
+// multiplied into it with `combine`).
+template <class T, class Reader>
+void Coverage(tSource const& s, Reader const& at, int k0, int k1, std::uint8_t* coverage, bool combine)
+{
     const std::int64_t component = std::int64_t(s.alphaComponent) * s.elementBytes;
     const double scale = 255.0 / s.alphaMax;
-    for (int k = 0; k < count; ++k) {
-        const double v = double(Load<T>(pointers[spans[k]] + offsets[k] + component)) * scale;
+    for (int k = k0; k < k1; ++k) {
+        const double v = double(Load<T>(at(k) + component)) * scale;
         const unsigned a = v >= 0.0 ? unsigned(std::min(v + 0.5, 255.0)) : 0u;
-        alpha[k] = combine ? std::uint8_t((alpha[k] * a + 127u) / 255u) : std::uint8_t(a);
+        coverage[k] = combine ? std::uint8_t((coverage[k] * a + 127u) / 255u) : std::uint8_t(a);
     }
 }
 
-template <template <class> class F, class... Args>
-void ByType(utl::EType type, Args&&... args)
+// Runs kernel K<T> over every run of the source's fetched row.
+template <template <class, class> class K, class T, class... Args>
+void OverRuns(tSource const& s, Args... args)
 {
-    switch (type) {
-    case utl::eInt8: F<std::int8_t>::Run(args...); return;
-    case utl::eUInt8: F<std::uint8_t>::Run(args...); return;
-    case utl::eInt16: F<std::int16_t>::Run(args...); return;
-    case utl::eUInt16: F<std::uint16_t>::Run(args...); return;
-    case utl::eInt32: F<std::int32_t>::Run(args...); return;
-    case utl::eUInt32: F<std::uint32_t>::Run(args...); return;
-    case utl::eInt64: F<std::int64_t>::Run(args...); return;
-    case utl::eUInt64: F<std::uint64_t>::Run(args...); return;
-    case utl::eFloat: F<float>::Run(args...); return;
-    case utl::eDouble: F<double>::Run(args...); return;
+    s.access.ForEachRun(
+        [&](auto const& at, int k0, int k1) { K<T, std::decay_t<decltype(at)>>::Run(s, at, k0, k1, args...); });
+}
+
+template <class T, class R>
+struct KPacked {
+    static void Run(tSource const& s, R const& at, int k0, int k1, std::uint8_t* bgr)
+    {
+        ColourPacked<T>(s, at, k0, k1, bgr);
+    }
+};
+template <class T, class R>
+struct KBytes {
+    static void Run(tSource const& s, R const& at, int k0, int k1, std::uint8_t* bgr)
+    {
+        ColourBytes<T>(s, at, k0, k1, bgr);
+    }
+};
+template <class T, class R>
+struct KSum {
+    static void Run(tSource const& s, R const& at, int k0, int k1, tLanes* sum) { ColourSum<T>(s, at, k0, k1, sum); }
+};
+template <class T, class R>
+struct KCoverage {
+    static void Run(tSource const& s, R const& at, int k0, int k1, std::uint8_t* coverage, bool combine)
+    {
+        Coverage<T>(s, at, k0, k1, coverage, combine);
+    }
+};
+
+// Chooses the element type once per source and row.
+template <template <class, class> class K, class... Args>
+void ByType(tSource const& s, Args... args)
+{
+    switch (s.type) {
+    case utl::eInt8: OverRuns<K, std::int8_t>(s, args...); return;
+    case utl::eUInt8: OverRuns<K, std::uint8_t>(s, args...); return;
+    case utl::eInt16: OverRuns<K, std::int16_t>(s, args...); return;
+    case utl::eUInt16: OverRuns<K, std::uint16_t>(s, args...); return;
+    case utl::eInt32: OverRuns<K, std::int32_t>(s, args...); return;
+    case utl::eUInt32: OverRuns<K, std::uint32_t>(s, args...); return;
+    case utl::eInt64: OverRuns<K, std::int64_t>(s, args...); return;
+    case utl::eUInt64: OverRuns<K, std::uint64_t>(s, args...); return;
+    case utl::eFloat: OverRuns<K, float>(s, args...); return;
+    case utl::eDouble: OverRuns<K, double>(s, args...); return;
     default: return;
     }
 }
-
-template <class T>
-struct TColourSingle {
-    static void Run(tSource const& s, int count, std::uint8_t* bgr) { ColourSingle<T>(s, count, bgr); }
-};
-template <class T>
-struct TAccumulate {
-    static void Run(tSource const& s, int count, tLanes* sum) { Accumulate<T>(s, count, sum); }
-};
-template <class T>
-struct TAlphaRow {
-    static void Run(tSource const& s, int count, std::uint8_t* alpha, bool combine)
-    {
-        AlphaRow<T>(s, count, alpha, combine);
-    }
-};
 
 // ---------------------------------------------------------------- vector shapes
 
@@ -504,7 +666,7 @@ void PlotSpan(std::uint8_t* out, int left, int from, int to, int clipLeft, int c
             const int lx = int(std::floor(plan.ax * (i + 0.5) + plan.bx));
             const int ly = int(std::floor(plan.ay * (row + 0.5) + plan.by));
             const int m = plan.mask->GetValue(geo::CiVec2(lx, ly));
-            w = plan.alphaToWeight[m < 0 ? 0 : m];
+            w = plan.WeightOf(m < 0 ? 0u : unsigned(m));
         }
         BlendPixel(out + std::int64_t(i - left) * 3, shape.b, shape.g, shape.r, w, plan.function);
     }
@@ -707,7 +869,8 @@ bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo:
             tSource* s = addSource(stack.GetPixFrame(index));
             if (!s)
                 continue;
-            const std::size_t ordinal = std::size_t(std::find(channels.begin(), channels.end(), visible[k]) - channels.begin());
+            const std::size_t ordinal =
+                std::size_t(std::find(channels.begin(), channels.end(), visible[k]) - channels.begin());
             const tTint tint = channels.size() == 1 ? kGrey : kCycle[ordinal % 7];
             s->channels.push_back(MakeTable(s->type, 0, LookOf(stack, entry, visible[k], s->type, tint)));
         }
@@ -954,8 +1117,9 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
     // Target pixel centre u → canvas pixel → calibrated canvas coordinate.
     tView view;
     view.clip = clip;
-    const double px = canvasRect.Width() / pixelRect.Width();
-    const double py = canvasRect.Height() / pixelRect.Height();
+    // In doubles: the extent of a rectangle spanning the int range overflows int.
+    const double px = canvasRect.Width() / (double(pixelRect.right) - double(pixelRect.left));
+    const double py = canvasRect.Height() / (double(pixelRect.bottom) - double(pixelRect.top));
     const double qx = canvasRect.left - pixelRect.left * px;
     const double qy = canvasRect.top - pixelRect.top * py;
     const double csx = canvas.calibrated ? canvas.scale.x : 1.0;
@@ -983,8 +1147,6 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
                 continue;
             tLayerPlan plan;
             plan.weight = unsigned(std::lround(OpacityOf(*d.entry) * d.groupOpacity * 256.0));
-            for (unsigned a = 0; a < 256; ++a)
-                plan.alphaToWeight[a] = std::uint16_t((a * plan.weight + 127u) / 255u);
             if (!hints.ignoreMasks && d.entry->mask) {
                 plan.mask = d.entry->mask;
                 plan.maskBounds = plan.mask->GetBoundary();
@@ -1007,6 +1169,8 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
                 geo::CiRect bounds;
                 if (!PlanRaster(*d.entry, stack, plan, bounds))
                     continue;
+                for (tSource& src : plan.sources)
+                    FinishTables(src, plan.sources.size() == 1);
                 const std::vector<int> columns = ColumnsOf(view, o.x, s.x, bounds.left, bounds.right, plan.x0, plan.x1);
                 if (columns.empty())
                     continue;
@@ -1025,19 +1189,24 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
         }
     }
     // Background: canvas pixels inside the canvas's pixel rectangle take the
-    // background colour, those outside the border colour.
+    // background colour, those outside the border colour. Both kinds of
+    // row are made once and copied.
     const bool hasCanvasRect = !canvas.pixelRect.IsEmpty();
-    std::vector<std::uint8_t> insideX(rowPixels, 1);
-    if (hasCanvasRect) {
-        for (int i = 0; i < width; ++i) {
-            const double c = (clip.left + i + 0.5) * px + qx;
-            insideX[std::size_t(i)] = c >= canvas.pixelRect.left && c < canvas.pixelRect.right;
+    std::vector<std::uint8_t> insideRow(rowPixels * 3), borderRow(rowPixels * 3);
+    for (int i = 0; i < width; ++i) {
+        const double c = (clip.left + i + 0.5) * px + qx;
+        const bool inside = !hasCanvasRect || (c >= canvas.pixelRect.left && c < canvas.pixelRect.right);
+        CCanvasColor const& colour = inside ? canvas.background : canvas.border;
+        for (int k = 0; k < 3; ++k) {
+            insideRow[std::size_t(3 * i + k)] = colour[k];
+            borderRow[std::size_t(3 * i + k)] = canvas.border[k];
         }
     }
 
     std::vector<std::uint8_t> out(rowPixels * 3);
     std::vector<std::uint8_t> layerRow(rowPixels * 3);
-    std::vector<std::uint8_t> alpha(rowPixels);
+    std::vector<std::uint8_t> coverage(rowPixels);
+    std::vector<std::uint16_t> weights(rowPixels * 3);
     std::vector<tLanes> sum(rowPixels);
     const bool rgbOrder = targetInfo.GetColorSpace() == eColorSpaceRGB;
 
@@ -1053,12 +1222,7 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
         } else {
             const double c = (j + 0.5) * py + qy;
             const bool insideY = !hasCanvasRect || (c >= canvas.pixelRect.top && c < canvas.pixelRect.bottom);
-            for (int i = 0; i < width; ++i) {
-                CCanvasColor const& colour = insideY && insideX[std::size_t(i)] ? canvas.background : canvas.border;
-                o[3 * i] = colour[0];
-                o[3 * i + 1] = colour[1];
-                o[3 * i + 2] = colour[2];
-            }
+            std::memcpy(o, insideY ? insideRow.data() : borderRow.data(), rowPixels * 3);
         }
 
         for (tLayerPlan& plan : plans) {
@@ -1070,7 +1234,7 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
             if (y == INT_MIN)
                 continue;
             const int count = plan.x1 - plan.x0;
-            bool haveAlpha = false;
+            bool partial = false;  // coverage holds per-pixel values
             if (plan.mask) {
                 if (y < plan.maskBounds.top || y >= plan.maskBounds.bottom || plan.maskAccess.Empty())
                     continue;  // wholly transparent here
@@ -1079,12 +1243,12 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
                         return mask.GetRowSpan(p, data);
                     }))
                     continue;
-                std::uint8_t const* const* pointers = plan.maskAccess.Pointers();
-                int const* spans = plan.maskAccess.Spans();
-                std::int64_t const* offsets = plan.maskAccess.Offsets();
-                for (int k = 0; k < count; ++k)
-                    alpha[std::size_t(k)] = pointers[spans[k]][offsets[k]];
-                haveAlpha = true;
+                std::uint8_t* cov = coverage.data();
+                plan.maskAccess.ForEachRun([cov](auto const& at, int k0, int k1) {
+                    for (int k = k0; k < k1; ++k)
+                        cov[k] = *at(k);
+                });
+                partial = true;
             }
             bool fetched = true;
             for (tSource& src : plan.sources) {
@@ -1095,14 +1259,19 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
             }
             if (!fetched)
                 continue;
+
             std::uint8_t* row = layerRow.data();
-            if (plan.sources.size() == 1 && plan.sources[0].channels.size() == 1) {
-                ByType<TColourSingle>(plan.sources[0].type, plan.sources[0], count, row);
+            tSource const& first = plan.sources[0];
+            if (plan.sources.size() == 1 && first.mode == eModePacked) {
+                ByType<KPacked>(first, row);
+            } else if (plan.sources.size() == 1 && first.mode == eModeBytes) {
+                if (!first.allLanesLit)
+                    std::memset(row, 0, std::size_t(count) * 3);
+                ByType<KBytes>(first, row);
             } else {
                 std::fill(sum.begin(), sum.begin() + count, tLanes(0));
                 for (tSource const& src : plan.sources)
-                    if (!src.channels.empty())
-                        ByType<TAccumulate>(src.type, src, count, sum.data());
+                    ByType<KSum>(src, sum.data());
                 for (int k = 0; k < count; ++k) {
                     row[3 * k] = Clamp8(sum[std::size_t(k)]);
                     row[3 * k + 1] = Clamp8(sum[std::size_t(k)] >> 16);
@@ -1111,13 +1280,26 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
             }
             for (tSource const& src : plan.sources) {
                 if (src.alphaComponent >= 0) {
-                    ByType<TAlphaRow>(src.type, src, count, alpha.data(), haveAlpha);
-                    haveAlpha = true;
+                    ByType<KCoverage>(src, coverage.data(), partial);
+                    partial = true;
                 }
             }
             if (plan.filter)
                 plan.filter->Apply(row, count);
-            Blend(o + std::int64_t(plan.x0 - clip.left) * 3, row, haveAlpha ? alpha.data() : nullptr, count, plan);
+
+            std::uint8_t* dest = o + std::int64_t(plan.x0 - clip.left) * 3;
+            if (partial) {
+                std::uint16_t* w = weights.data();
+                for (int k = 0; k < count; ++k) {
+                    const std::uint16_t v = std::uint16_t(plan.WeightOf(coverage[std::size_t(k)]));
+                    w[3 * k] = v;
+                    w[3 * k + 1] = v;
+                    w[3 * k + 2] = v;
+                }
+                Blend(dest, row, w, count, plan);
+            } else {
+                Blend(dest, row, nullptr, count, plan);
+            }
         }
 
         if (rgbOrder)

@@ -1022,7 +1022,8 @@ void CDisplProcessFlow::SetImagePlaneRWC(utl::TUnitValue<geo::CdRect> const& rec
         return;
     canvas.calibrated = true;
     canvas.scale = scale;
-    canvas.origin = geo::CdVec2(value.left - canvas.pixelRect.left * scale.x, value.top - canvas.pixelRect.top * scale.y);
+    canvas.origin =
+        geo::CdVec2(value.left - canvas.pixelRect.left * scale.x, value.top - canvas.pixelRect.top * scale.y);
     canvas.units = utl::CUnit2(rect.unit, rect.unit);
     m_flow->state->messages->Notify(eChangeCanvas);
 }

@@ -89,7 +89,7 @@ bool CombineRect(mem::CTileStore& s, geo::CiRect const& rect, unsigned char v, t
                     const unsigned char result = oneOp(old, v);
                     if (result == old)
                         continue;
-                    if (piece == tile) {
+                    if (piece == tile && !slot.Pinned()) {
                         // 256 byte values at most: the id always fits the table.
                         prepared.push_back({&slot, tx, ty, slot.uniform, false, true, s.UniformId(&result)});
                         continue;

@@ -1,9 +1,11 @@
 // mem::Copy: moves a sub-volume between two tiled frames.
 #include "imgscope/contracts/foundation/data_frame.h"
 
+#include "imgscope/contracts/foundation/row_copy_internal.h"
 #include "imgscope/contracts/foundation/tile_store_internal.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -141,41 +143,37 @@ bool SourceAllValue(CTileStore const& S, tPlane const* plane, geo::CiRect const&
     return true;
 }
 
+// A target tile a copy writes, with what it showed before so that a copy
+// that runs out of memory can give back what it took.
 struct tJob {
     tPlane* plane;
     tTileSlot* slot;
     int tx, ty;
     std::uint32_t before;
     bool made;
-    std::size_t pair;  // index into the plane pairs
+    tPlane const* source;  // the source plane (null: it has no tiles)
 };
 
-struct tPlanePair {
-    tPlane const* source;
-    geo::CiRect target;  // region in target coordinates
+// The region after clipping: per dimension the first source and target
+// position and the length.
+struct tRegion {
+    std::vector<std::int64_t> srcStart, tgtStart, len;
 };
 
-}  // namespace
-
-bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& sourceBox,
-          geo::CiVecN const& targetPosition, int flags)
+// Clips the region to both frames, dimension by dimension. False when
+// nothing is left or the arguments do not fit the frames.
+bool ClipRegion(CTileStore const& S, CTileStore const& T, geo::CiVolumeN const& sourceBox,
+                geo::CiVecN const& targetPosition, tRegion& r)
 {
-    (void)flags;
-    CTileStore const& S = source.Store();
-    CTileStore& T = target.Store();
-    tConvert conv;
-    if (!MakeConvert(S.m_info, T.m_info, conv))
-        return false;
     const int sd = S.m_dims;
     const int td = T.m_dims;
     const int nb = sourceBox.GetDimension();
     if (sd < 2 || td < 2 || nb > sd || static_cast<int>(targetPosition.size()) > td)
         return false;
-
-    // Clip the region to both frames, dimension by dimension.
     const int D = std::max(sd, td);
-    std::vector<std::int64_t> srcStart(static_cast<std::size_t>(D)), tgtStart(static_cast<std::size_t>(D)),
-        len(static_cast<std::size_t>(D));
+    r.srcStart.assign(static_cast<std::size_t>(D), 0);
+    r.tgtStart.assign(static_cast<std::size_t>(D), 0);
+    r.len.assign(static_cast<std::size_t>(D), 0);
     for (int i = 0; i < D; ++i) {
         const auto k = static_cast<std::size_t>(i);
         std::int64_t s0 = 0, n = 1, t0 = 0;
@@ -207,95 +205,78 @@ bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& so
             t0 = lo;
             n = hi - lo;
         }
-        srcStart[k] = s0;
-        tgtStart[k] = t0;
-        len[k] = n;
+        r.srcStart[k] = s0;
+        r.tgtStart[k] = t0;
+        r.len[k] = n;
     }
+    return true;
+}
 
-    try {
-        if (&S == &T) {
-            // Within one frame source and target may overlap: go through a
-            // copy of the source region, which costs memory only where the
-            // region has tiles.
-            geo::CiVecN pos, size;
-            for (int i = 0; i < sd; ++i) {
-                pos.Append(static_cast<int>(srcStart[static_cast<std::size_t>(i)]));
-                size.Append(static_cast<int>(len[static_cast<std::size_t>(i)]));
-            }
-            utl::CPropSet props;
-            props.SetValue(ePropTileSize, geo::CiVec3(S.m_tileW, S.m_tileH, 1));
-            props.SetValue(ePropFillValue, const_cast<void*>(static_cast<void const*>(S.FillValue())));
-            CDataFrame temp(geo::CiVolumeN::FromPositionSize(pos, size), S.m_info, props);
-            if (!Copy(source, temp, temp.GetBoundary(), pos, 0))
-                return false;
-            geo::CiVecN tpos;
-            for (int i = 0; i < td; ++i)
-                tpos.Append(static_cast<int>(tgtStart[static_cast<std::size_t>(i)]));
-            return Copy(temp, target, temp.GetBoundary(), tpos, 0);
-        }
-
-        // Plane pairs: walk the offsets of the plane dimensions.
-        std::vector<tPlanePair> pairs;
-        std::vector<std::pair<geo::CiVecN, geo::CiVecN>> keys;
-        std::vector<std::int64_t> off(static_cast<std::size_t>(D), 0);
-        for (;;) {
-            geo::CiVecN sk, tk;
-            for (int i = 2; i < sd; ++i)
-                sk.Append(static_cast<int>(srcStart[static_cast<std::size_t>(i)] + off[static_cast<std::size_t>(i)]));
-            for (int i = 2; i < td; ++i)
-                tk.Append(static_cast<int>(tgtStart[static_cast<std::size_t>(i)] + off[static_cast<std::size_t>(i)]));
-            keys.emplace_back(std::move(sk), std::move(tk));
-            int i = D - 1;
-            for (; i >= 2; --i) {
-                const auto k = static_cast<std::size_t>(i);
-                if (++off[k] < len[k])
-                    break;
-                off[k] = 0;
-            }
-            if (i < 2)
+// Source and target plane keys of every plane pair of the region.
+std::vector<std::pair<geo::CiVecN, geo::CiVecN>> PlanePairs(tRegion const& r, int sd, int td)
+{
+    const int D = static_cast<int>(r.len.size());
+    std::vector<std::pair<geo::CiVecN, geo::CiVecN>> keys;
+    std::vector<std::int64_t> off(static_cast<std::size_t>(D), 0);
+    for (;;) {
+        geo::CiVecN sk, tk;
+        for (int i = 2; i < sd; ++i)
+            sk.Append(static_cast<int>(r.srcStart[static_cast<std::size_t>(i)] + off[static_cast<std::size_t>(i)]));
+        for (int i = 2; i < td; ++i)
+            tk.Append(static_cast<int>(r.tgtStart[static_cast<std::size_t>(i)] + off[static_cast<std::size_t>(i)]));
+        keys.emplace_back(std::move(sk), std::move(tk));
+        int i = D - 1;
+        for (; i >= 2; --i) {
+            const auto k = static_cast<std::size_t>(i);
+            if (++off[k] < r.len[k])
                 break;
+            off[k] = 0;
         }
+        if (i < 2)
+            return keys;
+    }
+}
 
-        const geo::CiRect tgtRect(static_cast<int>(tgtStart[0]), static_cast<int>(tgtStart[1]),
-                                  static_cast<int>(tgtStart[0] + len[0]), static_cast<int>(tgtStart[1] + len[1]));
-        const int dx = static_cast<int>(srcStart[0] - tgtStart[0]);
-        const int dy = static_cast<int>(srcStart[1] - tgtStart[1]);
-        const bool scanSource = T.m_model == eMemoryTiledSparse;
-        const int tx0 = T.TileX(tgtRect.left), tx1 = T.TileX(tgtRect.right - 1);
-        const int ty0 = T.TileY(tgtRect.top), ty1 = T.TileY(tgtRect.bottom - 1);
+void Rollback(CTileStore& T, std::vector<tJob> const& jobs)
+{
+    for (auto const& j : jobs)
+        if (j.made)
+            T.Drop(*j.plane, *j.slot, j.tx, j.ty, j.before);
+}
 
-        // Take all memory first, so that a failure leaves the target as it was.
-        std::vector<tJob> jobs;
-        auto rollback = [&] {
-            for (auto const& j : jobs)
-                if (j.made)
-                    T.Drop(*j.plane, *j.slot, j.tx, j.ty, j.before);
-        };
-        try {
+// Gives every target tile of the region memory before any pixel moves, so
+// that lack of memory leaves the target as it was. False after giving back
+// what was taken.
+bool PrepareTargets(CTileStore const& S, CTileStore& T, std::vector<std::pair<geo::CiVecN, geo::CiVecN>> const& keys,
+                    geo::CiRect const& tgtRect, geo::CiVec2 shift, bool convert, std::vector<tJob>& jobs)
+{
+    const bool scanSource = T.m_model == eMemoryTiledSparse;
+    const int tx0 = T.TileX(tgtRect.left), tx1 = T.TileX(tgtRect.right - 1);
+    const int ty0 = T.TileY(tgtRect.top), ty1 = T.TileY(tgtRect.bottom - 1);
+    try {
         for (auto const& [sk, tk] : keys) {
             tPlane const* splane = S.FindPlane(sk);
             tPlane& tplane = T.ProvidePlane(tk);
-            pairs.push_back({splane, tgtRect});
             for (int ty = ty0; ty <= ty1; ++ty) {
                 for (int tx = tx0; tx <= tx1; ++tx) {
                     const geo::CiRect piece = geo::Intersection(T.TileRect(tx, ty), tgtRect);
                     tTileSlot& slot = T.ProvideSlot(tplane, tx, ty);
-                    if (!slot.Exists() && !conv.active) {
-                        geo::CiRect srect = piece;
-                        srect.Offset(geo::CiVec2(dx, dy));
+                    if (!slot.Exists() && !convert) {
                         // Nothing to store where the source shows the target's
                         // fill value.
+                        geo::CiRect srect = piece;
+                        srect.Offset(shift);
                         if (SourceAllValue(S, splane, srect, T.FillValue(), scanSource))
                             continue;
                     }
                     const bool made = !slot.data;
                     const std::uint32_t before = slot.uniform;
                     if (!T.Materialize(tplane, slot, tx, ty, piece)) {
-                        rollback();
+                        Rollback(T, jobs);
                         return false;
                     }
                     try {
-                        jobs.push_back({&tplane, &slot, tx, ty, before, made, pairs.size() - 1});
+                        jobs.push_back({&tplane, &slot, tx, ty, before, made, splane});
                     } catch (...) {
                         if (made)
                             T.Drop(tplane, slot, tx, ty, before);
@@ -304,55 +285,116 @@ bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& so
                 }
             }
         }
-        } catch (...) {
-            rollback();
-            throw;
-        }
+    } catch (...) {
+        Rollback(T, jobs);
+        throw;
+    }
+    return true;
+}
 
-        // Copy by tile-row segments: one memcpy per row of each piece where a
-        // source tile meets a target tile, one per piece where both are
-        // contiguous.
-        const int spx = S.m_px;
-        const int tpx = T.m_px;
-        const int srcRowPixels = std::min(S.m_tileW, kUniformRowPixels);
-        for (auto const& j : jobs) {
-            tPlane const* splane = pairs[j.pair].source;
-            const geo::CiRect ttile = T.TileRect(j.tx, j.ty);
-            const int tLeft = T.m_x0 + j.tx * T.m_tileW;
-            const int tTop = T.m_y0 + j.ty * T.m_tileH;
-            geo::CiRect srect = geo::Intersection(ttile, tgtRect);
-            srect.Offset(geo::CiVec2(dx, dy));
-            const int sx0 = S.TileX(srect.left), sx1 = S.TileX(srect.right - 1);
-            const int sy0 = S.TileY(srect.top), sy1 = S.TileY(srect.bottom - 1);
-            for (int sy = sy0; sy <= sy1; ++sy) {
-                for (int sx = sx0; sx <= sx1; ++sx) {
-                    const geo::CiRect stile = S.TileRect(sx, sy);
-                    const geo::CiRect p = geo::Intersection(stile, srect);
-                    tTileSlot const* sslot = splane ? S.FindSlot(*splane, sx, sy) : nullptr;
-                    std::int64_t sstride = 0;
-                    std::uint8_t const* sbase = S.RowBase(sslot, sstride);
-                    const int w = p.Width();
-                    const int h = p.Height();
-                    std::uint8_t* dst = j.slot->data + std::int64_t(p.top - dy - tTop) * T.m_rowBytes +
-                                        std::int64_t(p.left - dx - tLeft) * tpx;
-                    if (sstride == 0) {
-                        for (int y = 0; y < h; ++y, dst += T.m_rowBytes)
-                            CopyPixels(dst, sbase, w, spx, srcRowPixels, conv);
-                        continue;
-                    }
-                    std::uint8_t const* src = sbase + std::int64_t(p.top - (S.m_y0 + sy * S.m_tileH)) * sstride +
-                                              std::int64_t(p.left - (S.m_x0 + sx * S.m_tileW)) * spx;
-                    const std::int64_t n = std::int64_t(w) * spx;
-                    if (!conv.active && n == sstride && n == T.m_rowBytes) {
-                        std::memcpy(dst, src, static_cast<std::size_t>(n * h));
-                        continue;
-                    }
+// Copies the region into the prepared tiles by tile-row segments: one copy
+// per row of each piece where a source tile meets a target tile, one per
+// piece where both are contiguous over it.
+void CopyPieces(CTileStore const& S, CTileStore& T, std::vector<tJob> const& jobs, geo::CiRect const& tgtRect,
+                geo::CiVec2 shift, tConvert const& conv, bool stream)
+{
+    const int spx = S.m_px;
+    const int tpx = T.m_px;
+    const int srcRowPixels = std::min(S.m_tileW, kUniformRowPixels);
+    for (auto const& j : jobs) {
+        const int tLeft = T.m_x0 + j.tx * T.m_tileW;
+        const int tTop = T.m_y0 + j.ty * T.m_tileH;
+        geo::CiRect srect = geo::Intersection(T.TileRect(j.tx, j.ty), tgtRect);
+        srect.Offset(shift);
+        const int sx0 = S.TileX(srect.left), sx1 = S.TileX(srect.right - 1);
+        const int sy0 = S.TileY(srect.top), sy1 = S.TileY(srect.bottom - 1);
+        for (int sy = sy0; sy <= sy1; ++sy) {
+            for (int sx = sx0; sx <= sx1; ++sx) {
+                const geo::CiRect p = geo::Intersection(S.TileRect(sx, sy), srect);
+                tTileSlot const* sslot = j.source ? S.FindSlot(*j.source, sx, sy) : nullptr;
+                std::int64_t sstride = 0;
+                std::uint8_t const* sbase = S.RowBase(sslot, sstride);
+                const int w = p.Width();
+                const int h = p.Height();
+                std::uint8_t* dst = j.slot->data + std::int64_t(p.top - shift.y - tTop) * T.m_rowBytes +
+                                    std::int64_t(p.left - shift.x - tLeft) * tpx;
+                if (sstride == 0) {
+                    for (int y = 0; y < h; ++y, dst += T.m_rowBytes)
+                        CopyPixels(dst, sbase, w, spx, srcRowPixels, conv);
+                    continue;
+                }
+                std::uint8_t const* src = sbase + std::int64_t(p.top - (S.m_y0 + sy * S.m_tileH)) * sstride +
+                                          std::int64_t(p.left - (S.m_x0 + sx * S.m_tileW)) * spx;
+                const auto n = static_cast<std::size_t>(w) * static_cast<std::size_t>(spx);
+                if (conv.active) {
                     for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
                         CopyPixels(dst, src, w, spx, 0, conv);
+                } else if (std::int64_t(n) == sstride && std::int64_t(n) == T.m_rowBytes) {
+                    const std::size_t all = n * static_cast<std::size_t>(h);
+                    if (stream)
+                        detail::StreamRow(dst, src, all);
+                    else
+                        std::memcpy(dst, src, all);
+                } else if (stream) {
+                    for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
+                        detail::StreamRow(dst, src, n);
+                } else {
+                    for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
+                        std::memcpy(dst, src, n);
                 }
             }
-            ++j.slot->modified;
         }
+        ++j.slot->modified;
+    }
+    if (stream)
+        detail::StreamFence();
+}
+
+}  // namespace
+
+bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& sourceBox,
+          geo::CiVecN const& targetPosition, int flags)
+{
+    (void)flags;
+    CTileStore const& S = source.Store();
+    CTileStore& T = target.Store();
+    tConvert conv;
+    tRegion r;
+    if (!MakeConvert(S.m_info, T.m_info, conv) || !ClipRegion(S, T, sourceBox, targetPosition, r))
+        return false;
+    try {
+        if (&S == &T) {
+            // Within one frame source and target may overlap: go through a
+            // copy of the source region, which costs memory only where the
+            // region has tiles.
+            geo::CiVecN pos, size, tpos;
+            for (int i = 0; i < S.m_dims; ++i) {
+                pos.Append(static_cast<int>(r.srcStart[static_cast<std::size_t>(i)]));
+                size.Append(static_cast<int>(r.len[static_cast<std::size_t>(i)]));
+            }
+            for (int i = 0; i < T.m_dims; ++i)
+                tpos.Append(static_cast<int>(r.tgtStart[static_cast<std::size_t>(i)]));
+            utl::CPropSet props;
+            props.SetValue(ePropTileSize, geo::CiVec3(S.m_tileW, S.m_tileH, 1));
+            props.SetValue(ePropFillValue, const_cast<void*>(static_cast<void const*>(S.FillValue())));
+            CDataFrame temp(geo::CiVolumeN::FromPositionSize(pos, size), S.m_info, props);
+            return Copy(source, temp, temp.GetBoundary(), pos, 0) && Copy(temp, target, temp.GetBoundary(), tpos, 0);
+        }
+
+        const geo::CiRect tgtRect(static_cast<int>(r.tgtStart[0]), static_cast<int>(r.tgtStart[1]),
+                                  static_cast<int>(r.tgtStart[0] + r.len[0]), static_cast<int>(r.tgtStart[1] + r.len[1]));
+        const geo::CiVec2 shift(static_cast<int>(r.srcStart[0] - r.tgtStart[0]),
+                                static_cast<int>(r.srcStart[1] - r.tgtStart[1]));
+        std::vector<tJob> jobs;
+        if (!PrepareTargets(S, T, PlanePairs(r, S.m_dims, T.m_dims), tgtRect, shift, conv.active, jobs))
+            return false;
+        std::size_t total = static_cast<std::size_t>(T.m_px);
+        for (std::int64_t l : r.len)
+            if (__builtin_mul_overflow(total, static_cast<std::size_t>(l), &total)) {
+                total = SIZE_MAX;
+                break;
+            }
+        CopyPieces(S, T, jobs, tgtRect, shift, conv, !conv.active && total >= detail::kStreamBytes);
         ++T.m_modifications;
         return true;
     } catch (std::bad_alloc const&) {

@@ -1,5 +1,6 @@
 #include "imgscope/contracts/foundation/tile_store_internal.h"
 
+#include "imgscope/contracts/foundation/row_copy_internal.h"
 #include "imgscope/contracts/foundation/tile_pool_internal.h"
 
 #include <algorithm>
@@ -340,18 +341,30 @@ tPlane& CTileStore::ProvidePlane(geo::CiVecN const& key)
 tTileSlot* CTileStore::FindSlot(tPlane const& plane, int tx, int ty) const
 {
     const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
-    auto it = plane.chunks.find(ci);
-    if (it == plane.chunks.end())
-        return nullptr;
-    return &it->second->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
+    tChunk* chunk = nullptr;
+    if (ci == plane.lastIndex) {
+        chunk = plane.lastChunk;
+    } else {
+        auto it = plane.chunks.find(ci);
+        if (it == plane.chunks.end())
+            return nullptr;
+        chunk = it->second.get();
+        plane.lastIndex = ci;
+        plane.lastChunk = chunk;
+    }
+    return &chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
 tTileSlot& CTileStore::ProvideSlot(tPlane& plane, int tx, int ty)
 {
+    if (tTileSlot* slot = FindSlot(plane, tx, ty))
+        return *slot;
     const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
     auto& chunk = plane.chunks[ci];
     if (!chunk)
         chunk = std::make_unique<tChunk>();
+    plane.lastIndex = ci;
+    plane.lastChunk = chunk.get();
     return chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
@@ -550,6 +563,7 @@ struct tPrepared {
     int tx, ty;
     std::uint32_t uniform;  // the slot's value before
     bool made;              // memory was taken for this write
+    bool toUniform;         // the write covers it wholly: it becomes uniform
 };
 
 }  // namespace
@@ -591,9 +605,10 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
                         Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
                 return false;
             }
-            prepared.push_back({&slot, tx, ty, before, made});
+            prepared.push_back({&slot, tx, ty, before, made, false});
         }
     }
+    const bool stream = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
     for (auto const& p : prepared) {
         const geo::CiRect piece = geo::Intersection(TileRect(p.tx, p.ty), rect);
         const int lx = piece.left - (m_x0 + p.tx * m_tileW);
@@ -601,10 +616,16 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
         const std::size_t n = static_cast<std::size_t>(piece.Width()) * m_px;
         std::uint8_t* dst = p.slot->data + ly * m_rowBytes + std::int64_t(lx) * m_px;
         std::uint8_t const* src = buffer + (piece.top - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
-        for (int y = piece.top; y < piece.bottom; ++y, dst += m_rowBytes, src += rowBytes)
-            std::memcpy(dst, src, n);
+        for (int y = piece.top; y < piece.bottom; ++y, dst += m_rowBytes, src += rowBytes) {
+            if (stream)
+                detail::StreamRow(dst, src, n);
+            else
+                std::memcpy(dst, src, n);
+        }
         ++p.slot->modified;
     }
+    if (stream)
+        detail::StreamFence();
     ++m_modifications;
     return true;
 }
@@ -633,9 +654,10 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
             const geo::CiRect piece = geo::Intersection(tile, rect);
             tTileSlot& slot = ProvideSlot(plane, tx, ty);
             const bool whole = piece == tile;
-            if (whole && id != 0xFFFFFFFFu && !(slot.data && slot.pins > 0)) {
-                prepared.push_back({&slot, tx, ty, slot.uniform, false});
-                continue;  // becomes uniform below, no memory needed
+            // A locked tile keeps its memory: it is written in place.
+            if (whole && id != 0xFFFFFFFFu && !slot.Pinned()) {
+                prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
+                continue;  // no memory needed
             }
             if (!slot.data && slot.uniform == id)
                 continue;  // already shows the value
@@ -647,13 +669,13 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
                         Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
                 return false;
             }
-            prepared.push_back({&slot, tx, ty, before, made});
+            prepared.push_back({&slot, tx, ty, before, made, false});
         }
     }
     for (auto const& p : prepared) {
         const geo::CiRect tile = TileRect(p.tx, p.ty);
         const geo::CiRect piece = geo::Intersection(tile, rect);
-        if (piece == tile && id != 0xFFFFFFFFu && !(p.slot->data && p.slot->pins > 0)) {
+        if (p.toUniform) {
             Drop(plane, *p.slot, p.tx, p.ty, id);
             if (p.slot->Exists())
                 ++p.slot->modified;

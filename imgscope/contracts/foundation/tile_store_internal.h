@@ -40,6 +40,10 @@ struct tChunk {
 struct tPlane {
     std::unordered_map<std::int64_t, std::unique_ptr<tChunk>> chunks;
     std::int64_t count = 0;  // existing tiles
+    // The chunk found last: pixel loops walk along a row, so the next
+    // lookup mostly hits the same chunk. Chunks live as long as the plane.
+    mutable std::int64_t lastIndex = -1;
+    mutable tChunk* lastChunk = nullptr;
     // Existing tiles in row order, rebuilt when the store's generation moves.
     mutable std::vector<geo::CiVec2> sorted;
     mutable std::uint64_t sortedGeneration = ~std::uint64_t(0);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -29,7 +30,10 @@ struct tBGR {
     int b, g, r;
     bool operator==(tBGR const& o) const { return b == o.b && g == o.g && r == o.r; }
 };
-std::ostream& operator<<(std::ostream& os, tBGR const& c) { return os << "(" << c.b << "," << c.g << "," << c.r << ")"; }
+std::ostream& operator<<(std::ostream& os, tBGR const& c)
+{
+    return os << "(" << c.b << "," << c.g << "," << c.r << ")";
+}
 
 // A data frame of `size` (x, y, further dimensions) whose element e of
 // pixel (x, y) on plane p is value(x, y, p, e); small tiles so that rows
@@ -39,7 +43,8 @@ boost::shared_ptr<mem::CDataFrame> MakeFrame(geo::CiVecN const& size, img::CPixe
 {
     utl::CPropSet props;
     props.SetValue(mem::ePropTileSize, geo::CiVec3(tile, tile, 1));
-    auto frame = mem::CDataFrame::Create(geo::CiVolumeN::FromPositionSize(geo::CiVecN(size.size(), 0), size), info, props);
+    auto frame =
+        mem::CDataFrame::Create(geo::CiVolumeN::FromPositionSize(geo::CiVecN(size.size(), 0), size), info, props);
     EXPECT_TRUE(frame);
     const int planes = size.size() > 2 ? size[2] * (size.size() > 3 ? size[3] : 1) : 1;
     const int comps = info.GetComponentCount();
@@ -117,7 +122,8 @@ class CReference {
 public:
     CReference(img::CImg const& doc, img::CDisplProcessFlow const& flow) : m_doc(doc), m_flow(flow) {}
 
-    tBGR Pixel(int i, int j, geo::CiRect const& pixelRect, geo::CdRect const& canvasRect, std::vector<int> const& layers) const
+    tBGR Pixel(int i, int j, geo::CiRect const& pixelRect, geo::CdRect const& canvasRect,
+               std::vector<int> const& layers) const
     {
         img::CCanvasColor bg, border;
         m_flow.GetCanvasColors(bg, border);
@@ -215,7 +221,8 @@ void ExpectMatchesReference(ComposeTest const&, img::CImg const& doc, img::CDisp
 
 TEST_F(ComposeTest, Gray8ShowsItsValuesOneToOne)
 {
-    const int layer = AddLayer(MakeFrame({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
+    const int layer =
+        AddLayer(MakeFrame({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
     auto target = Target(40, 20);
     ASSERT_TRUE(Render(target, {layer}));
     for (int y = 0; y < 20; ++y)
@@ -246,7 +253,9 @@ TEST_F(ComposeTest, Gray16WithLimitsAndDataLut)
 
 TEST_F(ComposeTest, Rgb8ComponentsLimitsAndInvisibleChannels)
 {
-    const int layer = AddLayer(MakeFrame({20, 10}, kRgb8, [](int x, int y, int, int e) { return e == 0 ? x * 10 : e == 1 ? y * 20 : 100; }));
+    const int layer = AddLayer(MakeFrame({20, 10}, kRgb8, [](int x, int y, int, int e) {
+        return e == 0 ? x * 10 : e == 1 ? y * 20 : 100;
+    }));
     auto target = Target(20, 10);
     ASSERT_TRUE(Render(target, {layer}));
     EXPECT_EQ(At(target, 3, 4), (tBGR{100, 80, 30})) << "red first in an RGB layer";
@@ -303,7 +312,9 @@ TEST_F(ComposeTest, OpacityAndMaskBlendOverTheBackground)
 
 TEST_F(ComposeTest, LayerFunctionsCombineWithWhatLiesBelow)
 {
-    const int below = AddLayer(MakeFrame({4, 4}, kRgb8, [](int, int, int, int e) { return e == 0 ? 200 : e == 1 ? 100 : 40; }));
+    const int below = AddLayer(MakeFrame({4, 4}, kRgb8, [](int, int, int, int e) {
+        return e == 0 ? 200 : e == 1 ? 100 : 40;
+    }));
     const int top = AddLayer(MakeFrame({4, 4}, kGray8, [](int, int, int, int) { return 120; }));
     auto target = Target(4, 4);
     struct tCase {
@@ -416,7 +427,8 @@ TEST_F(ComposeTest, ScalingPlacementAndCalibrationAgreeWithThePlainLoop)
     // A 16-bit layer with limits and a LUT under an RGB layer at opacity 0.6
     // with a mask, both wider than several 16-pixel tiles.
     const int gray = AddLayer(MakeFrame({70, 45}, kGray16, [](int x, int y, int, int) { return x * 300 + y * 50; }));
-    const int rgb = AddLayer(MakeFrame({53, 41}, kRgb8, [](int x, int y, int, int e) { return (x * 5 + y * 3 + e * 60) % 256; }));
+    const int rgb =
+        AddLayer(MakeFrame({53, 41}, kRgb8, [](int x, int y, int, int e) { return (x * 5 + y * 3 + e * 60) % 256; }));
     img::CStack g = doc.FindStack(gray);
     ASSERT_TRUE(g.SetDispLimits(utl::TInterval<double>(2000, 18000), -1));
     std::vector<utl::CBGR8> lut;
@@ -520,6 +532,8 @@ TEST_F(ComposeTest, RefusesTargetsAndRectanglesItCannotFill)
     EXPECT_EQ(At(target, 0, 0), (tBGR{0, 0, 0}));
     EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(-5, -5, 2, 2), canvas, 0, {layer}, {}))
         << "a rectangle partly outside is clipped";
+    EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(INT_MIN, INT_MIN, INT_MAX, INT_MAX), canvas, 0, {layer}, {}));
+    EXPECT_TRUE(flow.PlayToPixFrame(target, all, geo::CdRect(-1e300, -1e300, 1e300, 1e300), 0, {layer}, {}));
 }
 
 }  // namespace

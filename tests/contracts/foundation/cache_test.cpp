@@ -44,6 +44,18 @@ TEST_F(CacheTest, ReadCachesKeepTilesFromGarbageCollection)
     EXPECT_EQ(frame.GetTileCount(), 0);
 }
 
+TEST_F(CacheTest, FillsWriteLockedTilesInPlace)
+{
+    Write(geo::CiRect(0, 0, 25, 25), 1);
+    auto cache = frame.CreateReadCache(geo::CiVolumeN(geo::CiRect(0, 0, 25, 25)), 0);
+    std::uint8_t const* row = nullptr;
+    ASSERT_EQ(cache->GetRowSpan({0, 0}, {}, row), 25);
+    const std::uint8_t v = 200;
+    ASSERT_TRUE(frame.Fill(geo::CiVolumeN(geo::CiRect(0, 0, 100, 100)), &v));
+    EXPECT_EQ(row[0], 200);  // same memory, new value
+    EXPECT_EQ(frame.GetAllocatedBytes(), 25 * 25);  // the other tiles became uniform
+}
+
 TEST_F(CacheTest, CachesClipAndSurviveSwapAndDeletion)
 {
     Write(geo::CiRect(0, 0, 100, 100), 3);
@@ -125,23 +137,27 @@ TEST(TilePool, ABudgetTurnsExhaustionIntoFailure)
     props.SetValue(mem::ePropMemoryBudget, 1);  // 1 % of physical memory
     auto volume = Volume2(0, 0, 1 << 20, 1 << 20);
     mem::CDataFrame frame(volume, Gray8(), props);
-    std::vector<std::uint8_t> block(4096 * 4096, 1);
+    // Tiles made for writing count against the budget before their pages
+    // are touched, so this reaches the limit without using the memory.
+    std::int64_t made = 0;
     bool failed = false;
-    std::int64_t written = 0;
-    for (int i = 0; i < 4096 && !failed; ++i) {
-        const int x = (i % 256) * 4096, y = (i / 256) * 4096;
-        if (frame.WriteRect(geo::CiRect(x, y, x + 4096, y + 4096), {}, block.data(), 0))
-            ++written;
+    for (int i = 0; i < 256 * 256 && !failed; ++i) {
+        std::uint8_t* row = nullptr;
+        if (frame.GetRowSpanForWrite({(i % 256) * 4096, (i / 256) * 4096}, {}, row) > 0)
+            ++made;
         else
             failed = true;
     }
     EXPECT_TRUE(failed);
-    EXPECT_EQ(frame.GetTileCount(), written);
-    EXPECT_FALSE(mem::CDataFrame::Create(volume, Gray8(), [&] {
-        utl::CPropSet p = props;
-        p.SetValue(mem::ePropCommitAtCreation, true);
-        return p;
-    }()));
+    EXPECT_GT(made, 0);
+    EXPECT_EQ(frame.GetTileCount(), made);
+    // A write that needs one more tile fails and leaves the frame as it was.
+    std::vector<std::uint8_t> px(2, 9);
+    EXPECT_FALSE(frame.WriteRect(geo::CiRect(4095, 1 << 19, 4097, (1 << 19) + 1), {}, px.data(), 0));
+    EXPECT_EQ(frame.GetTileCount(), made);
+    utl::CPropSet commit = props;
+    commit.SetValue(mem::ePropCommitAtCreation, true);
+    EXPECT_FALSE(mem::CDataFrame::Create(volume, Gray8(), commit));
 }
 
 }  // namespace

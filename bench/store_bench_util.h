@@ -1,0 +1,70 @@
+// Shared pieces of the pixel-store benchmarks: pixel types, filled frames
+// and a clock for measuring a baseline and the subject back to back.
+#pragma once
+
+#include "imgscope/contracts/foundation/data_frame.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace storebench {
+
+using tClock = std::chrono::steady_clock;
+
+inline double Seconds(tClock::time_point a, tClock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// 0: 8-bit gray, 1: 16-bit gray, 2: RGB8.
+inline img::CPixelInfo Info(std::int64_t kind)
+{
+    switch (kind) {
+    case 0: return img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray);
+    case 1: return img::CPixelInfo(utl::eUInt16, 1, img::eColorSpaceGray);
+    default: return img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB);
+    }
+}
+
+inline char const* KindName(std::int64_t kind)
+{
+    return kind == 0 ? "gray8" : kind == 1 ? "gray16" : "rgb8";
+}
+
+inline utl::CPropSet Tiles(int side)
+{
+    utl::CPropSet p;
+    p.SetValue(mem::ePropTileSize, geo::CiVec3(side, side, 1));
+    return p;
+}
+
+inline geo::CiVolumeN Square(int side)
+{
+    return geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0}, geo::CiVecN{side, side});
+}
+
+inline std::vector<std::uint8_t> Ramp(std::size_t bytes, int seed)
+{
+    std::vector<std::uint8_t> v(bytes);
+    for (std::size_t i = 0; i < bytes; ++i)
+        v[i] = static_cast<std::uint8_t>(i * 31 + static_cast<std::size_t>(seed) + i / 509);
+    return v;
+}
+
+// A frame of `side` × `side` pixels holding non-uniform data everywhere.
+inline std::unique_ptr<mem::CDataFrame> FilledFrame(int side, int tile, img::CPixelInfo const& info, int seed)
+{
+    auto f = std::make_unique<mem::CDataFrame>(Square(side), info, Tiles(tile));
+    auto row = Ramp(static_cast<std::size_t>(side) * info.Size() * 64, seed);
+    for (int y = 0; y < side; y += 64)
+        f->WriteRect(geo::CiRect(0, y, side, std::min(side, y + 64)), {}, row.data(), 0);
+    return f;
+}
+
+}  // namespace storebench
