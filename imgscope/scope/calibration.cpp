@@ -12,9 +12,6 @@ namespace img {
 
 namespace {
 
-// Units the layer tree is asked to fill in; pixels until it says otherwise.
-constexpr utl::CUnit kPresetUnit{utl::eQuantityPixel, 1, 0};
-
 // What the layer conversions assume of a stack that holds no calibration:
 // one pixel per pixel, so that its coordinates pass through unchanged.
 const utl::TUnitValue<geo::CdVec2> kUncalibrated{utl::c_pixel, geo::CdVec2(1.0, 1.0)};
@@ -57,9 +54,9 @@ bool CBaseScope::GetCanvasCoords(utl::TUnitValue<geo::CdVec2>& scale, geo::CdVec
 {
     return Guarded(false, [&] {
         geo::CdVec2 value;
-        utl::CUnit2 units(kPresetUnit, kPresetUnit);
-        // The origin goes to the tree as it is: callers rely on seeing what the
-        // tree leaves in it, whatever the outcome.
+        utl::CUnit2 units(utl::c_pixel, utl::c_pixel);
+        // The caller's origin goes to the tree itself; only the scale, which
+        // must be paired with the x unit, passes through locals.
         if (!renderer2D().GetImagePlaneCalibration(origin, value, units))
             return false;
         scale = utl::TUnitValue<geo::CdVec2>(units.x, value);
@@ -77,9 +74,7 @@ bool CBaseScope::SetCanvasCoords(utl::TUnitValue<geo::CdVec2> const& scale, geo:
 
 bool CBaseScope::GetCanvasCoordsRect(utl::TUnitValue<geo::CdRect>& rect) const
 {
-    return Guarded(false, [&] {
-        return renderer2D().GetImagePlaneRWC(rect);
-    });
+    return Guarded(false, [&] { return renderer2D().GetImagePlaneRWC(rect); });
 }
 
 bool CBaseScope::SetCanvasCoordsRect(utl::TUnitValue<geo::CdRect> const& rect)
@@ -92,16 +87,12 @@ bool CBaseScope::SetCanvasCoordsRect(utl::TUnitValue<geo::CdRect> const& rect)
 
 bool CBaseScope::GetCanvasRectangle(geo::CdRect& rect) const
 {
-    return Guarded(false, [&] {
-        return renderer2D().GetCanvasRectangle(rect);
-    });
+    return Guarded(false, [&] { return renderer2D().GetCanvasRectangle(rect); });
 }
 
 bool CBaseScope::SetCanvasRectangle(geo::CdRect const& rect)
 {
-    return Guarded(false, [&] {
-        return renderer2D().SetCanvasRectangle(rect);
-    });
+    return Guarded(false, [&] { return renderer2D().SetCanvasRectangle(rect); });
 }
 
 bool CBaseScope::GetCanvasColors(CCanvasColor& background, CCanvasColor& border) const
@@ -122,9 +113,7 @@ bool CBaseScope::SetCanvasColors(CCanvasColor const& background, CCanvasColor co
 
 bool CBaseScope::OptimizeCanvas(std::vector<int> const& layerIds)
 {
-    return Guarded(false, [&] {
-        return renderer2D().OptimizeCanvasFromCalibration(layerIds);
-    });
+    return Guarded(false, [&] { return renderer2D().OptimizeCanvasFromCalibration(layerIds); });
 }
 
 bool CBaseScope::OptimizeCanvas(int flagMask)
@@ -224,7 +213,7 @@ bool CBaseScope::GetCalibration(utl::TUnitValue<double>& x, utl::TUnitValue<doub
             // GetCanvasCoords reports the x unit only; ask the tree for y.
             geo::CdVec2 o;
             geo::CdVec2 v;
-            utl::CUnit2 units(kPresetUnit, kPresetUnit);
+            utl::CUnit2 units(utl::c_pixel, utl::c_pixel);
             renderer2D().GetImagePlaneCalibration(o, v, units);
             x = utl::TUnitValue<double>(s.unit, s.value.x);
             y = utl::TUnitValue<double>(units.y, s.value.y);
@@ -375,7 +364,7 @@ bool CBaseScope::SetCalibration(geo::CdVec2 const& scale, utl::CUnit2 const& uni
 
         geo::CdVec2 origin1(0.0, 0.0);
         geo::CdVec2 scale1(1.0, 1.0);
-        utl::CUnit2 units1(kPresetUnit, kPresetUnit);
+        utl::CUnit2 units1(utl::c_pixel, utl::c_pixel);
         renderer2D().GetImagePlaneCalibration(origin1, scale1, units1);
         renderer2D().SetImagePlaneCalibration(geo::CdVec2(origin0.x, origin1.y), geo::CdVec2(scale0.x, scale1.y),
                                               utl::CUnit2(units0.x, units1.y));
