@@ -174,6 +174,22 @@ TEST_F(CalibrationTest, UncalibratedStackAnswersCoordsButNoPixelSize)
     EXPECT_EQ(pixel, CdVec2(5, 6));
 }
 
+TEST_F(CalibrationTest, PixelCoordsRectReportsTrueWhateverTheStackSays)
+{
+    const int layer = AddLayer();  // 16 × 12 pixels
+    URect rect(kSecond, CdRect(1, 2, 3, 4));
+    EXPECT_TRUE(scope.GetPixelCoordsRect(layer, rect));  // uncalibrated: nothing to give
+    EXPECT_EQ(rect, URect(kSecond, CdRect(1, 2, 3, 4)));
+    EXPECT_TRUE(scope.SetPixelCoordsRect(layer, URect(kMicron, CdRect(5, 5, 5, 9))));  // refused: empty
+    EXPECT_TRUE(scope.GetPixelCoordsRect(layer, rect));
+    EXPECT_EQ(rect.unit, kSecond);
+
+    ASSERT_TRUE(scope.SetPixelCoordsRect(layer, URect(kMicron, CdRect(10, 20, 18, 26))));
+    ExpectCoords(layer, kMicron, CdVec2(0.5, 0.5), CdVec2(10, 20));
+    EXPECT_TRUE(scope.GetPixelCoordsRect(layer, rect));
+    EXPECT_EQ(rect, URect(kMicron, CdRect(10, 20, 18, 26)));
+}
+
 // --- Conversions ------------------------------------------------------------------
 
 TEST_F(CalibrationTest, LayerPointsRoundTripAcrossPrefixesWithNegativeScale)
