@@ -15,7 +15,10 @@ using namespace storebench;
 namespace {
 
 constexpr int kTile = 512;
-constexpr int kGrid = 8;  // the target holds kGrid × kGrid tile positions
+// The target holds kGrid × kGrid tile positions, and the baseline cycles
+// over as many tile-sized slots: both sides write more memory than a cache
+// holds, as pastes into a gigapixel layer do.
+constexpr int kGrid = 16;
 
 struct tPaste {
     img::CPixelInfo info;

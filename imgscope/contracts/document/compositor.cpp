@@ -987,6 +987,30 @@ std::vector<tDrawn> DrawnLayers(tFlowState const& state, std::vector<int> const&
 
 // ---------------------------------------------------------------- geometry
 
+namespace {
+
+// A stack's calibration with a unit per axis: dimensions 6 and 7 when both
+// are calibrated (x and y may differ), else the single-unit form.
+bool Calibration(CStack const& stack, geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit2& units)
+{
+    geo::CdVec2 o, s;
+    utl::CUnit2 u;
+    if (!stack.GetDimOriginScale(eDimX, o.x, s.x, u.x) || !stack.GetDimOriginScale(eDimY, o.y, s.y, u.y)) {
+        utl::CUnit unit;
+        if (!stack.GetOriginScale(o, s, unit))
+            return false;
+        u = utl::CUnit2(unit, unit);
+    }
+    if (!IsFinite(o) || !IsUsableScale(s))
+        return false;
+    origin = o;
+    scale = s;
+    units = u;
+    return true;
+}
+
+}  // namespace
+
 bool LayerToCanvas(tFlow const& flow, int layerId, tCanvas const& canvas, geo::CdVec2& origin, geo::CdVec2& scale)
 {
     if (!flow.document)
@@ -1002,11 +1026,11 @@ bool LayerToCanvas(tFlow const& flow, int layerId, tCanvas const& canvas, geo::C
         }
     }
     geo::CdVec2 o, s;
-    utl::CUnit unit;
-    if (canvas.calibrated && stack.GetOriginScale(o, s, unit) && IsFinite(o) && IsUsableScale(s) &&
-        unit.Compatible(canvas.units.x) && unit.Compatible(canvas.units.y)) {
-        const geo::CdVec2 so(utl::Convert(o.x, unit, canvas.units.x), utl::Convert(o.y, unit, canvas.units.y));
-        const geo::CdVec2 ss(utl::Convert(s.x, unit, canvas.units.x), utl::Convert(s.y, unit, canvas.units.y));
+    utl::CUnit2 units;
+    if (canvas.calibrated && Calibration(stack, o, s, units) && units.x.Compatible(canvas.units.x) &&
+        units.y.Compatible(canvas.units.y)) {
+        const geo::CdVec2 so(utl::Convert(o.x, units.x, canvas.units.x), utl::Convert(o.y, units.y, canvas.units.y));
+        const geo::CdVec2 ss(utl::Convert(s.x, units.x, canvas.units.x), utl::Convert(s.y, units.y, canvas.units.y));
         if (IsFinite(so) && IsUsableScale(ss)) {
             origin = so;
             scale = ss;
@@ -1033,19 +1057,20 @@ bool FitCanvas(tFlow const& flow, std::vector<int> const& layerIds, tCanvas& can
         for (int layerId : layerIds) {
             const CStack stack = flow.document->FindStack(layerId);
             geo::CdVec2 o, s;
-            utl::CUnit u;
-            if (!stack.IsValid() || !stack.GetOriginScale(o, s, u) || !IsUsableScale(s))
+            utl::CUnit2 u;
+            if (!stack.IsValid() || !Calibration(stack, o, s, u) || !u.y.Compatible(u.x))
                 continue;
+            const double sy = utl::Convert(s.y, u.y, u.x);
             if (!found) {
                 found = true;
-                unit = u;
-                finest = geo::CdVec2(std::fabs(s.x), std::fabs(s.y));
+                unit = u.x;
+                finest = geo::CdVec2(std::fabs(s.x), std::fabs(sy));
                 continue;
             }
-            if (!u.Compatible(unit))
+            if (!u.x.Compatible(unit))
                 continue;
-            finest.x = std::min(finest.x, std::fabs(utl::Convert(s.x, u, unit)));
-            finest.y = std::min(finest.y, std::fabs(utl::Convert(s.y, u, unit)));
+            finest.x = std::min(finest.x, std::fabs(utl::Convert(s.x, u.x, unit)));
+            finest.y = std::min(finest.y, std::fabs(utl::Convert(sy, u.x, unit)));
         }
         if (!IsUsableScale(finest))
             return false;

@@ -104,9 +104,10 @@ std::vector<int> ChannelsOf(CStack const& stack)
     std::vector<int> channels;
     if (!stack.IsValid())
         return channels;
-    // Guard against a channel walk that does not move forward.
-    constexpr int kMaxChannels = 4096;
-    for (int c = stack.FirstChannel(); c >= 0 && int(channels.size()) < kMaxChannels; c = stack.NextChannel(c)) {
+    // -1 ends the walk (channels along a dimension may be other negative
+    // positions); a walk that does not move forward ends too.
+    constexpr int kMaxChannels = 65536;
+    for (int c = stack.FirstChannel(); c != -1 && int(channels.size()) < kMaxChannels; c = stack.NextChannel(c)) {
         if (!channels.empty() && c <= channels.back())
             break;
         channels.push_back(c);
@@ -195,7 +196,7 @@ struct tResolve {
     }
     bool IsChannelOf(tEntry const& entry, int channel) const
     {
-        return channel >= 0 && Contains(detail::ChannelsOf(StackOf(entry)), channel);
+        return channel != -1 && Contains(detail::ChannelsOf(StackOf(entry)), channel);
     }
     // The channels `channel` names: all for -1, else itself when it exists.
     std::vector<int> Targets(tEntry const& entry, int channel) const
@@ -203,7 +204,7 @@ struct tResolve {
         const std::vector<int> all = detail::ChannelsOf(StackOf(entry));
         if (channel == -1)
             return all;
-        if (channel >= 0 && Contains(all, channel))
+        if (Contains(all, channel))
             return {channel};
         return {};
     }
@@ -304,7 +305,7 @@ int CDisplProcessFlow::InsertLayer(int parent, int position, int layerId, utl::C
     if (!frame.empty() && int(frame.size()) != stack.DimCount(0))
         return -1;
     const std::vector<int> channels = detail::ChannelsOf(stack);
-    if (channel != -1 && (channel < 0 || !Contains(channels, channel)))
+    if (channel != -1 && !Contains(channels, channel))
         return -1;
 
     tEntry entry;
@@ -572,7 +573,7 @@ bool CDisplProcessFlow::DelLUT(int plane, int channel)
     if (removed)
         r.Notify(eChangeDisplay);
     // -1 succeeds for any layer entry; a single channel needs a LUT to drop.
-    return channel == -1 ? !targets.empty() || removed : removed;
+    return channel == -1 || removed;
 }
 
 bool CDisplProcessFlow::UseLUT(int plane, int value)
@@ -588,15 +589,14 @@ bool CDisplProcessFlow::UseLUT(int plane, int value)
 
 namespace {
 
-// Channel -1 and every channel of a layer address the entry-wide value;
-// groups take -1 and 0.
+// Channel -1 and every channel of a layer address the entry-wide value.
+// Channel 0 always does: it is how opacity is read back, also for groups
+// and vector layers, which have no channels.
 bool IsGammaChannel(tResolve const& r, tEntry const& entry, int channel)
 {
-    if (channel == -1)
+    if (channel == -1 || channel == 0)
         return true;
-    if (entry.isGroup)
-        return channel == 0;
-    return r.IsChannelOf(entry, channel);
+    return !entry.isGroup && r.IsChannelOf(entry, channel);
 }
 
 }  // namespace

@@ -74,7 +74,9 @@ public:
     int GetRowSpan(geo::CiVec2 point, std::uint8_t const*& data) const;
     int GetRowSpanForWrite(geo::CiVec2 point, std::uint8_t*& data);
 
-    // Caches over `rect` of this plane (see mem::CDataFrame).
+    // Caches over `rect` of this plane (see mem::CDataFrame). Their calls
+    // take the plane explicitly: pass GetPlane() (an empty vector means the
+    // data frame's first plane).
     boost::shared_ptr<mem::CReadCache> CreateReadCache(geo::CiRect const& rect, int flags) const;
     boost::shared_ptr<mem::CWriteCache> CreateWriteCache(geo::CiRect const& rect, int flags);
 

@@ -11,7 +11,8 @@
 
 namespace mem::detail {
 
-// Writes of at least this many bytes per call go around the cache.
+// Writes of at least this many bytes per call copy their row segments
+// around the cache.
 constexpr std::size_t kStreamBytes = 128 * 1024;
 
 // Copies `n` bytes with stores that bypass the cache. A pasted tile is not

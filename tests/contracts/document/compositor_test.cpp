@@ -283,6 +283,67 @@ TEST_F(ComposeTest, DisplayLutWinsOverDataLutUnlessSwitchedOff)
     EXPECT_EQ(At(target, 1, 1), (tBGR{1, 2, 3}));
 }
 
+TEST_F(ComposeTest, WiderTypesGoThroughLevelsAndAlphaComponentsCover)
+{
+    // Float values between limits 0..2; NaN shows as the lower end.
+    const img::CPixelInfo float32(utl::eFloat, 1, img::eColorSpaceGray);
+    auto frame = mem::CDataFrame::Create(geo::CiVolumeN(geo::CiRect(0, 0, 4, 1)), float32, utl::CPropSet());
+    const float values[4] = {0.0f, 1.0f, 5.0f, std::nanf("")};
+    ASSERT_TRUE(frame->WriteRect(geo::CiRect(0, 0, 4, 1), geo::CiVecN(), values, 0));
+    const int layer = AddLayer(frame);
+    ASSERT_TRUE(doc.FindStack(layer).SetDispLimits(utl::TInterval<double>(0, 2), -1));
+    auto target = Target(4, 1);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 0, 0).g, 0);
+    EXPECT_EQ(At(target, 1, 0).g, 128);
+    EXPECT_EQ(At(target, 2, 0).g, 255);
+    EXPECT_EQ(At(target, 3, 0).g, 0);
+
+    // Gray with an alpha component: the alpha covers like a mask.
+    SetBackground(0, 0, 200);
+    const img::CPixelInfo grayAlpha = img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray).AddAlpha(1);
+    const int alpha = AddLayer(MakeFrame({4, 1}, grayAlpha, [](int x, int, int, int e) { return e == 0 ? 100 : x * 85; }));
+    ASSERT_TRUE(flow.SetVisibility(Plane(layer), false));
+    ASSERT_TRUE(Render(target, {layer, alpha}));
+    EXPECT_EQ(At(target, 0, 0), (tBGR{0, 0, 200}));
+    EXPECT_EQ(At(target, 3, 0), (tBGR{100, 100, 100}));
+    const tBGR third = At(target, 1, 0);
+    EXPECT_NEAR(third.r, Blend(200, 100, 85 / 255.0), 1);
+    EXPECT_NEAR(third.g, Blend(0, 100, 85 / 255.0), 1);
+}
+
+TEST_F(ComposeTest, LayersLeavingDuringRenderingOrFromACopyAreHarmless)
+{
+    // A filter that takes its own layer out of the document while its row
+    // is being drawn: the rendering keeps what it planned with.
+    class CRemover : public img::CDisplayFilter {
+    public:
+        CRemover(img::CImg d, int id) : m_doc(d), m_id(id) {}
+        void Apply(std::uint8_t* bgr, int count) const override
+        {
+            m_doc.Remove(m_id);
+            img::CDisplayFilter::Apply(bgr, count);
+        }
+
+    private:
+        mutable img::CImg m_doc;
+        int m_id;
+    };
+    const int layer = AddLayer(MakeFrame({20, 20}, kGray8, [](int x, int, int, int) { return x * 10; }));
+    img::CDisplProcessFlow copy(doc, true);
+    ASSERT_TRUE(flow.SetDisplayFilter(Plane(layer), boost::shared_ptr<img::CDisplayFilter>(new CRemover(doc, layer))));
+    auto target = Target(20, 20);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 5, 19), (tBGR{50, 50, 50}));
+    EXPECT_FALSE(doc.FindStack(layer).IsValid());
+    EXPECT_EQ(flow.FindLayer(layer), -1);
+
+    // The copy still has an entry whose stack is gone: it is skipped.
+    EXPECT_GE(copy.FindLayer(layer), 0);
+    EXPECT_TRUE(copy.PlayToPixFrame(target, geo::CiRect(0, 0, 20, 20), geo::CdRect(0, 0, 20, 20), 0, {layer}, {}));
+    EXPECT_EQ(At(target, 5, 19), (tBGR{0, 0, 0}));
+}
+
 // ---------------------------------------------------------------- blending
 
 TEST_F(ComposeTest, OpacityAndMaskBlendOverTheBackground)
@@ -457,6 +518,19 @@ TEST_F(ComposeTest, ScalingPlacementAndCalibrationAgreeWithThePlainLoop)
         ASSERT_TRUE(flow.PlayToPixFrame(target, v.pixels, v.canvas, 0, {gray, rgb}, img::tRenderHints()));
         ExpectMatchesReference(*this, doc, flow, target, v.pixels, v.canvas, {gray, rgb});
     }
+}
+
+TEST_F(ComposeTest, AxesCalibratedInTheirOwnUnitsMapApart)
+{
+    const int layer = AddLayer(MakeFrame({4, 4}, kGray8, [](int x, int y, int, int) { return x + 10 * y; }));
+    img::CStack stack = doc.FindStack(layer);
+    ASSERT_TRUE(stack.SetDimOriginScale(img::eDimX, 0, 1, kMicro));
+    ASSERT_TRUE(stack.SetDimOriginScale(img::eDimY, 0, 2000, kNano));  // 2 µm
+    flow.SetImagePlaneCalibration(geo::CdVec2(0, 0), geo::CdVec2(1, 1), utl::CUnit2(kMicro, kMicro));
+    auto target = Target(4, 8);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 1, 5).g, 21);
+    EXPECT_EQ(At(target, 3, 7).g, 33);
 }
 
 TEST_F(ComposeTest, BorderOutsideTheCanvasAndSkippedBackground)

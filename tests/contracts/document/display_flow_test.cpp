@@ -397,6 +397,10 @@ TEST_F(FlowTest, ActiveOperationLayerPerLayerType)
     ASSERT_GE(vector, 0);
     EXPECT_TRUE(flow.IsVectorGraficLayer(vector));
     EXPECT_FALSE(flow.IsVectorGraficLayer(image));
+    double opacity = 0.0;
+    ASSERT_TRUE(flow.SetProperty(vector, 10009, mem::CBin(0.3)));
+    EXPECT_TRUE(flow.GetGamma(vector, 0, opacity)) << "opacity reads back without channels";
+    EXPECT_EQ(opacity, 0.3);
 
     EXPECT_EQ(flow.GetActiveOpLayer(img::eLayerTypeImage), -1);
     EXPECT_TRUE(flow.SetActiveOpLayer(image));
