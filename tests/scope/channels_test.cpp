@@ -114,78 +114,58 @@ TEST_F(ChannelsTest, DelDataLUTOfEveryComponent)
     EXPECT_FALSE(scope.HasDataLUT(rgb, 2));
 }
 
-TEST_F(ChannelsTest, ChannelColoursAreNotStored)
-{
-    utl::CBGR8 colour(1, 2, 3);
-    EXPECT_FALSE(scope.SetChannelColor(rgb, 0, utl::CBGR8(9, 9, 9)));
-    EXPECT_FALSE(scope.GetChannelColor(rgb, 0, colour));
-    EXPECT_EQ(colour, utl::CBGR8(1, 2, 3));
-    EXPECT_FALSE(scope.HasDataLUT(rgb, 0));
-}
-
-TEST_F(ChannelsTest, ChannelsAreEnumeratedAndNamedOnTheStack)
+TEST_F(ChannelsTest, StackSettingsNeedNoEntryAndAreSharedThroughTheDocument)
 {
     std::vector<int> channels;
-    for (int c = scope.GetFirstChannel(rgb); c != -1 && channels.size() < 10; c = scope.GetNextChannel(rgb, c))
+    for (int c = scope.GetFirstChannel(bare); c != -1 && channels.size() < 10; c = scope.GetNextChannel(bare, c))
         channels.push_back(c);
     EXPECT_EQ(channels, (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(scope.GetFirstChannel(999), -1);
+    EXPECT_EQ(scope.GetFirstChannel(scope.FindPlaneID(rgb)), -1);  // a plane ID is no layer ID
     EXPECT_EQ(scope.GetNextChannel(999, 0), -1);
-    EXPECT_EQ(scope.GetFirstChannel(scope.FindPlaneID(rgb)), -1);
 
     ASSERT_TRUE(scope.SetChannelName(bare, 2, CString(L"DAPI")));
-    CString name;
-    ASSERT_TRUE(scope.GetChannelName(bare, 2, name));
-    EXPECT_EQ(name, L"DAPI");
-    EXPECT_FALSE(scope.SetChannelName(999, 0, CString(L"x")));
-    name = L"kept";
-    EXPECT_FALSE(scope.GetChannelName(999, 0, name));
-    EXPECT_EQ(name, L"kept");
-}
-
-TEST_F(ChannelsTest, LimitsAreSharedThroughTheDocument)
-{
     ASSERT_TRUE(scope.SetLimits(bare, utl::TInterval<double>(10.0, 200.0)));
     TestScope other(scope.GetCollection());
-    utl::TInterval<double> limits;
+    CString name;
+    ASSERT_TRUE(other.GetChannelName(bare, 2, name));
+    EXPECT_EQ(name, L"DAPI");
+    utl::TInterval<double> limits(1.0, 2.0);
+    EXPECT_FALSE(other.GetLimits(999, limits));
+    EXPECT_EQ(limits, utl::TInterval<double>(1.0, 2.0));
     ASSERT_TRUE(other.GetLimits(bare, limits));
     EXPECT_EQ(limits, utl::TInterval<double>(10.0, 200.0));
-    EXPECT_FALSE(scope.SetLimits(999, limits));
-    limits = utl::TInterval<double>(1.0, 2.0);
-    EXPECT_FALSE(scope.GetLimits(999, limits));
-    EXPECT_EQ(limits, utl::TInterval<double>(1.0, 2.0));
-    EXPECT_FALSE(scope.DelLimits(bare));
+
+    // Colours are not stored apart from the data LUT.
+    utl::CBGR8 colour(1, 2, 3);
+    EXPECT_FALSE(scope.SetChannelColor(bare, 0, utl::CBGR8(9, 9, 9)));
+    EXPECT_FALSE(scope.GetChannelColor(bare, 0, colour));
+    EXPECT_EQ(colour, utl::CBGR8(1, 2, 3));
+    EXPECT_FALSE(scope.HasDataLUT(bare, 0));
 }
 
 TEST_F(ChannelsTest, DisplayStateNeedsATreeEntry)
 {
     bool visible = true;
+    img::ELayerFunction function = img::eFunctionMin;
+    double opacity = -1.0;
     EXPECT_FALSE(scope.SetChannelVisible(bare, 0, false));
     EXPECT_FALSE(scope.IsChannelVisible(bare, 0, visible));
-    ASSERT_TRUE(scope.SetChannelVisible(rgb, 1, false));
-    ASSERT_TRUE(scope.IsChannelVisible(rgb, 1, visible));
-    EXPECT_FALSE(visible);
-    ASSERT_TRUE(scope.IsChannelVisible(rgb, 0, visible));
-    EXPECT_TRUE(visible);
-
-    img::ELayerFunction function = img::eFunctionMin;
     EXPECT_FALSE(scope.SetFunction(bare, 0, img::eFunctionAdd));
     EXPECT_FALSE(scope.GetFunction(bare, 0, function));
-    EXPECT_EQ(function, img::eFunctionMin);
-    ASSERT_TRUE(scope.SetFunction(rgb, 2, img::eFunctionMax));
-    ASSERT_TRUE(scope.GetFunction(rgb, 2, function));
-    EXPECT_EQ(function, img::eFunctionMax);
-
-    double opacity = -1.0;
     EXPECT_FALSE(scope.SetOpacity(bare, 0.5));
     EXPECT_FALSE(scope.GetOpacity(bare, opacity));
+    EXPECT_TRUE(scope.GetChannelIDs(bare).empty());
+    EXPECT_TRUE(visible);
+    EXPECT_EQ(function, img::eFunctionMin);
     EXPECT_EQ(opacity, -1.0);
+
+    // Opacity is written as a plane property and read back as the gamma.
     ASSERT_TRUE(scope.SetOpacity(rgb, 0.25));
     ASSERT_TRUE(scope.GetOpacity(rgb, opacity));
     EXPECT_EQ(opacity, 0.25);
-
-    EXPECT_TRUE(scope.GetChannelIDs(bare).empty());
-    EXPECT_EQ(scope.GetChannelIDs(rgb), (std::set<int>{0, 2}));  // channel 1 was hidden above
+    // The channel list holds the visible channels only.
+    ASSERT_TRUE(scope.SetChannelVisible(rgb, 1, false));
+    EXPECT_EQ(scope.GetChannelIDs(rgb), (std::set<int>{0, 2}));
 }
 
 TEST_F(ChannelsTest, DisplayFilterFollowsSetAndReset)
