@@ -1,0 +1,238 @@
+// CBaseScope: the physical meaning and metadata of a layer's dimensions,
+// kept as dimension properties of its stack.
+#include "imgscope/scope/base_scope.h"
+
+#include "imgscope/contracts/platform/profile.h"
+#include "imgscope/scope/scope_guard_internal.h"
+
+namespace img {
+
+namespace {
+
+// Dimension properties. The stepping and channel-value entries hold the ID
+// of the property that holds the value, so a caller may redirect them.
+constexpr int kPropType = 2023;
+constexpr int kPropFirstStepId = 2025;
+constexpr int kPropSecondStepId = 2026;
+constexpr int kPropValueId = 2027;
+constexpr int kPropFrameRate = 10019;
+constexpr int kPropFrameRateVariant = 10069;
+
+// IDs supplied for the physical types that have them; 0 for none.
+struct tDefaultIds {
+    int value = 0;
+    int firstStep = 0;
+    int secondStep = 0;
+};
+
+tDefaultIds DefaultIds(int type)
+{
+    switch (type) {
+    case eDimZ: return {2014, 2012, 2013};
+    case eDimTime: return {2017, 2100, 2016};
+    case eDimLambda: return {2041, 2039, 2040};
+    default: return {};
+    }
+}
+
+// The stack when it is valid and `dim` lies in 0..DimCount(0), both ends
+// included: the dimension past the last frame-index component is
+// addressable too. An invalid stack otherwise.
+CStack DimensionStack(CStack stack, int dim)
+{
+    if (!stack.IsValid() || dim < 0 || dim > stack.DimCount(0))
+        return CStack();
+    return stack;
+}
+
+// Reads a property that holds an ID or a type. False when it cannot be
+// read; `out` is left alone when it holds no integer.
+bool ReadInt(CStack const& stack, int dim, int id, int& out)
+{
+    mem::CBin bin;
+    if (!stack.GetDimProperty(dim, id, bin))
+        return false;
+    bin.GetPlainOrUnit(out);
+    return true;
+}
+
+bool WriteInt(CStack& stack, int dim, int id, int value)
+{
+    return stack.SetDimProperty(dim, id, mem::CBin(value));
+}
+
+}  // namespace
+
+bool CBaseScope::GetDimensionType(int layer, int dim, EPhysDim& type) const
+{
+    return Guarded(false, [&] {
+        const CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+        int value = type;
+        if (!ReadInt(stack, dim, kPropType, value))
+            return false;
+        type = static_cast<EPhysDim>(value);
+        return true;
+    });
+}
+
+bool CBaseScope::SetDimensionType(int layer, int dim, EPhysDim type, int valueId)
+{
+    return Guarded(false, [&] {
+        CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+        if (!WriteInt(stack, dim, kPropType, type))
+            return false;
+        // 0 asks for the type's own value property; a negative ID keeps the
+        // stored one, so a caller can retype a dimension without losing it.
+        const int id = valueId > 0 ? valueId : (valueId == 0 ? DefaultIds(type).value : 0);
+        if (id != 0)
+            WriteInt(stack, dim, kPropValueId, id);
+        return true;
+    });
+}
+
+bool CBaseScope::GetDimensionName(int layer, int dim, CString& name) const
+{
+    EPhysDim type = eDimNone;
+    if (!GetDimensionType(layer, dim, type))
+        return false;
+    name = imgGetDimName(type, nullptr);
+    return true;
+}
+
+bool CBaseScope::GetDimensionStepping(int layer, int dim, utl::TUnitValue<double>& first,
+                                      utl::TUnitValue<double>& second) const
+{
+    return Guarded(false, [&] {
+        const CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+        if (!stack.DimPropertyExists(dim, kPropFirstStepId) || !stack.DimPropertyExists(dim, kPropSecondStepId))
+            return false;
+        int firstId = 0;
+        int secondId = 0;
+        ReadInt(stack, dim, kPropFirstStepId, firstId);
+        ReadInt(stack, dim, kPropSecondStepId, secondId);
+        if (!stack.DimPropertyExists(dim, firstId) || !stack.DimPropertyExists(dim, secondId))
+            return false;
+
+        utl::TUnitValue<double> a = first;
+        utl::TUnitValue<double> b = second;
+        mem::CBin bin;
+        if (stack.GetDimProperty(dim, firstId, bin))
+            bin.Get(a);
+        bin.Clear();
+        if (stack.GetDimProperty(dim, secondId, bin))
+            bin.Get(b);
+        first = a;
+        second = b;
+        return true;
+    });
+}
+
+bool CBaseScope::SetDimensionStepping(int layer, int dim, utl::TUnitValue<double> const& first,
+                                      utl::TUnitValue<double> const& second)
+{
+    return Guarded(false, [&] {
+        CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+
+        int firstId = 0;
+        int secondId = 0;
+        if (stack.DimPropertyExists(dim, kPropFirstStepId) && stack.DimPropertyExists(dim, kPropSecondStepId)) {
+            // Stored IDs win over the type's defaults, even after a retype,
+            // so values stay where readers already look for them.
+            ReadInt(stack, dim, kPropFirstStepId, firstId);
+            ReadInt(stack, dim, kPropSecondStepId, secondId);
+            if (firstId == 0 || secondId == 0)
+                return false;
+        } else {
+            EPhysDim type = eDimNone;
+            if (!GetDimensionType(layer, dim, type))
+                return false;
+            const tDefaultIds ids = DefaultIds(type);
+            if (ids.firstStep == 0)
+                return false;
+            firstId = ids.firstStep;
+            secondId = ids.secondStep;
+        }
+
+        return WriteInt(stack, dim, kPropFirstStepId, firstId) && WriteInt(stack, dim, kPropSecondStepId, secondId) &&
+               stack.SetDimProperty(dim, firstId, mem::CBin(first)) &&
+               stack.SetDimProperty(dim, secondId, mem::CBin(second));
+    });
+}
+
+bool CBaseScope::GetDimensionFrameRate(int layer, int dim, utl::TUnitValue<double>& rate, bool variant) const
+{
+    return Guarded(false, [&] {
+        const CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+        const int id = variant ? kPropFrameRateVariant : kPropFrameRate;
+        if (!stack.DimPropertyExists(dim, id))
+            return false;
+        utl::TUnitValue<double> value = rate;
+        mem::CBin bin;
+        if (stack.GetDimProperty(dim, id, bin))
+            bin.Get(value);
+        rate = value;
+        return true;
+    });
+}
+
+bool CBaseScope::SetDimensionFrameRate(int layer, int dim, utl::TUnitValue<double> const& rate, bool variant)
+{
+    return Guarded(false, [&] {
+        CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+        stack.SetDimProperty(dim, variant ? kPropFrameRateVariant : kPropFrameRate, mem::CBin(rate));
+        return true;
+    });
+}
+
+bool CBaseScope::GetDimensionChannelValue(int layer, int dim, int channel, utl::TUnitValue<double>& value) const
+{
+    return Guarded(false, [&] {
+        const CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+        mem::CBin bin;
+        int id = 0;
+        // A 2027 that holds no integer names no property at all.
+        if (!stack.GetDimProperty(dim, kPropValueId, bin) || !bin.GetPlainOrUnit(id))
+            return false;
+        // The value property must exist for the dimension as a whole, not
+        // only for some channels: that is what marks it as set up.
+        if (!stack.DimPropertyExists(dim, id))
+            return false;
+        bin.Clear();
+        if (!stack.GetDimProperty(dim, channel, id, bin))
+            return false;
+        utl::TUnitValue<double> result = value;
+        bin.Get(result);
+        value = result;
+        return true;
+    });
+}
+
+bool CBaseScope::SetDimensionChannelValue(int layer, int dim, int channel, utl::TUnitValue<double> const& value)
+{
+    return Guarded(false, [&] {
+        CStack stack = DimensionStack(ResolveStack(layer), dim);
+        if (!stack.IsValid())
+            return false;
+        mem::CBin bin;
+        int id = 0;
+        if (!stack.GetDimProperty(dim, kPropValueId, bin) || !bin.GetPlainOrUnit(id))
+            return false;
+        return stack.SetDimProperty(dim, channel, id, mem::CBin(value));
+    });
+}
+
+}  // namespace img
