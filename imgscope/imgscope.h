@@ -25,3 +25,5 @@
 #include "imgscope/contracts/document/stack.h"
 
 #include "imgscope/scope/base_scope.h"
+#include "imgscope/typed/picture.h"
+#include "imgscope/typed/stack_scope.h"
