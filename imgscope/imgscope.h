@@ -30,3 +30,6 @@
 
 #include "imgscope/scope/base_scope.h"
 #include "imgscope/scope/selection_scope.h"
+
+#include "imgscope/typed/picture.h"
+#include "imgscope/typed/stack_scope.h"

@@ -1,0 +1,251 @@
+#include "imgscope/typed/stack_scope.h"
+
+#include "imgscope/contracts/document/pix_frame.h"
+#include "imgscope/contracts/foundation/data_frame.h"
+#include "imgscope/contracts/foundation/tile_distributor.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Scope = std::unique_ptr<img::CStackScope>;
+
+const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
+const utl::CUnit kMicrometre(utl::eQuantityLength, 1, -6);
+
+class StackScopeTest : public ::testing::Test {
+protected:
+    // A new layer of `w` × `h` × `planes` pixels in the fixture's document.
+    Scope Insert(int w, int h, int planes, utl::CPropSet const& props = utl::CPropSet(),
+                 mem::EMemoryModel model = mem::eMemoryDefault)
+    {
+        const geo::CiVolumeN volume(geo::CiVecN{0, 0, 0}, geo::CiVecN{w, h, planes});
+        return Scope(img::InsertScope(doc, volume, kGray8, model, mem::eAlign32, props));
+    }
+
+    boost::shared_ptr<mem::CDataFrame> FrameOf(Scope const& scope)
+    {
+        return doc.FindStack(scope->GetLayerID()).GetDataFrame(0);
+    }
+
+    // The document's own layer tree, as every scope of it sees it.
+    img::CDisplProcessFlow Tree() { return img::CDisplProcessFlow(doc, false); }
+
+    img::CImg doc;
+};
+
+TEST_F(StackScopeTest, CreateScopeOpensExistingLayersOnly)
+{
+    EXPECT_EQ(img::CreateScope(doc, -1), nullptr);  // no layer yet
+    const Scope made = Insert(64, 32, 2);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->GetLayerID(), 1);
+
+    const Scope first(img::CreateScope(doc, -1));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->GetLayerID(), 1);
+    EXPECT_EQ(first->GetOrder(), 1);
+    EXPECT_EQ(first->GetBoundary(), geo::CiRect(0, 0, 64, 32));
+    EXPECT_EQ(first->GetPixelInfo(), kGray8);
+
+    for (int id : {0, 2, -2, 1 << 30}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(img::CreateScope(doc, id), nullptr);  // the exception is caught and deleted
+    }
+}
+
+TEST_F(StackScopeTest, InsertScopePassesTheExceptionForAnImpossibleFrame)
+{
+    const geo::CiVolumeN huge = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0}, geo::CiVecN{1 << 30, 1 << 30});
+    const struct {
+        geo::CiVolumeN volume;
+        img::CPixelInfo info;
+    } cases[] = {{huge, kGray8}, {geo::CiVolumeN(geo::CiRect(0, 0, 4, 4)), img::CPixelInfo()}};
+    for (auto const& c : cases) {
+        bool thrown = false;
+        try {
+            delete img::InsertScope(doc, c.volume, c.info, mem::eMemoryDefault, mem::eAlign32, utl::CPropSet());
+        } catch (img::CBadScopeException* e) {
+            thrown = true;
+            e->Delete();
+        }
+        EXPECT_TRUE(thrown);
+    }
+    EXPECT_EQ(doc.GetStackCount(), 0u);
+}
+
+TEST_F(StackScopeTest, EmptyVolumeGetsSparseTilesOfItsPlaneUnlessTheCallerChoseAModel)
+{
+    const Scope grown = Insert(40, 30, 0);
+    ASSERT_TRUE(grown);
+    ASSERT_TRUE(FrameOf(grown));
+    EXPECT_EQ(FrameOf(grown)->GetMemoryModel(), mem::eMemoryTiledSparse);
+    EXPECT_EQ(FrameOf(grown)->GetTileSize(), geo::CiVec2(40, 30));
+    EXPECT_EQ(FrameOf(grown)->GetAlign(), mem::eAlign32);
+
+    utl::CPropSet own;
+    own.SetProperty(20004, mem::CBin(int(mem::eMemoryTiled)));
+    own.SetProperty(20015, mem::CBin(int(mem::eAlign8)));
+    const Scope chosen = Insert(40, 30, 0, own);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(FrameOf(chosen)->GetMemoryModel(), mem::eMemoryTiled);
+    EXPECT_EQ(FrameOf(chosen)->GetAlign(), mem::eAlign8);  // the argument is ignored
+    EXPECT_NE(FrameOf(chosen)->GetTileSize(), geo::CiVec2(40, 30));
+
+    const Scope filled = Insert(40, 30, 2);
+    ASSERT_TRUE(filled);
+    EXPECT_NE(FrameOf(filled)->GetMemoryModel(), mem::eMemoryTiledSparse);
+}
+
+TEST_F(StackScopeTest, LayerIsNamedByProperty2030OrLayer1)
+{
+    utl::CPropSet named;
+    named.SetProperty(2030, mem::CBin(CString(L"Overview")));
+    utl::CPropSet withUnit;
+    withUnit.SetProperty(2030, mem::CBin(CString(L"Label"), kMicrometre));
+    utl::CPropSet wrongType;
+    wrongType.SetProperty(2030, mem::CBin(7));
+    const struct {
+        utl::CPropSet props;
+        wchar_t const* name;
+    } cases[] = {{utl::CPropSet(), L"Layer 1"}, {named, L"Overview"}, {withUnit, L"Label"}, {wrongType, L""}};
+    for (auto const& c : cases) {
+        const Scope scope = Insert(8, 8, 1, c.props);
+        ASSERT_TRUE(scope);
+        CString name(L"unset");
+        EXPECT_TRUE(scope->GetLayerName(name));
+        EXPECT_EQ(name, CString(c.name));
+    }
+}
+
+TEST_F(StackScopeTest, FirstLayerSetsAnUncalibratedCanvasAndIsShown)
+{
+    const Scope scope = Insert(300, 200, 1);
+    ASSERT_TRUE(scope);
+    ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 0.5, 0.0));
+    ASSERT_TRUE(scope->ResetRenderer2D());
+
+    geo::CiRect canvasRect;
+    ASSERT_TRUE(scope->GetCanvasPixelRect(canvasRect));
+    EXPECT_EQ(canvasRect, geo::CiRect(0, 0, 300, 200));
+    utl::TUnitValue<geo::CdVec2> scale;
+    geo::CdVec2 origin(9, 9);
+    ASSERT_TRUE(scope->GetCanvasCoords(scale, origin));
+    // The first call calibrated the canvas in pixels; the second, on a
+    // canvas in pixel units, took the layer's calibration.
+    EXPECT_EQ(scale.unit, kMicrometre);
+    EXPECT_EQ(scale.value, geo::CdVec2(0.5, 0.5));
+
+    img::CDisplProcessFlow tree = Tree();
+    const int plane = tree.FindLayer(scope->GetLayerID());
+    ASSERT_NE(plane, -1);
+    EXPECT_TRUE(tree.IsVisible(plane));
+    EXPECT_FALSE(tree.IsHidden(plane));
+    geo::CdVec2 placeOrigin, placeScale;
+    ASSERT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale));
+    EXPECT_EQ(placeScale, geo::CdVec2(0.5, 0.5));
+}
+
+TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
+{
+    const Scope first = Insert(100, 100, 1);
+    ASSERT_TRUE(first);
+    const utl::TUnitValue<geo::CdVec2> canvasScale(kMicrometre, geo::CdVec2(2.0, 2.0));
+    ASSERT_TRUE(first->SetCanvasCoords(canvasScale, geo::CdVec2(10.0, 20.0)));
+
+    const Scope second = Insert(50, 50, 1);
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(second->SetPixelCoords(utl::TUnitValue<geo::CdVec2>(kMicrometre, geo::CdVec2(4.0, 4.0)),
+                                       geo::CdVec2(1.0, 1.0)));
+    ASSERT_TRUE(second->ResetRenderer2D());
+
+    utl::TUnitValue<geo::CdVec2> scale;
+    geo::CdVec2 origin;
+    ASSERT_TRUE(second->GetCanvasCoords(scale, origin));
+    EXPECT_EQ(scale, canvasScale);
+    EXPECT_EQ(origin, geo::CdVec2(10.0, 20.0));
+    geo::CdVec2 placeOrigin, placeScale;
+    ASSERT_TRUE(second->GetCanvasPlacement(placeOrigin, placeScale));
+    EXPECT_EQ(placeOrigin, geo::CdVec2(10.0, 20.0));  // the canvas origin
+    EXPECT_EQ(placeScale, geo::CdVec2(4.0, 4.0));     // the layer's pixel size
+}
+
+TEST_F(StackScopeTest, ResetRenderer2DBringsAHiddenLayerBackVisible)
+{
+    const Scope scope = Insert(16, 16, 1);
+    ASSERT_TRUE(scope);
+    img::CDisplProcessFlow tree = Tree();
+    ASSERT_TRUE(tree.Remove(tree.FindLayer(scope->GetLayerID())));
+    ASSERT_EQ(tree.FindLayer(scope->GetLayerID()), -1);
+
+    ASSERT_TRUE(scope->ResetRenderer2D());
+    const int plane = tree.FindLayer(scope->GetLayerID());
+    ASSERT_NE(plane, -1);
+    EXPECT_TRUE(tree.IsVisible(plane));
+    EXPECT_EQ(tree.GetOpUnit(tree.RootId(), tree.GetOpUnitCount(tree.RootId()) - 1), plane);  // at the end
+}
+
+TEST_F(StackScopeTest, VirtualUnlockDropsOneLockFromEveryExistingTile)
+{
+    utl::CPropSet props;
+    props.SetProperty(20002, mem::CBin(geo::CiVec3(16, 16, 1)));
+    const Scope scope = Insert(64, 64, 1, props, mem::eMemoryTiled);
+    ASSERT_TRUE(scope);
+    auto frame = FrameOf(scope);
+    mem::CTileDistributor* tiles = frame->GetTileDistributor();
+    ASSERT_NE(tiles, nullptr);
+
+    scope->VirtualUnlock();  // no tile exists yet: nothing to do
+
+    // Two tiles of fill-value pixels: garbage unless locked.
+    const std::vector<unsigned char> zeros(32 * 16, 0);
+    ASSERT_TRUE(frame->WriteRect(geo::CiRect(0, 0, 32, 16), geo::CiVecN{0}, zeros.data(), 32));
+    std::vector<geo::CiVecN> existing;
+    geo::CiVecN p = tiles->GetBegin(0);
+    ASSERT_NE(p, tiles->GetEnd(0));
+    do {
+        existing.push_back(p);
+        ASSERT_TRUE(tiles->IncrementFlag(p, 0, mem::eTileFlagLocked, 2));
+    } while (tiles->GetNextExisting(p, p, 0));
+    ASSERT_EQ(existing.size(), 2u);
+
+    scope->VirtualUnlock();
+    for (auto const& tile : existing)
+        EXPECT_EQ(tiles->GetFlag(tile, 0, mem::eTileFlagLocked), 1);
+    scope->GarbageCollection();
+    EXPECT_EQ(tiles->GetTileCount(), 2);  // still locked once
+
+    scope->VirtualUnlock();
+    scope->GarbageCollection();
+    EXPECT_EQ(tiles->GetTileCount(), 0);
+}
+
+TEST_F(StackScopeTest, StubsAndForwardersReportTheCore)
+{
+    const Scope scope = Insert(8, 8, 3);
+    ASSERT_TRUE(scope);
+    utl::CUnit unit(1, 2, 3);
+    double value = 42.0;
+    EXPECT_FALSE(scope->DelLimits());
+    EXPECT_FALSE(scope->SetBoundary(geo::CiRect(0, 0, 1, 1)));
+    EXPECT_FALSE(scope->HasIntensityCalibration());
+    EXPECT_FALSE(scope->GetIntensityUnit(unit));
+    EXPECT_FALSE(scope->GetIntensityValue(geo::CiVec2(0, 0), value));
+    EXPECT_EQ(unit, utl::CUnit(1, 2, 3));
+    EXPECT_EQ(value, 42.0);
+
+    EXPECT_TRUE(scope->SetStackProperty(5000, mem::CBin(1.5)));
+    EXPECT_TRUE(scope->StackPropertyExists(5000));
+    EXPECT_TRUE(scope->SetFrameProperty(geo::CiVecN{2}, 5001, mem::CBin(3)));
+    EXPECT_TRUE(scope->FramePropertyExists(geo::CiVecN{2}, 5001));
+    EXPECT_FALSE(scope->FramePropertyExists(geo::CiVecN{1}, 5001));
+    EXPECT_TRUE(scope->SetDimensionType(0, img::eDimZ));
+    img::EPhysDim type = img::eDimNone;
+    EXPECT_TRUE(scope->GetDimensionType(0, type));
+    EXPECT_EQ(type, img::eDimZ);
+}
+
+}  // namespace
