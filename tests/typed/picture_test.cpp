@@ -69,7 +69,7 @@ TEST_F(PictureTest, ImpossiblePictureGivesNullWithoutLeaking)
 {
     // The exception thrown inside is deleted by the factory; the sanitizer
     // build reports a leak otherwise.
-    EXPECT_EQ(img::InsertPicture(doc, geo::CiRect(0, 0, 1 << 30, 1 << 30), kGray16, mem::eMemoryDefault,
+    EXPECT_EQ(img::InsertPicture(doc, geo::CiRect(0, 0, mem::kMaxExtent + 1, 8), kGray16, mem::eMemoryDefault,
                                  mem::eAlign32, kNone, kNone, kNone),
               nullptr);
     EXPECT_EQ(img::InsertPicture(doc, geo::CiRect(0, 0, 8, 8), img::CPixelInfo(), mem::eMemoryDefault,

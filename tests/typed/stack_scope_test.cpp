@@ -59,7 +59,8 @@ TEST_F(StackScopeTest, CreateScopeOpensExistingLayersOnly)
 
 TEST_F(StackScopeTest, InsertScopePassesTheExceptionForAnImpossibleFrame)
 {
-    const geo::CiVolumeN huge = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0}, geo::CiVecN{1 << 30, 1 << 30});
+    const geo::CiVolumeN huge =
+        geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0}, geo::CiVecN{mem::kMaxExtent + 1, 16});
     const struct {
         geo::CiVolumeN volume;
         img::CPixelInfo info;
@@ -79,21 +80,21 @@ TEST_F(StackScopeTest, InsertScopePassesTheExceptionForAnImpossibleFrame)
 
 TEST_F(StackScopeTest, EmptyVolumeGetsSparseTilesOfItsPlaneUnlessTheCallerChoseAModel)
 {
-    const Scope grown = Insert(40, 30, 0);
+    const Scope grown = Insert(2000, 1500, 0);
     ASSERT_TRUE(grown);
     ASSERT_TRUE(FrameOf(grown));
     EXPECT_EQ(FrameOf(grown)->GetMemoryModel(), mem::eMemoryTiledSparse);
-    EXPECT_EQ(FrameOf(grown)->GetTileSize(), geo::CiVec2(40, 30));
+    EXPECT_EQ(FrameOf(grown)->GetTileSize(), geo::CiVec2(2000, 1500));
     EXPECT_EQ(FrameOf(grown)->GetAlign(), mem::eAlign32);
 
     utl::CPropSet own;
     own.SetProperty(20004, mem::CBin(int(mem::eMemoryTiled)));
     own.SetProperty(20015, mem::CBin(int(mem::eAlign8)));
-    const Scope chosen = Insert(40, 30, 0, own);
+    const Scope chosen = Insert(2000, 1500, 0, own);
     ASSERT_TRUE(chosen);
     EXPECT_EQ(FrameOf(chosen)->GetMemoryModel(), mem::eMemoryTiled);
     EXPECT_EQ(FrameOf(chosen)->GetAlign(), mem::eAlign8);  // the argument is ignored
-    EXPECT_NE(FrameOf(chosen)->GetTileSize(), geo::CiVec2(40, 30));
+    EXPECT_NE(FrameOf(chosen)->GetTileSize(), geo::CiVec2(2000, 1500));
 
     const Scope filled = Insert(40, 30, 2);
     ASSERT_TRUE(filled);
@@ -121,32 +122,38 @@ TEST_F(StackScopeTest, LayerIsNamedByProperty2030OrLayer1)
     }
 }
 
-TEST_F(StackScopeTest, FirstLayerSetsAnUncalibratedCanvasAndIsShown)
+TEST_F(StackScopeTest, UncalibratedCanvasTakesTheLayersBoundaryAndCalibration)
 {
     const Scope scope = Insert(300, 200, 1);
     ASSERT_TRUE(scope);
-    ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 0.5, 0.0));
-    ASSERT_TRUE(scope->ResetRenderer2D());
-
     geo::CiRect canvasRect;
     ASSERT_TRUE(scope->GetCanvasPixelRect(canvasRect));
     EXPECT_EQ(canvasRect, geo::CiRect(0, 0, 300, 200));
     utl::TUnitValue<geo::CdVec2> scale;
-    geo::CdVec2 origin(9, 9);
+    geo::CdVec2 origin;
+    EXPECT_FALSE(scope->GetCanvasCoords(scale, origin));  // an uncalibrated layer calibrates nothing
+
+    ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 0.5, 0.0));
+    ASSERT_TRUE(scope->ResetRenderer2D());
     ASSERT_TRUE(scope->GetCanvasCoords(scale, origin));
-    // The first call calibrated the canvas in pixels; the second, on a
-    // canvas in pixel units, took the layer's calibration.
     EXPECT_EQ(scale.unit, kMicrometre);
     EXPECT_EQ(scale.value, geo::CdVec2(0.5, 0.5));
-
     img::CDisplProcessFlow tree = Tree();
     const int plane = tree.FindLayer(scope->GetLayerID());
     ASSERT_NE(plane, -1);
     EXPECT_TRUE(tree.IsVisible(plane));
     EXPECT_FALSE(tree.IsHidden(plane));
     geo::CdVec2 placeOrigin, placeScale;
+    EXPECT_FALSE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale));  // only a calibrated canvas places
+
+    // Now the canvas is calibrated in a real unit: it keeps its calibration
+    // and the layer is placed at its origin with the layer's pixel size.
+    ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 2.0, 0.0));
+    ASSERT_TRUE(scope->ResetRenderer2D());
+    ASSERT_TRUE(scope->GetCanvasCoords(scale, origin));
+    EXPECT_EQ(scale.value, geo::CdVec2(0.5, 0.5));
     ASSERT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale));
-    EXPECT_EQ(placeScale, geo::CdVec2(0.5, 0.5));
+    EXPECT_EQ(placeScale, geo::CdVec2(2.0, 2.0));
 }
 
 TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
@@ -173,19 +180,20 @@ TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
     EXPECT_EQ(placeScale, geo::CdVec2(4.0, 4.0));     // the layer's pixel size
 }
 
-TEST_F(StackScopeTest, ResetRenderer2DBringsAHiddenLayerBackVisible)
+TEST_F(StackScopeTest, ResetRenderer2DShowsTheLayerButNeverAddsAnEntry)
 {
     const Scope scope = Insert(16, 16, 1);
     ASSERT_TRUE(scope);
     img::CDisplProcessFlow tree = Tree();
-    ASSERT_TRUE(tree.Remove(tree.FindLayer(scope->GetLayerID())));
-    ASSERT_EQ(tree.FindLayer(scope->GetLayerID()), -1);
-
-    ASSERT_TRUE(scope->ResetRenderer2D());
     const int plane = tree.FindLayer(scope->GetLayerID());
-    ASSERT_NE(plane, -1);
+    ASSERT_TRUE(tree.SetVisibility(plane, false));
+    ASSERT_TRUE(scope->ResetRenderer2D());
     EXPECT_TRUE(tree.IsVisible(plane));
-    EXPECT_EQ(tree.GetOpUnit(tree.RootId(), tree.GetOpUnitCount(tree.RootId()) - 1), plane);  // at the end
+
+    // A layer taken out of the tree reports no hidden flag, so it stays out.
+    ASSERT_TRUE(tree.Remove(plane));
+    EXPECT_TRUE(scope->ResetRenderer2D());
+    EXPECT_EQ(tree.FindLayer(scope->GetLayerID()), -1);
 }
 
 TEST_F(StackScopeTest, VirtualUnlockDropsOneLockFromEveryExistingTile)
