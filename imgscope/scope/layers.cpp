@@ -456,6 +456,10 @@ bool CBaseScope::DelLayer(int layer)
 
 bool CBaseScope::DelGroup(int group)
 {
+    // Groups resolve by the group path: a layer's plane or the root would
+    // otherwise have its layers deleted by a call meant for a group.
+    if (!IsPlaneExisting(group) || !renderer2D().IsGroup(group))
+        return false;
     std::vector<int> members;
     if (!GetGroupMembers(group, members))
         return false;

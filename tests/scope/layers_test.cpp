@@ -512,6 +512,11 @@ TEST_F(LayerTreeTest, DelGroupDeletesItsMembers)
     EXPECT_FALSE(scope.DelGroup(G1));
     EXPECT_FALSE(scope.DelGroup(999));
     EXPECT_TRUE(scope.HasLayer(E));
+
+    // Not groups: a layer's entry and the root delete nothing.
+    EXPECT_FALSE(scope.DelGroup(scope.FindPlaneID(H)));
+    EXPECT_FALSE(scope.DelGroup(img::CDisplProcessFlow(scope.GetCollection(), false).RootId()));
+    EXPECT_EQ(Tree(), "A G2(E F) H");
 }
 
 TEST_F(LayerTreeTest, GetLayersFiltersByFlagMask)
