@@ -1,5 +1,6 @@
 // imgscope demo: the value types at work on a small acquisition record, then
-// a small document made from synthetic data, rendered into a PNG.
+// a small document made through the scope factories from synthetic data,
+// calibrated, rendered into a PNG.
 #include <imgscope/imgscope.h>
 
 #include <png.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,24 +24,6 @@ void Print(CString const& text)
 // ---------------------------------------------------------------- the document
 
 const utl::CUnit kMicrometre(utl::eQuantityLength, 1, -6);
-
-// A data frame of one plane whose element e of pixel (x, y) is value(x, y, e).
-template <class T, class F>
-boost::shared_ptr<mem::CDataFrame> Synthetic(int width, int height, img::CPixelInfo const& info, F const& value)
-{
-    auto frame = mem::CDataFrame::Create(geo::CiVolumeN(geo::CiRect(0, 0, width, height)), info, utl::CPropSet());
-    if (!frame)
-        return frame;
-    const int comps = info.GetComponentCount();
-    std::vector<T> row(std::size_t(width) * std::size_t(comps));
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            for (int e = 0; e < comps; ++e)
-                row[std::size_t(x * comps + e)] = T(value(x, y, e));
-        frame->WriteRect(geo::CiRect(0, y, width, y + 1), geo::CiVecN(), row.data(), 0);
-    }
-    return frame;
-}
 
 // Bright round cells on a dim background, 0..1.
 double Cells(double x, double y, double period)
@@ -73,58 +57,103 @@ struct tDemoDocument {
     std::vector<int> renderOrder;  // bottom first
 };
 
-int Insert(tDemoDocument& d, img::CStack stack, CString const& name, int parent, geo::CdVec2 origin, double scale)
+const utl::CPropSet kNoProps;
+
+// Writes rows of T into a picture's or scope's pixel frame.
+template <class T, class F>
+void Paint(boost::shared_ptr<img::CPixFrame> const& frame, F const& value)
 {
-    stack.SetName(name);
-    stack.SetOriginScale(origin, geo::CdVec2(scale, scale), kMicrometre);
-    const int id = d.doc.Add(stack);
-    d.flow.InsertLayer(parent, -3, id, utl::CIndexN(), -1);
-    d.renderOrder.push_back(id);
-    return id;
+    if (!frame)
+        return;
+    const geo::CiRect b = frame->GetBoundary();
+    const int comps = frame->GetPixelInfo().GetComponentCount();
+    std::vector<T> row(std::size_t(b.Width()) * std::size_t(comps));
+    for (int y = b.top; y < b.bottom; ++y) {
+        for (int x = b.left; x < b.right; ++x)
+            for (int e = 0; e < comps; ++e)
+                row[std::size_t((x - b.left) * comps + e)] = T(value(x, y, e));
+        frame->WriteRowSegment(geo::CiVec2(b.left, y), b.Width(), row.data(), 0);
+    }
+}
+
+// Calibrates a layer in micrometres and places it on the canvas there.
+void Calibrate(img::CStackScope& scope, geo::CdVec2 origin, double pixelSize)
+{
+    const utl::TUnitValue<geo::CdVec2> scale(kMicrometre, geo::CdVec2(pixelSize, pixelSize));
+    scope.SetPixelCoords(scale, origin);
+    scope.SetCanvasPlacement(origin, scale.value);
 }
 
 tDemoDocument MakeDocument()
 {
     tDemoDocument d;
-    d.doc.Initialize();
-
-    // An overview at 2 µm per pixel: 16-bit, display limits and a LUT.
+    const img::CPixelInfo gray8(utl::eUInt8, 1, img::eColorSpaceGray);
     const img::CPixelInfo gray16(utl::eUInt16, 1, img::eColorSpaceGray);
-    const int overview = Insert(d, img::CStack(Synthetic<std::uint16_t>(320, 240, gray16, [](int x, int y, int) {
-                                    return 2000.0 + 38000.0 * Cells(x, y, 40.0) * (0.6 + 0.4 * x / 320.0);
-                                })),
-                                L"Overview", -1, geo::CdVec2(0, 0), 2.0);
-    img::CStack stack = d.doc.FindStack(overview);
-    stack.SetDispLimits(utl::TInterval<double>(2000, 36000), -1);
-    stack.SetLUT(FireLut(), 0);
+    const img::CPixelInfo rgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
 
-    // A 40x group: an RGB tile under a round transparency mask and a
-    // fluorescence channel on top, both at 0.5 µm per pixel.
+    // An overview picture at 2 µm per pixel: 16-bit, display limits and a LUT.
+    std::unique_ptr<img::CPicture> overview(img::InsertPicture(d.doc, geo::CiRect(0, 0, 320, 240), gray16,
+                                                               mem::eMemoryDefault, mem::eAlign32, kNoProps, kNoProps,
+                                                               kNoProps));
+    if (!overview)
+        return d;
+    Paint<std::uint16_t>(overview->GetPixFrame(), [](int x, int y, int) {
+        return 2000.0 + 38000.0 * Cells(x, y, 40.0) * (0.6 + 0.4 * x / 320.0);
+    });
+    overview->SetLayerName(L"Overview");
+    overview->SetPixelSize(kMicrometre, 2.0, 0.0);
+    overview->ResetRenderer2D();  // the first layer calibrates the canvas
+    overview->SetLimits(utl::TInterval<double>(2000, 36000));
+    overview->SetDataLUT(FireLut(), 0);
+    d.renderOrder.push_back(overview->GetLayerID());
+
+    // A 40x group: an RGB picture made from a pixel frame, under a round
+    // transparency mask, and a three-plane fluorescence z-stack on top.
     const int group = d.flow.InsertGroup(-1, -3);
     d.flow.SetGroupName(group, L"40x");
-    const img::CPixelInfo rgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
-    const int tissue = Insert(d, img::CStack(Synthetic<std::uint8_t>(400, 300, rgb8, [](int x, int y, int e) {
-                                  const double c = Cells(x, y, 36.0);
-                                  return e == 0 ? 230 - 90 * c : e == 1 ? 200 - 150 * c : 220 - 40 * c;
-                              })),
-                              L"Tissue 40x", group, geo::CdVec2(210, 140), 0.5);
-    const int tissuePlane = d.flow.FindLayer(tissue);
-    d.flow.SetProperty(tissuePlane, 10009, mem::CBin(0.9));
-    if (auto mask = d.flow.CreateTransparencyMask(tissuePlane, 0)) {
+    auto tissuePixels = img::CPixFrame::Create(geo::CiRect(0, 0, 400, 300), rgb8, mem::eMemoryDefault,
+                                               mem::eAlign32, kNoProps);
+    Paint<std::uint8_t>(tissuePixels, [](int x, int y, int e) {
+        const double c = Cells(x, y, 36.0);
+        return e == 0 ? 230 - 90 * c : e == 1 ? 200 - 150 * c : 220 - 40 * c;
+    });
+    std::unique_ptr<img::CPicture> tissue(img::InsertPicture(d.doc, tissuePixels, kNoProps, kNoProps));
+    if (!tissue)
+        return d;
+    tissue->SetLayerName(L"Tissue 40x");
+    Calibrate(*tissue, geo::CdVec2(210, 140), 0.5);
+    d.flow.MoveTo(d.flow.FindLayer(tissue->GetLayerID()), group, 0);
+    d.flow.SetProperty(d.flow.FindLayer(tissue->GetLayerID()), 10009, mem::CBin(0.9));
+    if (auto mask = tissue->CreateTranspMask(0)) {
         for (int y = 0; y < 300; ++y) {
             const double dy = (y - 150) / 150.0;
             const int half = int(200 * std::sqrt(std::max(0.0, 1.0 - dy * dy)));
             mask->Rectangle(geo::CiRect(200 - half, y, 200 + half, y + 1), 255, 0);
         }
     }
-    const img::CPixelInfo gray8(utl::eUInt8, 1, img::eColorSpaceGray);
-    const int fluo = Insert(d, img::CStack(Synthetic<std::uint8_t>(400, 300, gray8, [](int x, int y, int) {
-                                return 255.0 * std::pow(Cells(x + 18, y + 18, 36.0), 3.0);
-                            })),
-                            L"GFP 40x", group, geo::CdVec2(210, 140), 0.5);
-    d.doc.FindStack(fluo).SetLUT(GreenLut(), 0);
-    d.flow.SetProperty(d.flow.FindLayer(fluo), 10009, mem::CBin(0.8));
-    d.flow.SetFunction(d.flow.FindLayer(fluo), 0, img::eFunctionAdd);
+    d.renderOrder.push_back(tissue->GetLayerID());
+
+    const geo::CiVolumeN zStack(geo::CiVecN{0, 0, 0}, geo::CiVecN{400, 300, 3});
+    utl::CPropSet named;
+    named.SetProperty(2030, mem::CBin(CString(L"GFP 40x")));
+    std::unique_ptr<img::CStackScope> fluo(
+        img::InsertScope(d.doc, zStack, gray8, mem::eMemoryDefault, mem::eAlign32, named));
+    for (int z = 0; z < 3; ++z) {
+        auto plane = img::CPixFrame::Create(fluo->GetCollection().FindStack(fluo->GetLayerID()).GetDataFrame(0),
+                                            geo::CiVecN{z});
+        Paint<std::uint8_t>(plane, [z](int x, int y, int) {
+            return 255.0 * std::pow(Cells(x + 18 + 4 * z, y + 18, 36.0), 3.0);
+        });
+    }
+    fluo->SetDimensionType(0, img::eDimZ);
+    fluo->ActivateFrame(geo::CiVecN{1});  // the middle focal plane is shown
+    Calibrate(*fluo, geo::CdVec2(210, 140), 0.5);
+    fluo->SetDataLUT(GreenLut(), 0);
+    const int fluoPlane = d.flow.FindLayer(fluo->GetLayerID());
+    d.flow.MoveTo(fluoPlane, group, 1);
+    d.flow.SetProperty(fluoPlane, 10009, mem::CBin(0.8));
+    d.flow.SetFunction(fluoPlane, 0, img::eFunctionAdd);
+    d.renderOrder.push_back(fluo->GetLayerID());
 
     // Annotations: a frame around the 40x field and a marked cell.
     boost::shared_ptr<img::CVecGraph> notes(new img::CVecGraph);
@@ -141,14 +170,21 @@ tDemoDocument MakeDocument()
     shape.green = 220;
     shape.red = 255;
     notes->Add(shape);
-    Insert(d, img::CStack(notes), L"Annotations", -1, geo::CdVec2(0, 0), 1.0);
+    img::CStack annotations(notes);
+    annotations.SetName(L"Annotations");
+    annotations.SetOriginScale(geo::CdVec2(0, 0), geo::CdVec2(1.0, 1.0), kMicrometre);
+    const int notesId = d.doc.Add(annotations);
+    d.flow.InsertLayer(-1, -3, notesId, utl::CIndexN(), -1);
+    d.renderOrder.push_back(notesId);
 
     img::CCanvasColor background, border;
     background[0] = background[1] = background[2] = 24;
     border[0] = 60;
     border[1] = border[2] = 30;
-    d.flow.SetCanvasColors(background, border);
-    d.flow.OptimizeCanvasFromCalibration(d.renderOrder);
+    overview->SetCanvasColors(background, border);
+    // Canvas pixels as fine as the 40x layers', fitted around every layer.
+    overview->SetCanvasCoords(utl::TUnitValue<geo::CdVec2>(kMicrometre, geo::CdVec2(0.5, 0.5)), geo::CdVec2(0, 0));
+    overview->OptimizeCanvas(d.renderOrder);
     return d;
 }
 
