@@ -36,18 +36,18 @@ std::wstring Widen(std::string const& ascii)
 template <class T>
 std::wstring FormatNumber(tConversion const& c, char const* lengthText, char letter, T value)
 {
-    std::string spec = "%" + c.flags;
+    std::string format = "%" + c.flags;
     if (c.width >= 0)
-        spec += std::to_string(c.width);
+        format += std::to_string(c.width);
     if (c.precision >= 0)
-        spec += "." + std::to_string(c.precision);
-    spec += lengthText;
-    spec += letter;
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+        format += "." + std::to_string(c.precision);
+    format += lengthText;
+    format += letter;
+    const int n = std::snprintf(nullptr, 0, format.c_str(), value);
     if (n <= 0)
         return {};
     std::string out(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(out.data(), out.size(), spec.c_str(), value);
+    std::snprintf(out.data(), out.size(), format.c_str(), value);
     out.resize(static_cast<std::size_t>(n));
     return Widen(out);
 }
