@@ -6,9 +6,9 @@
 
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/scope/scope_data_internal.h"
+#include "imgscope/scope/scope_guard_internal.h"
 
 #include <cstdint>
-#include <exception>
 
 namespace img {
 
@@ -101,26 +101,35 @@ void EraseRange(FrameSet& set, geo::CiVecN const& from, geo::CiVecN const& to)
     }
 }
 
+// Reads the entry's frame selection, lets `edit` change it and writes it
+// back; the result is the write's.
+template <class F>
+bool EditFrameSelection(CDisplProcessFlow& flow, int plane, F&& edit)
+{
+    FrameSet selection;
+    flow.GetFrameSelection(plane, selection);
+    edit(selection);
+    return flow.SetFrameSelection(plane, selection);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- limits and channels
 
 bool CBaseScope::SetLimits(int layer, utl::TInterval<double> const& limits)
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
         stack.SetDispLimits(limits, kAllChannels);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::GetLimits(int layer, utl::TInterval<double>& limits) const
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
@@ -129,82 +138,65 @@ bool CBaseScope::GetLimits(int layer, utl::TInterval<double>& limits) const
             return false;
         limits = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 int CBaseScope::GetFirstChannel(int layer) const
 {
-    try {
+    return Guarded(-1, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return -1;
         return stack.FirstChannel();
-    } catch (std::exception const&) {
-        return -1;
-    }
+    });
 }
 
 int CBaseScope::GetNextChannel(int layer, int channel) const
 {
-    try {
+    return Guarded(-1, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return -1;
         return stack.NextChannel(channel);
-    } catch (std::exception const&) {
-        return -1;
-    }
+    });
 }
 
 // Channel colours are not stored: a channel's colour is its data LUT. The
-// lookup still runs so that these behave like the rest on a bad layer.
+// lookup still runs so that these behave like the rest on a bad layer (it
+// turns a model exception into an invalid stack itself).
 bool CBaseScope::SetChannelColor(int layer, int /*channel*/, utl::CBGR8 /*color*/)
 {
-    try {
-        static_cast<void>(ResolveStack(layer));
-    } catch (std::exception const&) {
-    }
+    static_cast<void>(ResolveStack(layer));
     return false;
 }
 
 bool CBaseScope::GetChannelColor(int layer, int /*channel*/, utl::CBGR8& /*color*/) const
 {
-    try {
-        static_cast<void>(ResolveStack(layer));
-    } catch (std::exception const&) {
-    }
+    static_cast<void>(ResolveStack(layer));
     return false;
 }
 
 bool CBaseScope::DelChannelColor(int layer, int channel)
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
-        if (!stack.IsValid())
-            return false;
-        return stack.RemoveLUT(channel);
-    } catch (std::exception const&) {
-        return false;
-    }
+        return stack.IsValid() && stack.RemoveLUT(channel);
+    });
 }
 
 bool CBaseScope::SetChannelName(int layer, int channel, CString const& name)
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
         return stack.SetChannelName(name, channel);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::GetChannelName(int layer, int channel, CString& name) const
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
@@ -213,16 +205,14 @@ bool CBaseScope::GetChannelName(int layer, int channel, CString& name) const
             return false;
         name = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 // ---------------------------------------------------------------- data LUTs (stack)
 
 bool CBaseScope::GetDataLUT(int layer, std::vector<utl::CBGR8>& lut, int channel) const
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
@@ -231,21 +221,17 @@ bool CBaseScope::GetDataLUT(int layer, std::vector<utl::CBGR8>& lut, int channel
             return false;
         lut.swap(result);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetDataLUT(int layer, std::vector<utl::CBGR8> const& lut, int channel)
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
         return stack.SetLUT(lut, channel);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::HasDataLUT(int layer, int channel) const
@@ -256,17 +242,12 @@ bool CBaseScope::HasDataLUT(int layer, int channel) const
 
 bool CBaseScope::DelDataLUT(int layer, int channel)
 {
-    CStack stack;
-    try {
-        stack = ResolveStack(layer);
-    } catch (std::exception const&) {
-        return false;
-    }
+    CStack stack = ResolveStack(layer);
     if (!stack.IsValid())
         return false;
     // From here the answer is true: the removals' own results are not
     // consulted, and a failure midway keeps what was already removed.
-    try {
+    return Guarded(true, [&] {
         if (channel != kAllChannels) {
             stack.RemoveLUT(channel);
             return true;
@@ -277,41 +258,30 @@ bool CBaseScope::DelDataLUT(int layer, int channel)
         GetPixelInfo(layer, info);
         for (int c = 0; c < info.GetComponentCount(); ++c)
             stack.RemoveLUT(c);
-    } catch (std::exception const&) {
-    }
-    return true;
+        return true;
+    });
 }
 
 // ---------------------------------------------------------------- display state (tree)
 
 bool CBaseScope::GetDisplayLUT(int layer, std::vector<utl::CBGR8>& lut, int channel) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         std::vector<utl::CBGR8> result;
-        if (!flow.GetLUT(plane, channel, result))
+        if (plane == -1 || !renderer2D().GetLUT(plane, channel, result))
             return false;
         lut.swap(result);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetDisplayLUT(int layer, std::vector<utl::CBGR8> const& lut, int channel)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
-        return flow.SetLUT(plane, channel, lut);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
+        return plane != -1 && renderer2D().SetLUT(plane, channel, lut);
+    });
 }
 
 bool CBaseScope::HasDisplayLUT(int layer, int channel) const
@@ -322,170 +292,118 @@ bool CBaseScope::HasDisplayLUT(int layer, int channel) const
 
 bool CBaseScope::DelDisplayLUT(int layer, int channel)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
-        return flow.DelLUT(plane, channel);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
+        return plane != -1 && renderer2D().DelLUT(plane, channel);
+    });
 }
 
 bool CBaseScope::UseLUT(int layer, int value)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
-        return flow.UseLUT(plane, value);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
+        return plane != -1 && renderer2D().UseLUT(plane, value);
+    });
 }
 
 bool CBaseScope::SetChannelVisible(int layer, int channel, bool visible)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        flow.SetVisibility(plane, channel, visible);
+        renderer2D().SetVisibility(plane, channel, visible);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::IsChannelVisible(int layer, int channel, bool& visible) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        visible = flow.IsVisible(plane, channel);
+        visible = renderer2D().IsVisible(plane, channel);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetFunction(int layer, int channel, ELayerFunction function)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
-        return flow.SetFunction(plane, channel, function);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
+        return plane != -1 && renderer2D().SetFunction(plane, channel, function);
+    });
 }
 
 bool CBaseScope::GetFunction(int layer, int channel, ELayerFunction& function) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         ELayerFunction result = function;
-        if (!flow.GetFunction(plane, channel, result))
+        if (plane == -1 || !renderer2D().GetFunction(plane, channel, result))
             return false;
         function = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetOpacity(int layer, double const& opacity)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
-        return flow.SetProperty(plane, kOpacityProperty, mem::CBin(opacity));
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
+        return plane != -1 && renderer2D().SetProperty(plane, kOpacityProperty, mem::CBin(opacity));
+    });
 }
 
 bool CBaseScope::GetOpacity(int layer, double& opacity) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         double result = opacity;
-        if (!flow.GetGamma(plane, 0, result))
+        if (plane == -1 || !renderer2D().GetGamma(plane, 0, result))
             return false;
         opacity = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::HasDisplayFilter(int layer) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
         boost::shared_ptr<CDisplayFilter> filter;
-        flow.GetDisplayFilter(plane, filter);
+        renderer2D().GetDisplayFilter(plane, filter);
         return filter != nullptr;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetDisplayFilter(int& layer, boost::shared_ptr<CDisplayFilter> filter)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
-        return flow.SetDisplayFilter(plane, filter);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
+        return plane != -1 && renderer2D().SetDisplayFilter(plane, filter);
+    });
 }
 
 bool CBaseScope::ResetDisplayFilter(int layer)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return false;
-        return flow.ResetDisplayFilter(plane);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
+        return plane != -1 && renderer2D().ResetDisplayFilter(plane);
+    });
 }
 
 boost::shared_ptr<CMask> CBaseScope::CreateTranspMask(int layer, unsigned char value)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(boost::shared_ptr<CMask>(), [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
-            return {};
-        return flow.CreateTransparencyMask(plane, value);
-    } catch (std::exception const&) {
-        return {};
-    }
+            return boost::shared_ptr<CMask>();
+        return renderer2D().CreateTransparencyMask(plane, value);
+    });
 }
 
 boost::shared_ptr<CMask> CBaseScope::GetTranspMask(int layer)
@@ -495,57 +413,46 @@ boost::shared_ptr<CMask> CBaseScope::GetTranspMask(int layer)
 
 boost::shared_ptr<CMask> CBaseScope::GetTranspMask(int layer) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(boost::shared_ptr<CMask>(), [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
-            return {};
-        return flow.GetTransparencyMask(plane);
-    } catch (std::exception const&) {
-        return {};
-    }
+            return boost::shared_ptr<CMask>();
+        return renderer2D().GetTransparencyMask(plane);
+    });
 }
 
 bool CBaseScope::DelTranspMask(int layer)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        flow.DeleteTransparencyMask(plane);
+        renderer2D().DeleteTransparencyMask(plane);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 std::set<int> CBaseScope::GetChannelIDs(int layer)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(std::set<int>(), [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
-            return {};
-        return flow.GetChannelList(plane, true);
-    } catch (std::exception const&) {
-        return {};
-    }
+            return std::set<int>();
+        return renderer2D().GetChannelList(plane, true);
+    });
 }
 
 // ---------------------------------------------------------------- channel selection (by plane)
 
 bool CBaseScope::GetSelectedChannels(int plane, std::set<int>& channels) const
 {
-    try {
+    return Guarded(false, [&] {
         std::set<int> result = renderer2D().GetSelectedChannels(plane);
         if (result.empty())
             return false;
         channels.swap(result);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SelectChannel(int plane, int channel)
@@ -556,11 +463,7 @@ bool CBaseScope::SelectChannel(int plane, int channel)
     if (!GetSelectedChannels(plane, selection))
         return false;
     selection.insert(channel);
-    try {
-        return renderer2D().SetSelectedChannels(plane, selection);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return renderer2D().SetSelectedChannels(plane, selection); });
 }
 
 bool CBaseScope::UnselectChannel(int plane, int channel)
@@ -573,11 +476,7 @@ bool CBaseScope::UnselectChannel(int plane, int channel)
     // "no channel selection" and so select them all.
     if (selection.empty())
         return false;
-    try {
-        return renderer2D().SetSelectedChannels(plane, selection);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return renderer2D().SetSelectedChannels(plane, selection); });
 }
 
 bool CBaseScope::IsChannelSelected(int plane, int channel, bool& selected) const
@@ -593,91 +492,67 @@ bool CBaseScope::IsChannelSelected(int plane, int channel, bool& selected) const
 
 bool CBaseScope::GetFrameSelection(int plane, std::set<geo::CiVecN, geo::tiVecNLess>& frames) const
 {
-    try {
+    return Guarded(false, [&] {
         FrameSet result;
         if (!renderer2D().GetFrameSelection(plane, result))
             return false;
         frames.swap(result);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::ResetFrameSelection(int plane)
 {
-    try {
+    return Guarded(true, [&] {
         renderer2D().SetFrameSelection(plane, FrameSet());
-    } catch (std::exception const&) {
-    }
-    return true;
+        return true;
+    });
 }
 
 bool CBaseScope::SelectFrame(int layer, geo::CiVecN const& index)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1 || !TestOrder(layer, index))
             return false;
-        FrameSet selection;
-        flow.GetFrameSelection(plane, selection);
-        selection.insert(index);
-        return flow.SetFrameSelection(plane, selection);
-    } catch (std::exception const&) {
-        return false;
-    }
+        return EditFrameSelection(renderer2D(), plane, [&](FrameSet& selection) { selection.insert(index); });
+    });
 }
 
 bool CBaseScope::UnselectFrame(int layer, geo::CiVecN const& index)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1 || !TestOrder(layer, index))
             return false;
-        FrameSet selection;
-        flow.GetFrameSelection(plane, selection);
-        selection.erase(index);
-        return flow.SetFrameSelection(plane, selection);
-    } catch (std::exception const&) {
-        return false;
-    }
+        return EditFrameSelection(renderer2D(), plane, [&](FrameSet& selection) { selection.erase(index); });
+    });
 }
 
 bool CBaseScope::SelectFrameRange(int layer, geo::CiVecN const& from, geo::CiVecN const& to)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    // A bad_alloc midway leaves the tree's selection untouched.
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1 || from.size() != to.size() || !TestOrder(layer, from))
             return false;
         if (RangeCount(from, to) > kMaxRangeIndices)
             return false;
-        FrameSet selection;
-        flow.GetFrameSelection(plane, selection);
-        InsertRange(selection, from, to);
         // Written back even when the range is empty, as a single index is.
-        return flow.SetFrameSelection(plane, selection);
-    } catch (std::exception const&) {
-        return false;  // bad_alloc midway: the tree's selection is untouched
-    }
+        return EditFrameSelection(renderer2D(), plane,
+                                  [&](FrameSet& selection) { InsertRange(selection, from, to); });
+    });
 }
 
 bool CBaseScope::UnselectFrameRange(int layer, geo::CiVecN const& from, geo::CiVecN const& to)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1 || from.size() != to.size() || !TestOrder(layer, from))
             return false;
-        FrameSet selection;
-        flow.GetFrameSelection(plane, selection);
-        EraseRange(selection, from, to);
-        return flow.SetFrameSelection(plane, selection);
-    } catch (std::exception const&) {
-        return false;
-    }
+        return EditFrameSelection(renderer2D(), plane,
+                                  [&](FrameSet& selection) { EraseRange(selection, from, to); });
+    });
 }
 
 }  // namespace img

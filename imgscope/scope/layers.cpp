@@ -5,9 +5,9 @@
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/scope/scope_data_internal.h"
+#include "imgscope/scope/scope_guard_internal.h"
 
 #include <cstdlib>
-#include <exception>
 
 namespace img {
 
@@ -53,166 +53,132 @@ int AddToDocument(CImg& document, CStack const& stack)
 
 bool CBaseScope::GetLayerName(int layer, CString& name) const
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
         name = stack.GetName();
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetLayerName(int layer, CString const& name)
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
         stack.SetName(name);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::GetGroupName(int group, CString& name) const
 {
-    try {
+    return Guarded(false, [&] {
         CString result;
         if (!renderer2D().GetGroupName(group, result))
             return false;
         name = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetGroupName(int group, CString const& name)
 {
-    try {
-        return renderer2D().SetGroupName(group, name);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return renderer2D().SetGroupName(group, name); });
 }
 
 bool CBaseScope::SetGroupVisible(int group, bool visible)
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         if (!flow.IsGroup(group))
             return false;
         flow.SetVisibility(group, visible);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::IsGroupVisible(int group, bool& visible) const
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow const& flow = renderer2D();
         if (!flow.IsGroup(group))
             return false;
         visible = flow.IsVisible(group);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetGroupSingular(int group, bool singular)
 {
-    try {
-        return renderer2D().SetGroupSingular(group, singular);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return renderer2D().SetGroupSingular(group, singular); });
 }
 
 bool CBaseScope::IsGroupSingular(int group, bool& singular) const
 {
-    try {
+    return Guarded(false, [&] {
         bool result = false;
         if (!renderer2D().IsGroupSingular(group, result))
             return false;
         singular = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::LockGroup(int group, bool lock)
 {
-    try {
-        return renderer2D().LockGroup(group, lock);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return renderer2D().LockGroup(group, lock); });
 }
 
 bool CBaseScope::IsGroupLocked(int group, bool& locked) const
 {
-    try {
+    return Guarded(false, [&] {
         bool result = false;
         if (!renderer2D().IsGroupLocked(group, result))
             return false;
         locked = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::IsOutsideGroup(int plane, bool& result) const
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow const& flow = renderer2D();
         if (!flow.Exists(plane))
             return false;
         result = flow.IsGroup(plane);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetLayerVisible(int layer, bool visible)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        flow.SetVisibility(plane, visible);
+        renderer2D().SetVisibility(plane, visible);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::IsLayerVisible(int layer, bool& visible) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        visible = flow.IsVisible(plane);
+        visible = renderer2D().IsVisible(plane);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::GetLayerFlags(int layer, int& flags) const
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
@@ -236,9 +202,7 @@ bool CBaseScope::GetLayerFlags(int layer, int& flags) const
         result |= flow.IsVectorGraficLayer(plane) ? kFlagVector : kFlagRaster;
         flags = result;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::IsLayerHidden(int layer, bool& hidden) const
@@ -252,64 +216,55 @@ bool CBaseScope::IsLayerHidden(int layer, bool& hidden) const
 
 bool CBaseScope::GetGroupOf(int layer, int& group) const
 {
-    try {
-        CDisplProcessFlow const& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        group = flow.GetParentGroup(plane);
+        group = renderer2D().GetParentGroup(plane);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::SetLayerXYFixed(int layer, bool fixed)
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
         stack.SetXYFixed(fixed);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::IsLayerXYFixed(int layer, bool& fixed) const
 {
-    try {
+    return Guarded(false, [&] {
         CStack stack = ResolveStack(layer);
         if (!stack.IsValid())
             return false;
         fixed = stack.GetXYFixed();
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 // ---------------------------------------------------------------- selection
 
 bool CBaseScope::SetSelectedLayer(int layer, bool maskActive)
 {
-    try {
-        CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+    return Guarded(false, [&] {
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
+        CDisplProcessFlow& flow = renderer2D();
         flow.SetActiveOpLayer(plane);
         flow.SetTransparencyMaskActive(plane, maskActive);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::GetSelectedLayer(ELayerType type, int& layer, bool& maskActive) const
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow const& flow = renderer2D();
         const int plane = flow.GetActiveOpLayer(type);
         if (plane == -1)
@@ -319,9 +274,7 @@ bool CBaseScope::GetSelectedLayer(ELayerType type, int& layer, bool& maskActive)
         layer = id;
         maskActive = active;
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 // ---------------------------------------------------------------- creation and deletion
@@ -329,14 +282,11 @@ bool CBaseScope::GetSelectedLayer(ELayerType type, int& layer, bool& maskActive)
 bool CBaseScope::InsertLayer(int& layer, boost::shared_ptr<mem::CDataFrame> frame, CString const& name,
                              int position, int flags, int options)
 {
-    int id = -1;
-    try {
+    const int id = Guarded(-1, [&] {
         CStack stack = (options & 1) != 0 ? CStack(frame, true) : CStack(frame);
         stack.SetName(name);
-        id = AddToDocument(GetCollection(), stack);
-    } catch (std::exception const&) {
-        id = -1;
-    }
+        return AddToDocument(GetCollection(), stack);
+    });
     layer = id;
     if (id == -1)
         return false;
@@ -345,7 +295,7 @@ bool CBaseScope::InsertLayer(int& layer, boost::shared_ptr<mem::CDataFrame> fram
 
     // From here on the layer is in the document: a tree that refuses the
     // entry or part of its display state leaves it there, still a success.
-    try {
+    return Guarded(true, [&] {
         CDisplProcessFlow& flow = renderer2D();
         const int plane = flow.InsertLayer(-1, position, id, utl::CIndexN(), -1);
         if (plane == -1)
@@ -357,22 +307,18 @@ bool CBaseScope::InsertLayer(int& layer, boost::shared_ptr<mem::CDataFrame> fram
             SetSelectedLayer(id, (flags & kFlagMaskActive) != 0);
         if ((flags & kFlagHidden) != 0)
             flow.SetHidden(plane, true);
-    } catch (std::exception const&) {
-    }
-    return true;
+        return true;
+    });
 }
 
 bool CBaseScope::InsertLayer(int& layer, boost::shared_ptr<CVecGraph> graphic, CString const& name, int position,
                              int flags, int /*options*/)
 {
-    int id = -1;
-    try {
+    const int id = Guarded(-1, [&] {
         CStack stack(graphic);
         stack.SetName(name);
-        id = AddToDocument(GetCollection(), stack);
-    } catch (std::exception const&) {
-        id = -1;
-    }
+        return AddToDocument(GetCollection(), stack);
+    });
     layer = id;
     if (id == -1)
         return false;
@@ -381,7 +327,7 @@ bool CBaseScope::InsertLayer(int& layer, boost::shared_ptr<CVecGraph> graphic, C
 
     // Vector layers have no XY-fixing; visibility comes first so that the
     // entry is shown (or not) before it becomes the selected one.
-    try {
+    return Guarded(true, [&] {
         CDisplProcessFlow& flow = renderer2D();
         const int plane = flow.InsertLayer(-1, position, id, utl::CIndexN(), -1);
         if (plane == -1)
@@ -392,9 +338,8 @@ bool CBaseScope::InsertLayer(int& layer, boost::shared_ptr<CVecGraph> graphic, C
             SetSelectedLayer(id, (flags & kFlagMaskActive) != 0);
         if ((flags & kFlagHidden) != 0)
             flow.SetHidden(plane, true);
-    } catch (std::exception const&) {
-    }
-    return true;
+        return true;
+    });
 }
 
 bool CBaseScope::InsertLayerMasked(int& layer, boost::shared_ptr<mem::CDataFrame> frame, CString const& name,
@@ -402,7 +347,7 @@ bool CBaseScope::InsertLayerMasked(int& layer, boost::shared_ptr<mem::CDataFrame
 {
     if (!InsertLayer(layer, frame, name, position, flags, options))
         return false;
-    try {
+    return Guarded(false, [&] {
         // Without an entry (flags 0 or 0x002) there is no mask to fill; the
         // layer stays inserted and the caller learns of it by the result.
         boost::shared_ptr<CMask> mask = CreateTranspMask(layer, 0);
@@ -413,14 +358,12 @@ bool CBaseScope::InsertLayerMasked(int& layer, boost::shared_ptr<mem::CDataFrame
             return false;
         const geo::CiRect rect(geo::CiVec2(size[0], size[1]));
         return mask->Rectangle(rect, 255, 0);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 int CBaseScope::CreateGroup(CString const& name, int before, int groupFlags)
 {
-    try {
+    return Guarded(-1, [&] {
         CDisplProcessFlow& flow = renderer2D();
         int position = 0;
         if (flow.IsGroup(before)) {
@@ -436,22 +379,18 @@ int CBaseScope::CreateGroup(CString const& name, int before, int groupFlags)
         flow.LockGroup(group, (groupFlags & kGroupLocked) != 0);
         flow.SetGroupSingular(group, (groupFlags & kGroupSingular) != 0);
         return group;
-    } catch (std::exception const&) {
-        return -1;
-    }
+    });
 }
 
 bool CBaseScope::DelLayer(int layer)
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         const int plane = flow.FindLayer(layer);
         if (plane != -1)
             flow.Remove(plane);
         return GetCollection().Remove(layer);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::DelGroup(int group)
@@ -467,48 +406,38 @@ bool CBaseScope::DelGroup(int group)
     // tree then refuses to remove the group.
     for (int member : members)
         DelLayer(member);
-    try {
-        return renderer2D().Remove(group);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return renderer2D().Remove(group); });
 }
 
 bool CBaseScope::HideLayer(int layer)
 {
     if (!HasLayer(layer))
         return false;
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         const int plane = flow.FindLayer(layer);
-        if (plane == -1)
-            return true;
-        return flow.Remove(plane);
-    } catch (std::exception const&) {
-        return false;
-    }
+        return plane == -1 || flow.Remove(plane);
+    });
 }
 
 bool CBaseScope::UnhideLayer(int layer, int position, int /*unused*/)
 {
     if (!HasLayer(layer))
         return false;
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         if (flow.FindLayer(layer) != -1)
             return false;
         flow.InsertLayer(-1, position, layer, utl::CIndexN(), -1);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 // ---------------------------------------------------------------- moving
 
 bool CBaseScope::MoveLayer(int layer, int target, EGroupAffinity affinity)
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         const int plane = flow.FindLayer(layer);
         if (plane == -1)
@@ -562,14 +491,12 @@ bool CBaseScope::MoveLayer(int layer, int target, EGroupAffinity affinity)
         if (destParent == parent && std::abs(destPosition - current) <= 1)
             return true;
         return flow.MoveTo(plane, destParent, destPosition);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::AppendToGroup(int layer, int group)
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         if (!flow.IsGroup(group))
             return false;
@@ -581,14 +508,12 @@ bool CBaseScope::AppendToGroup(int layer, int group)
         if (flow.GetParentGroup(plane, current) == group && std::abs(count - current) <= 1)
             return false;
         return flow.MoveTo(plane, group, count);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::PrependToGroup(int layer, int group)
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         if (!flow.IsGroup(group))
             return false;
@@ -599,9 +524,7 @@ bool CBaseScope::PrependToGroup(int layer, int group)
         if (flow.GetParentGroup(plane, current) == group && current == 0)
             return false;
         return flow.MoveTo(plane, group, 0);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::MoveGroup(int group, int target)
@@ -627,19 +550,17 @@ bool CBaseScope::MoveGroup(int group, int target)
         if (position == -1)
             return false;
     }
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         return flow.MoveTo(group, flow.RootId(), position);
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 // ---------------------------------------------------------------- listing
 
 bool CBaseScope::GetGroups(std::vector<int>& units) const
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow const& flow = renderer2D();
         const int root = flow.RootId();
         const int count = flow.GetOpUnitCount(root);
@@ -649,14 +570,12 @@ bool CBaseScope::GetGroups(std::vector<int>& units) const
             result.push_back(flow.GetOpUnit(root, i));
         units.swap(result);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::GetGroupMembers(int unit, std::vector<int>& layers) const
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow const& flow = renderer2D();
         if (!flow.Exists(unit))
             return false;
@@ -675,14 +594,12 @@ bool CBaseScope::GetGroupMembers(int unit, std::vector<int>& layers) const
         }
         layers.swap(result);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::AppendGroupLayers(int group, int mask, std::vector<int>& layers) const
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow const& flow = renderer2D();
         if (!flow.IsGroup(group))
             return false;
@@ -697,14 +614,12 @@ bool CBaseScope::AppendGroupLayers(int group, int mask, std::vector<int>& layers
         }
         layers.insert(layers.end(), found.begin(), found.end());
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 bool CBaseScope::GetLayers(std::vector<int>& layers, int mask) const
 {
-    try {
+    return Guarded(false, [&] {
         CDisplProcessFlow const& flow = renderer2D();
         const int root = flow.RootId();
         const int count = flow.GetOpUnitCount(root);
@@ -722,9 +637,7 @@ bool CBaseScope::GetLayers(std::vector<int>& layers, int mask) const
         }
         layers.swap(result);
         return true;
-    } catch (std::exception const&) {
-        return false;
-    }
+    });
 }
 
 }  // namespace img
