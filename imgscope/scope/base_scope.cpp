@@ -1,9 +1,8 @@
 #include "imgscope/scope/base_scope.h"
 
 #include "imgscope/scope/scope_data_internal.h"
+#include "imgscope/scope/scope_guard_internal.h"
 #include "imgscope/scope/selection_scope.h"
-
-#include <exception>
 
 namespace img {
 
@@ -44,14 +43,11 @@ CDisplProcessFlow const& CBaseScope::renderer2D() const
 
 CStack CBaseScope::ResolveStack(int layer) const
 {
-    try {
+    // A document that cannot look the ID up has no such layer for us.
+    return Guarded(CStack(), [&] {
         CStack stack = Prepared().document.FindStack(layer);
-        if (stack.IsValid())
-            return stack;
-    } catch (std::exception const&) {
-        // A document that cannot look the ID up has no such layer for us.
-    }
-    return CStack();
+        return stack.IsValid() ? stack : CStack();
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -117,29 +113,17 @@ bool CBaseScope::HasLayer(int layer) const
 
 int CBaseScope::FirstLayerID() const
 {
-    try {
-        return Prepared().document.FirstStackId();
-    } catch (std::exception const&) {
-        return -1;
-    }
+    return Guarded(-1, [&] { return Prepared().document.FirstStackId(); });
 }
 
 int CBaseScope::FindPlaneID(int layer) const
 {
-    try {
-        return renderer2D().FindLayer(layer);
-    } catch (std::exception const&) {
-        return -1;
-    }
+    return Guarded(-1, [&] { return renderer2D().FindLayer(layer); });
 }
 
 bool CBaseScope::IsPlaneExisting(int plane) const
 {
-    try {
-        return renderer2D().Exists(plane);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return renderer2D().Exists(plane); });
 }
 
 bool CBaseScope::TestOrder(int layer, geo::CiVecN const& index) const
@@ -147,11 +131,7 @@ bool CBaseScope::TestOrder(int layer, geo::CiVecN const& index) const
     CStack stack = ResolveStack(layer);
     if (!stack.IsValid())
         return false;
-    try {
-        return index.GetDimension() == stack.DimCount(0);
-    } catch (std::exception const&) {
-        return false;
-    }
+    return Guarded(false, [&] { return index.GetDimension() == stack.DimCount(0); });
 }
 
 CSelectionScope* CBaseScope::GetSelection() const

@@ -111,12 +111,8 @@ bool CBaseScope::SwapDataFrame(int layer, int n, boost::shared_ptr<mem::CDataFra
     CStack stack = ResolveStack(layer);
     if (!stack.IsValid())
         return false;
-    boost::shared_ptr<mem::CDataFrame> target;
-    try {
-        target = stack.GetDataFrame(n);
-    } catch (std::exception const&) {
-        return false;
-    }
+    boost::shared_ptr<mem::CDataFrame> const target =
+        Guarded(boost::shared_ptr<mem::CDataFrame>(), [&] { return stack.GetDataFrame(n); });
     if (!target)
         return false;
     if (target.get() == frame.get())
@@ -133,12 +129,11 @@ bool CBaseScope::SwapDataFrame(int layer, int n, boost::shared_ptr<mem::CDataFra
         target->Swap(*frame);
         return true;
     }
-    try {
+    // Out of memory, the assignment leaves the target as it was.
+    return Guarded(false, [&] {
         *target = *frame;
-    } catch (std::exception const&) {
-        return false;  // out of memory: the assignment left the target as it was
-    }
-    return true;
+        return true;
+    });
 }
 
 bool CBaseScope::SwapDataFrame(int layer, boost::shared_ptr<mem::CDataFrame> frame)
