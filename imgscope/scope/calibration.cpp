@@ -3,6 +3,7 @@
 // recalibration.
 #include "imgscope/scope/base_scope.h"
 
+#include "imgscope/scope/property_ids_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 
 #include <exception>
@@ -273,8 +274,8 @@ bool CBaseScope::SetCalibration(utl::TUnitValue<geo::CdVec2> const& calibration)
                 rec.layer = layer;
 
                 mem::CBin bin;
-                rec.hasProps = renderer2D().GetProperty(rec.plane, -1, 2006, bin) &&
-                               renderer2D().GetProperty(rec.plane, -1, 2007, bin);
+                rec.hasProps = renderer2D().GetProperty(rec.plane, -1, kPropPlacementMarkA, bin) &&
+                               renderer2D().GetProperty(rec.plane, -1, kPropPlacementMarkB, bin);
                 const bool hasPlacement = GetCanvasPlacement(layer, rec.placementOrigin, rec.placementScale);
                 const bool calibrated = GetPixelCoords(layer, rec.layerScale, rec.layerOrigin);
 

@@ -5,6 +5,7 @@
 #include "imgscope/scope/base_scope.h"
 
 #include "imgscope/contracts/document/mask.h"
+#include "imgscope/scope/property_ids_internal.h"
 #include "imgscope/scope/scope_data_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 
@@ -15,9 +16,6 @@ namespace img {
 namespace {
 
 using FrameSet = std::set<geo::CiVecN, geo::tiVecNLess>;
-
-// The plane property that carries a layer's opacity.
-constexpr int kOpacityProperty = 10009;
 
 // Display limits are kept for the stack as a whole.
 constexpr int kAllChannels = -1;
@@ -352,7 +350,7 @@ bool CBaseScope::SetOpacity(int layer, double const& opacity)
 {
     return Guarded(false, [&] {
         const int plane = FindPlaneID(layer);
-        return plane != -1 && renderer2D().SetProperty(plane, kOpacityProperty, mem::CBin(opacity));
+        return plane != -1 && renderer2D().SetProperty(plane, kPropOpacity, mem::CBin(opacity));
     });
 }
 

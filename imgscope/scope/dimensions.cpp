@@ -3,20 +3,12 @@
 #include "imgscope/scope/base_scope.h"
 
 #include "imgscope/contracts/platform/profile.h"
+#include "imgscope/scope/property_ids_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 
 namespace img {
 
 namespace {
-
-// Dimension properties. The stepping and channel-value entries hold the ID
-// of the property that holds the value, so a caller may redirect them.
-constexpr int kPropType = 2023;
-constexpr int kPropFirstStepId = 2025;
-constexpr int kPropSecondStepId = 2026;
-constexpr int kPropValueId = 2027;
-constexpr int kPropFrameRate = 10019;
-constexpr int kPropFrameRateVariant = 10069;
 
 // IDs supplied for the physical types that have them; 0 for none.
 struct tDefaultIds {
@@ -28,9 +20,9 @@ struct tDefaultIds {
 tDefaultIds DefaultIds(int type)
 {
     switch (type) {
-    case eDimZ: return {2014, 2012, 2013};
-    case eDimTime: return {2017, 2100, 2016};
-    case eDimLambda: return {2041, 2039, 2040};
+    case eDimZ: return {kPropZValue, kPropZFirstStep, kPropZSecondStep};
+    case eDimTime: return {kPropTimeValue, kPropTimeFirstStep, kPropTimeSecondStep};
+    case eDimLambda: return {kPropLambdaValue, kPropLambdaFirstStep, kPropLambdaSecondStep};
     default: return {};
     }
 }
@@ -70,7 +62,7 @@ bool CBaseScope::GetDimensionType(int layer, int dim, EPhysDim& type) const
         if (!stack.IsValid())
             return false;
         int value = type;
-        if (!ReadInt(stack, dim, kPropType, value))
+        if (!ReadInt(stack, dim, kPropDimType, value))
             return false;
         type = static_cast<EPhysDim>(value);
         return true;
@@ -83,13 +75,13 @@ bool CBaseScope::SetDimensionType(int layer, int dim, EPhysDim type, int valueId
         CStack stack = DimensionStack(ResolveStack(layer), dim);
         if (!stack.IsValid())
             return false;
-        if (!WriteInt(stack, dim, kPropType, type))
+        if (!WriteInt(stack, dim, kPropDimType, type))
             return false;
         // 0 asks for the type's own value property; a negative ID keeps the
         // stored one, so a caller can retype a dimension without losing it.
         const int id = valueId > 0 ? valueId : (valueId == 0 ? DefaultIds(type).value : 0);
         if (id != 0)
-            WriteInt(stack, dim, kPropValueId, id);
+            WriteInt(stack, dim, kPropDimValueId, id);
         return true;
     });
 }
@@ -110,12 +102,12 @@ bool CBaseScope::GetDimensionStepping(int layer, int dim, utl::TUnitValue<double
         const CStack stack = DimensionStack(ResolveStack(layer), dim);
         if (!stack.IsValid())
             return false;
-        if (!stack.DimPropertyExists(dim, kPropFirstStepId) || !stack.DimPropertyExists(dim, kPropSecondStepId))
+        if (!stack.DimPropertyExists(dim, kPropDimFirstStepId) || !stack.DimPropertyExists(dim, kPropDimSecondStepId))
             return false;
         int firstId = 0;
         int secondId = 0;
-        ReadInt(stack, dim, kPropFirstStepId, firstId);
-        ReadInt(stack, dim, kPropSecondStepId, secondId);
+        ReadInt(stack, dim, kPropDimFirstStepId, firstId);
+        ReadInt(stack, dim, kPropDimSecondStepId, secondId);
         if (!stack.DimPropertyExists(dim, firstId) || !stack.DimPropertyExists(dim, secondId))
             return false;
 
@@ -143,11 +135,11 @@ bool CBaseScope::SetDimensionStepping(int layer, int dim, utl::TUnitValue<double
 
         int firstId = 0;
         int secondId = 0;
-        if (stack.DimPropertyExists(dim, kPropFirstStepId) && stack.DimPropertyExists(dim, kPropSecondStepId)) {
+        if (stack.DimPropertyExists(dim, kPropDimFirstStepId) && stack.DimPropertyExists(dim, kPropDimSecondStepId)) {
             // Stored IDs win over the type's defaults, even after a retype,
             // so values stay where readers already look for them.
-            ReadInt(stack, dim, kPropFirstStepId, firstId);
-            ReadInt(stack, dim, kPropSecondStepId, secondId);
+            ReadInt(stack, dim, kPropDimFirstStepId, firstId);
+            ReadInt(stack, dim, kPropDimSecondStepId, secondId);
             if (firstId == 0 || secondId == 0)
                 return false;
         } else {
@@ -161,7 +153,7 @@ bool CBaseScope::SetDimensionStepping(int layer, int dim, utl::TUnitValue<double
             secondId = ids.secondStep;
         }
 
-        return WriteInt(stack, dim, kPropFirstStepId, firstId) && WriteInt(stack, dim, kPropSecondStepId, secondId) &&
+        return WriteInt(stack, dim, kPropDimFirstStepId, firstId) && WriteInt(stack, dim, kPropDimSecondStepId, secondId) &&
                stack.SetDimProperty(dim, firstId, mem::CBin(first)) &&
                stack.SetDimProperty(dim, secondId, mem::CBin(second));
     });
@@ -173,7 +165,7 @@ bool CBaseScope::GetDimensionFrameRate(int layer, int dim, utl::TUnitValue<doubl
         const CStack stack = DimensionStack(ResolveStack(layer), dim);
         if (!stack.IsValid())
             return false;
-        const int id = variant ? kPropFrameRateVariant : kPropFrameRate;
+        const int id = variant ? kPropDimFrameRateVariant : kPropDimFrameRate;
         if (!stack.DimPropertyExists(dim, id))
             return false;
         utl::TUnitValue<double> value = rate;
@@ -191,7 +183,7 @@ bool CBaseScope::SetDimensionFrameRate(int layer, int dim, utl::TUnitValue<doubl
         CStack stack = DimensionStack(ResolveStack(layer), dim);
         if (!stack.IsValid())
             return false;
-        stack.SetDimProperty(dim, variant ? kPropFrameRateVariant : kPropFrameRate, mem::CBin(rate));
+        stack.SetDimProperty(dim, variant ? kPropDimFrameRateVariant : kPropDimFrameRate, mem::CBin(rate));
         return true;
     });
 }
@@ -204,8 +196,8 @@ bool CBaseScope::GetDimensionChannelValue(int layer, int dim, int channel, utl::
             return false;
         mem::CBin bin;
         int id = 0;
-        // A 2027 that holds no integer names no property at all.
-        if (!stack.GetDimProperty(dim, kPropValueId, bin) || !bin.GetPlainOrUnit(id))
+        // A value-ID entry that holds no integer names no property at all.
+        if (!stack.GetDimProperty(dim, kPropDimValueId, bin) || !bin.GetPlainOrUnit(id))
             return false;
         // The value property must exist for the dimension as a whole, not
         // only for some channels: that is what marks it as set up.
@@ -229,7 +221,7 @@ bool CBaseScope::SetDimensionChannelValue(int layer, int dim, int channel, utl::
             return false;
         mem::CBin bin;
         int id = 0;
-        if (!stack.GetDimProperty(dim, kPropValueId, bin) || !bin.GetPlainOrUnit(id))
+        if (!stack.GetDimProperty(dim, kPropDimValueId, bin) || !bin.GetPlainOrUnit(id))
             return false;
         return stack.SetDimProperty(dim, channel, id, mem::CBin(value));
     });

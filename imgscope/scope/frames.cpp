@@ -4,6 +4,7 @@
 
 #include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/contracts/foundation/data_frame.h"
+#include "imgscope/scope/property_ids_internal.h"
 #include "imgscope/scope/scope_data_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 
@@ -11,12 +12,6 @@
 #include <new>
 
 namespace img {
-
-namespace {
-
-constexpr int kActiveFrameId = 10014;
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Pixel frames and vector frames
@@ -196,7 +191,7 @@ bool CBaseScope::ActivateFrame(int layer, geo::CiVecN const& index)
         int const plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        return renderer2D().SetProperty(plane, kActiveFrameId, mem::CBin(utl::CIndexN(index)));
+        return renderer2D().SetProperty(plane, kPropActiveFrame, mem::CBin(utl::CIndexN(index)));
     });
 }
 
@@ -207,10 +202,10 @@ bool CBaseScope::GetActiveFrame(int layer, geo::CiVecN& index) const
         if (plane == -1)
             return false;
         CDisplProcessFlow const& flow = renderer2D();
-        if (!flow.PropertyExists(plane, kActiveFrameId))
+        if (!flow.PropertyExists(plane, kPropActiveFrame))
             return false;
         mem::CBin value;
-        flow.GetProperty(plane, kActiveFrameId, value);
+        flow.GetProperty(plane, kPropActiveFrame, value);
         utl::CIndexN const active = value.GetOr(utl::CIndexN(index));
         index = active.AsVecN();
         return true;
@@ -234,7 +229,7 @@ bool CBaseScope::GetActiveDimension(int layer, int& dim) const
         CDisplProcessFlow const& flow = renderer2D();
         // Without an active frame the entry has never been shown at a
         // particular position, so its active dimension means nothing yet.
-        if (!flow.PropertyExists(plane, kActiveFrameId))
+        if (!flow.PropertyExists(plane, kPropActiveFrame))
             return false;
         dim = flow.GetActiveStackDim(plane);
         return true;

@@ -2,6 +2,7 @@
 // device property set.
 #include "imgscope/scope/base_scope.h"
 
+#include "imgscope/scope/property_ids_internal.h"
 #include "imgscope/scope/scope_data_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 
@@ -10,8 +11,6 @@
 namespace img {
 
 namespace {
-
-constexpr int kDevicePropertiesId = 10048;
 
 // Writes the properties of `props` one by one, in ID order, through `write`.
 // Stops at the first refused write: earlier writes stay, later ones are not
@@ -37,8 +36,8 @@ geo::CiVecN AddressRest(geo::CiVecN const& address)
 boost::shared_ptr<utl::CPropSet> ReadDeviceSet(CStack const& stack, utl::CIndexN const* index)
 {
     mem::CBin bin;
-    bool const found = index ? stack.GetProperty(*index, kDevicePropertiesId, bin)
-                             : stack.GetProperty(kDevicePropertiesId, bin);
+    bool const found = index ? stack.GetProperty(*index, kPropDeviceSet, bin)
+                             : stack.GetProperty(kPropDeviceSet, bin);
     if (!found)
         return boost::shared_ptr<utl::CPropSet>();
     return bin.GetOr(boost::shared_ptr<utl::CPropSet>());
@@ -258,8 +257,8 @@ bool CBaseScope::SetDeviceProperties(int layer, geo::CiVecN const& index, utl::C
         // stored one through the shared pointer.
         mem::CBin const value(boost::make_shared<utl::CPropSet>(props));
         if (index.empty())
-            return stack.SetProperty(kDevicePropertiesId, value);
-        return stack.SetProperty(utl::CIndexN(index), kDevicePropertiesId, value);
+            return stack.SetProperty(kPropDeviceSet, value);
+        return stack.SetProperty(utl::CIndexN(index), kPropDeviceSet, value);
     });
 }
 
@@ -270,7 +269,7 @@ bool CBaseScope::GetDeviceProperties(int layer, geo::CiVecN const& index, utl::C
         if (!stack.IsValid())
             return false;
         utl::CIndexN const frame(index);
-        if (!stack.PropertyExists(frame, kDevicePropertiesId) && !stack.PropertyExists(kDevicePropertiesId))
+        if (!stack.PropertyExists(frame, kPropDeviceSet) && !stack.PropertyExists(kPropDeviceSet))
             return false;
         // The stack-level set applies to every frame; the frame's own set is
         // merged over it.

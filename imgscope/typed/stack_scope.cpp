@@ -2,20 +2,13 @@
 
 #include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/contracts/foundation/tile_distributor.h"
+#include "imgscope/scope/property_ids_internal.h"
 
 #include <exception>
 
 namespace img {
 
 namespace {
-
-constexpr int kPropLayerName = 2030;
-constexpr int kPropTileSize = 20002;
-constexpr int kPropMemoryModel = 20004;
-constexpr int kPropAlign = 20015;
-constexpr int kPropGrowDimension = 20016;
-constexpr int kPropMemoryBudget = 20017;
-constexpr int kPropCommitAtCreation = 20030;
 
 // Fills in the defaults of a creation set the way a stack scope's own
 // frames are made: an empty volume (a stack that grows frame by frame) gets
