@@ -4,6 +4,7 @@
 
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/contracts/foundation/data_frame.h"
+#include "imgscope/scope/layer_flags_internal.h"
 #include "imgscope/scope/scope_data_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 
@@ -12,25 +13,6 @@
 namespace img {
 
 namespace {
-
-// Layer flags as GetLayerFlags reports them and InsertLayer takes them.
-constexpr int kFlagVisible = 0x001;
-constexpr int kFlagNoEntry = 0x002;
-constexpr int kFlagSelected = 0x008;
-constexpr int kFlagMaskActive = 0x020;
-constexpr int kFlagHidden = 0x040;
-constexpr int kFlagXYFixed = 0x080;
-constexpr int kFlagRaster = 0x100;
-constexpr int kFlagVector = 0x200;
-
-// Group flags of CreateGroup.
-constexpr int kGroupVisible = 0x1;
-constexpr int kGroupLocked = 0x2;
-constexpr int kGroupSingular = 0x4;
-
-// Special positions in the root's list.
-constexpr int kPositionEnd = -3;
-constexpr int kPositionStart = -2;
 
 // A layer is listed when its flags lie wholly inside the mask.
 bool WithinMask(int flags, int mask)

@@ -1,6 +1,7 @@
 #include "imgscope/scope/base_scope.h"
 
 #include "imgscope/contracts/document/pix_frame.h"
+#include "imgscope/scope/layer_flags_internal.h"
 
 #include <algorithm>
 
@@ -12,7 +13,7 @@ namespace {
 // hidden, in tree order. (A mask of only the visible bit would admit no
 // layer at all, since every entry carries its raster or vector bit;
 // invisible entries are skipped by the compositor itself.)
-constexpr int kRenderMask = ~(0x002 | 0x040);
+constexpr int kRenderMask = ~(kFlagNoEntry | kFlagHidden);
 
 }  // namespace
 

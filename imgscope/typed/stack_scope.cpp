@@ -2,6 +2,7 @@
 
 #include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/contracts/foundation/tile_distributor.h"
+#include "imgscope/scope/layer_flags_internal.h"
 #include "imgscope/scope/property_ids_internal.h"
 
 #include <exception>
@@ -22,12 +23,12 @@ utl::CPropSet CreationSet(utl::CPropSet const& props, geo::CiVolumeN const& volu
     if (!set.PropertyExists(kPropMemoryModel))
         set.SetProperty(kPropMemoryModel, mem::CBin(static_cast<int>(memoryModel)));
     if (volume.Volume() == 0) {
-        int model = -1;
+        int model = mem::eMemoryDefault;
         if (mem::CBin const* bin = set.AccessProperty(kPropMemoryModel))
             bin->Get(model);
-        if (model == -1) {
+        if (model == mem::eMemoryDefault) {
             const geo::CiRect rect = volume.Reduce();
-            set.SetProperty(kPropMemoryModel, mem::CBin(13));
+            set.SetProperty(kPropMemoryModel, mem::CBin(static_cast<int>(mem::eMemoryTiledSparse)));
             set.SetProperty(kPropTileSize, mem::CBin(geo::CiVec3(rect.right - rect.left, rect.bottom - rect.top, 1)));
             set.SetProperty(kPropCommitAtCreation, mem::CBin(false));
         }
@@ -61,7 +62,7 @@ CStackScope::CStackScope(CImg img, int layerId) : CBaseScope(img), m_layerId(lay
 
 CStackScope::CStackScope(CImg img, boost::shared_ptr<mem::CDataFrame> frame) : CBaseScope(img)
 {
-    InsertLayer(m_layerId, frame, CString(L"Layer 1"), -3, 9, 0);
+    InsertLayer(m_layerId, frame, CString(L"Layer 1"), kPositionEnd, kFlagVisible | kFlagSelected, 0);
     ResetRenderer2D();
 }
 
@@ -73,7 +74,7 @@ CStackScope::CStackScope(CImg img, geo::CiVolumeN const& volume, CPixelInfo cons
     const boost::shared_ptr<mem::CDataFrame> frame = mem::CDataFrame::Create(volume, pixelInfo, set);
     if (!frame)
         throw new CBadScopeException;
-    InsertLayer(m_layerId, frame, LayerName(set), -3, 9, 1);
+    InsertLayer(m_layerId, frame, LayerName(set), kPositionEnd, kFlagVisible | kFlagSelected, 1);
     ResetRenderer2D();
 }
 
