@@ -211,6 +211,42 @@ struct tResolve {
     void Notify(EChange change) const { state.messages->Notify(change); }
 };
 
+// An entry below the root (a layer's or a group's); null for the root and
+// unknown IDs.
+tEntry* ChildOf(tFlowState& state, int plane)
+{
+    return plane == state.rootId ? nullptr : state.Find(plane);
+}
+
+tEntry* GroupOf(tFlowState& state, int group)
+{
+    tEntry* entry = ChildOf(state, group);
+    return entry && entry->isGroup ? entry : nullptr;
+}
+
+// Writes one display field of `entry` and tells subscribers; false when
+// there is no entry.
+template <class T>
+bool SetEntryField(tFlowState& state, tEntry* entry, T tEntry::*field, T const& value)
+{
+    if (!entry)
+        return false;
+    entry->*field = value;
+    state.messages->Notify(eChangeDisplay);
+    return true;
+}
+
+// Reads one field of `entry`; false, with `value` untouched, when there is
+// no entry.
+template <class T>
+bool GetEntryField(tEntry const* entry, T tEntry::*field, T& value)
+{
+    if (!entry)
+        return false;
+    value = entry->*field;
+    return true;
+}
+
 }  // namespace
 
 
@@ -396,13 +432,8 @@ bool CDisplProcessFlow::Remove(int plane)
 
 bool CDisplProcessFlow::SetVisibility(int plane, bool visible)
 {
-    tResolve r{*m_flow, *m_flow->state};
-    tEntry* entry = r.state.Find(plane);
-    if (!entry || plane == r.state.rootId)
-        return false;
-    entry->visible = visible;
-    r.Notify(eChangeDisplay);
-    return true;
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, ChildOf(state, plane), &tEntry::visible, visible);
 }
 
 bool CDisplProcessFlow::IsVisible(int plane) const
@@ -438,13 +469,8 @@ bool CDisplProcessFlow::IsVisible(int plane, int channel) const
 
 bool CDisplProcessFlow::SetHidden(int plane, bool hidden)
 {
-    tResolve r{*m_flow, *m_flow->state};
-    tEntry* entry = r.state.Find(plane);
-    if (!entry || plane == r.state.rootId)
-        return false;
-    entry->hidden = hidden;
-    r.Notify(eChangeDisplay);
-    return true;
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, ChildOf(state, plane), &tEntry::hidden, hidden);
 }
 
 bool CDisplProcessFlow::IsHidden(int plane) const
@@ -455,71 +481,37 @@ bool CDisplProcessFlow::IsHidden(int plane) const
 
 // ---------------------------------------------------------------- groups
 
-namespace {
-
-tEntry* GroupOf(tFlowState& state, int group)
-{
-    tEntry* entry = state.Find(group);
-    return entry && entry->isGroup && group != state.rootId ? entry : nullptr;
-}
-
-}  // namespace
-
 bool CDisplProcessFlow::GetGroupName(int group, CString& name) const
 {
-    tEntry const* entry = GroupOf(*m_flow->state, group);
-    if (!entry)
-        return false;
-    name = entry->name;
-    return true;
+    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::name, name);
 }
 
 bool CDisplProcessFlow::SetGroupName(int group, CString const& name)
 {
-    tEntry* entry = GroupOf(*m_flow->state, group);
-    if (!entry)
-        return false;
-    entry->name = name;
-    m_flow->state->messages->Notify(eChangeDisplay);
-    return true;
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, GroupOf(state, group), &tEntry::name, name);
 }
 
 bool CDisplProcessFlow::LockGroup(int group, bool lock)
 {
-    tEntry* entry = GroupOf(*m_flow->state, group);
-    if (!entry)
-        return false;
-    entry->locked = lock;
-    m_flow->state->messages->Notify(eChangeDisplay);
-    return true;
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, GroupOf(state, group), &tEntry::locked, lock);
 }
 
 bool CDisplProcessFlow::IsGroupLocked(int group, bool& locked) const
 {
-    tEntry const* entry = GroupOf(*m_flow->state, group);
-    if (!entry)
-        return false;
-    locked = entry->locked;
-    return true;
+    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::locked, locked);
 }
 
 bool CDisplProcessFlow::SetGroupSingular(int group, bool singular)
 {
-    tEntry* entry = GroupOf(*m_flow->state, group);
-    if (!entry)
-        return false;
-    entry->singular = singular;
-    m_flow->state->messages->Notify(eChangeDisplay);
-    return true;
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, GroupOf(state, group), &tEntry::singular, singular);
 }
 
 bool CDisplProcessFlow::IsGroupSingular(int group, bool& singular) const
 {
-    tEntry const* entry = GroupOf(*m_flow->state, group);
-    if (!entry)
-        return false;
-    singular = entry->singular;
-    return true;
+    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::singular, singular);
 }
 
 // ---------------------------------------------------------------- LUTs, gamma, function, filter
@@ -719,12 +711,8 @@ bool CDisplProcessFlow::DeleteTransparencyMask(int plane)
 
 bool CDisplProcessFlow::SetTransparencyMaskActive(int plane, bool active)
 {
-    tEntry* entry = m_flow->state->FindLayerEntry(plane);
-    if (!entry)
-        return false;
-    entry->maskActive = active;
-    m_flow->state->messages->Notify(eChangeDisplay);
-    return true;
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, state.FindLayerEntry(plane), &tEntry::maskActive, active);
 }
 
 bool CDisplProcessFlow::IsTransparencyMaskActive(int plane) const
