@@ -79,6 +79,20 @@ bool BoxHasPixels(geo::CiVolumeN const& box)
     return box.GetDimension() >= 2 && box.Volume() > 0;
 }
 
+// Whether a cache over `box` covers `rect` of `plane`; `key` is the plane's
+// key in the store.
+bool BoxHolds(CTileStore const& s, geo::CiVolumeN const& box, geo::CiRect const& rect, geo::CiVecN const& plane,
+              geo::CiVecN& key)
+{
+    if (!s.ResolvePlane(plane, key) || !BoxHasPixels(box))
+        return false;
+    const geo::CiRect r = box.Reduce();
+    if (rect.left < r.left || rect.top < r.top || rect.right > r.right || rect.bottom > r.bottom || rect.IsEmpty())
+        return false;
+    const geo::CiVolumeN planes = PlanePart(box);
+    return planes.GetDimension() == 0 || planes.Contains(key);
+}
+
 }  // namespace
 
 bool CPlaneAssortment::Contains(geo::CiVecN const& plane) const
@@ -373,14 +387,7 @@ struct CReadCache::tImpl {
 
     bool Holds(geo::CiRect const& rect, geo::CiVecN const& plane, geo::CiVecN& key) const
     {
-        if (!store->ResolvePlane(plane, key) || !BoxHasPixels(box))
-            return false;
-        const geo::CiRect r = box.Reduce();
-        if (rect.left < r.left || rect.top < r.top || rect.right > r.right || rect.bottom > r.bottom ||
-            rect.IsEmpty())
-            return false;
-        const geo::CiVolumeN planes = PlanePart(box);
-        return planes.GetDimension() == 0 || planes.Contains(key);
+        return BoxHolds(*store, box, rect, plane, key);
     }
 };
 
@@ -447,14 +454,7 @@ struct CWriteCache::tImpl {
 
     bool Holds(geo::CiRect const& rect, geo::CiVecN const& plane, geo::CiVecN& key) const
     {
-        if (!store->ResolvePlane(plane, key) || !BoxHasPixels(box))
-            return false;
-        const geo::CiRect r = box.Reduce();
-        if (rect.left < r.left || rect.top < r.top || rect.right > r.right || rect.bottom > r.bottom ||
-            rect.IsEmpty())
-            return false;
-        const geo::CiVolumeN planes = PlanePart(box);
-        return planes.GetDimension() == 0 || planes.Contains(key);
+        return BoxHolds(*store, box, rect, plane, key);
     }
 
     // Pins the tiles of `rect` this cache does not hold yet.
