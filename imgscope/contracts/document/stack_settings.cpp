@@ -20,6 +20,18 @@ using detail::tStack;
 // Longest data LUT: one entry per value of a 16-bit channel.
 constexpr std::size_t kMaxLutEntries = 65536;
 
+// Copies the value stored under `key` to `out`; false, with `out`
+// untouched, when there is none.
+template <class Map, class T>
+bool CopyFound(Map const& map, typename Map::key_type const& key, T& out)
+{
+    auto it = map.find(key);
+    if (it == map.end())
+        return false;
+    out = it->second;
+    return true;
+}
+
 // The channels of a stack as a run of numbers: positions along the channel
 // dimension when it has one, else the colour components of the pixel type
 // (alpha components are no channels of their own).
@@ -243,13 +255,7 @@ bool CStack::SetBlob(mem::CBin const& value, int blob)
 
 bool CStack::GetBlob(mem::CBin& value, int blob) const
 {
-    if (!m_stack)
-        return false;
-    auto it = m_stack->blobs.find(blob);
-    if (it == m_stack->blobs.end())
-        return false;
-    value = it->second;
-    return true;
+    return m_stack && CopyFound(m_stack->blobs, blob, value);
 }
 
 bool CStack::DelBlob(int blob)
@@ -392,13 +398,8 @@ bool CStack::GetDispLimits(utl::TInterval<double>& limits, int channel) const
     const tChannelRange channels = ChannelsOf(*m_stack);
     if (channel != -1 && !channels.Contains(channel))
         return false;
-    if (channel != -1) {
-        auto it = m_stack->channelLimits.find(channel);
-        if (it != m_stack->channelLimits.end()) {
-            limits = it->second;
-            return true;
-        }
-    }
+    if (channel != -1 && CopyFound(m_stack->channelLimits, channel, limits))
+        return true;
     limits = m_stack->hasLimits ? m_stack->limits : TypeRange(GetPixelInfo(0).GetElementType());
     return true;
 }
@@ -521,13 +522,7 @@ int CStack::NextChannel(int channel) const
 
 bool CStack::GetChannelName(CString& name, int channel) const
 {
-    if (!m_stack)
-        return false;
-    auto it = m_stack->channelNames.find(channel);
-    if (it == m_stack->channelNames.end())
-        return false;
-    name = it->second;
-    return true;
+    return m_stack && CopyFound(m_stack->channelNames, channel, name);
 }
 
 bool CStack::SetChannelName(CString const& name, int channel)
