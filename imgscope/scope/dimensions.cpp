@@ -53,6 +53,34 @@ bool WriteInt(CStack& stack, int dim, int id, int value)
     return stack.SetDimProperty(dim, id, mem::CBin(value));
 }
 
+// The IDs held by the two stepping entries, each 0 when its entry holds no
+// integer. False, with both untouched, unless both entries exist.
+bool ReadStepIds(CStack const& stack, int dim, int& firstId, int& secondId)
+{
+    if (!stack.DimPropertyExists(dim, kPropDimFirstStepId) || !stack.DimPropertyExists(dim, kPropDimSecondStepId))
+        return false;
+    ReadInt(stack, dim, kPropDimFirstStepId, firstId);
+    ReadInt(stack, dim, kPropDimSecondStepId, secondId);
+    return true;
+}
+
+// Reads a unit value; `value` keeps what it held when the property is
+// missing or holds another type.
+void ReadUnitValue(CStack const& stack, int dim, int id, utl::TUnitValue<double>& value)
+{
+    mem::CBin bin;
+    if (stack.GetDimProperty(dim, id, bin))
+        bin.Get(value);
+}
+
+// The ID of the property holding each channel's value. Unlike ReadInt, an
+// entry that holds no integer names no property at all and fails.
+bool ReadValueId(CStack const& stack, int dim, int& id)
+{
+    mem::CBin bin;
+    return stack.GetDimProperty(dim, kPropDimValueId, bin) && bin.GetPlainOrUnit(id);
+}
+
 }  // namespace
 
 bool CBaseScope::GetDimensionType(int layer, int dim, EPhysDim& type) const
@@ -102,23 +130,17 @@ bool CBaseScope::GetDimensionStepping(int layer, int dim, utl::TUnitValue<double
         const CStack stack = DimensionStack(ResolveStack(layer), dim);
         if (!stack.IsValid())
             return false;
-        if (!stack.DimPropertyExists(dim, kPropDimFirstStepId) || !stack.DimPropertyExists(dim, kPropDimSecondStepId))
-            return false;
         int firstId = 0;
         int secondId = 0;
-        ReadInt(stack, dim, kPropDimFirstStepId, firstId);
-        ReadInt(stack, dim, kPropDimSecondStepId, secondId);
+        if (!ReadStepIds(stack, dim, firstId, secondId))
+            return false;
         if (!stack.DimPropertyExists(dim, firstId) || !stack.DimPropertyExists(dim, secondId))
             return false;
 
         utl::TUnitValue<double> a = first;
         utl::TUnitValue<double> b = second;
-        mem::CBin bin;
-        if (stack.GetDimProperty(dim, firstId, bin))
-            bin.Get(a);
-        bin.Clear();
-        if (stack.GetDimProperty(dim, secondId, bin))
-            bin.Get(b);
+        ReadUnitValue(stack, dim, firstId, a);
+        ReadUnitValue(stack, dim, secondId, b);
         first = a;
         second = b;
         return true;
@@ -135,11 +157,9 @@ bool CBaseScope::SetDimensionStepping(int layer, int dim, utl::TUnitValue<double
 
         int firstId = 0;
         int secondId = 0;
-        if (stack.DimPropertyExists(dim, kPropDimFirstStepId) && stack.DimPropertyExists(dim, kPropDimSecondStepId)) {
+        if (ReadStepIds(stack, dim, firstId, secondId)) {
             // Stored IDs win over the type's defaults, even after a retype,
             // so values stay where readers already look for them.
-            ReadInt(stack, dim, kPropDimFirstStepId, firstId);
-            ReadInt(stack, dim, kPropDimSecondStepId, secondId);
             if (firstId == 0 || secondId == 0)
                 return false;
         } else {
@@ -153,8 +173,8 @@ bool CBaseScope::SetDimensionStepping(int layer, int dim, utl::TUnitValue<double
             secondId = ids.secondStep;
         }
 
-        return WriteInt(stack, dim, kPropDimFirstStepId, firstId) && WriteInt(stack, dim, kPropDimSecondStepId, secondId) &&
-               stack.SetDimProperty(dim, firstId, mem::CBin(first)) &&
+        return WriteInt(stack, dim, kPropDimFirstStepId, firstId) &&
+               WriteInt(stack, dim, kPropDimSecondStepId, secondId) && stack.SetDimProperty(dim, firstId, mem::CBin(first)) &&
                stack.SetDimProperty(dim, secondId, mem::CBin(second));
     });
 }
@@ -169,9 +189,7 @@ bool CBaseScope::GetDimensionFrameRate(int layer, int dim, utl::TUnitValue<doubl
         if (!stack.DimPropertyExists(dim, id))
             return false;
         utl::TUnitValue<double> value = rate;
-        mem::CBin bin;
-        if (stack.GetDimProperty(dim, id, bin))
-            bin.Get(value);
+        ReadUnitValue(stack, dim, id, value);
         rate = value;
         return true;
     });
@@ -194,16 +212,14 @@ bool CBaseScope::GetDimensionChannelValue(int layer, int dim, int channel, utl::
         const CStack stack = DimensionStack(ResolveStack(layer), dim);
         if (!stack.IsValid())
             return false;
-        mem::CBin bin;
         int id = 0;
-        // A value-ID entry that holds no integer names no property at all.
-        if (!stack.GetDimProperty(dim, kPropDimValueId, bin) || !bin.GetPlainOrUnit(id))
+        if (!ReadValueId(stack, dim, id))
             return false;
         // The value property must exist for the dimension as a whole, not
         // only for some channels: that is what marks it as set up.
         if (!stack.DimPropertyExists(dim, id))
             return false;
-        bin.Clear();
+        mem::CBin bin;
         if (!stack.GetDimProperty(dim, channel, id, bin))
             return false;
         utl::TUnitValue<double> result = value;
@@ -219,11 +235,8 @@ bool CBaseScope::SetDimensionChannelValue(int layer, int dim, int channel, utl::
         CStack stack = DimensionStack(ResolveStack(layer), dim);
         if (!stack.IsValid())
             return false;
-        mem::CBin bin;
         int id = 0;
-        if (!stack.GetDimProperty(dim, kPropDimValueId, bin) || !bin.GetPlainOrUnit(id))
-            return false;
-        return stack.SetDimProperty(dim, channel, id, mem::CBin(value));
+        return ReadValueId(stack, dim, id) && stack.SetDimProperty(dim, channel, id, mem::CBin(value));
     });
 }
 
