@@ -496,32 +496,28 @@ IMGSCOPE_ROW_KERNEL void BlendWeighted(std::uint8_t* __restrict out, std::uint8_
     }
 }
 
-// `weights` (null: the plan's constant weight) holds one weight per byte.
+// `weights` (null: the constant `weight`) holds one weight per byte.
+template <int Function>
+void BlendAs(std::uint8_t* out, std::uint8_t const* layer, std::uint16_t const* weights, int bytes, unsigned weight)
+{
+    if (weights)
+        BlendWeighted<Function>(out, layer, weights, bytes);
+    else
+        BlendConstant<Function>(out, layer, bytes, weight);
+}
+
+// Picks the row kernel once per row, so the function is a template
+// argument inside the loops.
 void Blend(std::uint8_t* out, std::uint8_t const* layer, std::uint16_t const* weights, int count,
            tLayerPlan const& plan)
 {
     const int bytes = count * 3;
     switch (plan.function) {
-    case eFunctionAdd:
-        weights ? BlendWeighted<eFunctionAdd>(out, layer, weights, bytes)
-                : BlendConstant<eFunctionAdd>(out, layer, bytes, plan.weight);
-        return;
-    case eFunctionMultiply:
-        weights ? BlendWeighted<eFunctionMultiply>(out, layer, weights, bytes)
-                : BlendConstant<eFunctionMultiply>(out, layer, bytes, plan.weight);
-        return;
-    case eFunctionMax:
-        weights ? BlendWeighted<eFunctionMax>(out, layer, weights, bytes)
-                : BlendConstant<eFunctionMax>(out, layer, bytes, plan.weight);
-        return;
-    case eFunctionMin:
-        weights ? BlendWeighted<eFunctionMin>(out, layer, weights, bytes)
-                : BlendConstant<eFunctionMin>(out, layer, bytes, plan.weight);
-        return;
-    default:
-        weights ? BlendWeighted<eFunctionNormal>(out, layer, weights, bytes)
-                : BlendConstant<eFunctionNormal>(out, layer, bytes, plan.weight);
-        return;
+    case eFunctionAdd: return BlendAs<eFunctionAdd>(out, layer, weights, bytes, plan.weight);
+    case eFunctionMultiply: return BlendAs<eFunctionMultiply>(out, layer, weights, bytes, plan.weight);
+    case eFunctionMax: return BlendAs<eFunctionMax>(out, layer, weights, bytes, plan.weight);
+    case eFunctionMin: return BlendAs<eFunctionMin>(out, layer, weights, bytes, plan.weight);
+    default: return BlendAs<eFunctionNormal>(out, layer, weights, bytes, plan.weight);
     }
 }
 
