@@ -566,6 +566,24 @@ struct tPrepared {
     bool toUniform;         // the write covers it wholly: it becomes uniform
 };
 
+// Gives the slot memory for a write of `piece` and remembers it. When memory
+// runs out, gives back what the write took so far and returns false, so the
+// frame is left as it was.
+bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& piece,
+                 std::vector<tPrepared>& prepared)
+{
+    const bool made = !slot.data;
+    const std::uint32_t before = slot.uniform;
+    if (!store.Materialize(plane, slot, tx, ty, piece)) {
+        for (auto const& p : prepared)
+            if (p.made)
+                store.Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+        return false;
+    }
+    prepared.push_back({&slot, tx, ty, before, made, false});
+    return true;
+}
+
 }  // namespace
 
 bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* buffer,
@@ -597,15 +615,8 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
                 if (allFill)
                     continue;
             }
-            const bool made = !slot.data;
-            const std::uint32_t before = slot.uniform;
-            if (!Materialize(plane, slot, tx, ty, piece)) {
-                for (auto const& p : prepared)
-                    if (p.made)
-                        Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+            if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared))
                 return false;
-            }
-            prepared.push_back({&slot, tx, ty, before, made, false});
         }
     }
     const bool stream = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
@@ -661,15 +672,8 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
             }
             if (!slot.data && slot.uniform == id)
                 continue;  // already shows the value
-            const bool made = !slot.data;
-            const std::uint32_t before = slot.uniform;
-            if (!Materialize(plane, slot, tx, ty, piece)) {
-                for (auto const& p : prepared)
-                    if (p.made)
-                        Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+            if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared))
                 return false;
-            }
-            prepared.push_back({&slot, tx, ty, before, made, false});
         }
     }
     for (auto const& p : prepared) {
