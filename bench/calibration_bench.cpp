@@ -1,30 +1,20 @@
 // Whole-image recalibration and layer coordinate conversion through a scope,
 // each against a baseline of the same run: one sweep that only reads every
 // layer's calibration, and the same conversion done as plain arithmetic.
+#include "scope_bench_util.h"
+
 #include <imgscope/imgscope.h>
 
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
+
+using scopebench::CBenchScope;
 
 namespace {
 
 constexpr utl::CUnit kMicron{utl::eQuantityLength, 1, -6};
 constexpr utl::CUnit kNano{utl::eQuantityLength, 1, -9};
-
-// A scope that reaches the protected layer operations, as the typed scopes do.
-class CBenchScope : public img::CBaseScope {
-public:
-    explicit CBenchScope(img::CImg img) : img::CBaseScope(img) {}
-    using img::CBaseScope::GetLayers;
-    using img::CBaseScope::GetPixelCoords;
-    using img::CBaseScope::Lcs2Pixel;
-    using img::CBaseScope::SetCanvasPlacement;
-    using img::CBaseScope::SetPixelCoords;
-};
 
 // A document of `count` calibrated 64 × 64 layers in the tree, half of them
 // with a stored placement, and a calibrated canvas.
@@ -54,8 +44,6 @@ struct tScene {
         scope.SetCanvasCoords(utl::TUnitValue<geo::CdVec2>(kMicron, geo::CdVec2(0.5, 0.5)), geo::CdVec2());
     }
 };
-
-std::map<std::string, double> g_seconds;  // CPU seconds per iteration, by benchmark name
 
 // Baseline: list the layers and read each one's calibration once.
 void BM_ReadEveryCalibration(benchmark::State& state)
@@ -109,24 +97,6 @@ void BM_ScopeLcs2Pixel(benchmark::State& state)
     }
 }
 
-class CRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(std::vector<Run> const& runs) override
-    {
-        for (Run const& run : runs)
-            if (!run.error_occurred && run.iterations > 0)
-                g_seconds[run.benchmark_name()] = run.GetAdjustedCPUTime() / 1e9;
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
-double Ratio(std::string const& name, std::string const& baseline)
-{
-    auto a = g_seconds.find(name);
-    auto b = g_seconds.find(baseline);
-    return (a == g_seconds.end() || b == g_seconds.end() || b->second <= 0.0) ? 0.0 : a->second / b->second;
-}
-
 }  // namespace
 
 BENCHMARK(BM_ReadEveryCalibration)->Arg(16)->Arg(256)->Unit(benchmark::kNanosecond);
@@ -137,18 +107,18 @@ BENCHMARK(BM_ScopeLcs2Pixel)->Unit(benchmark::kNanosecond);
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    CRatioReporter reporter;
+    scopebench::CRatioReporter reporter(scopebench::CRatioReporter::eCpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::printf("\n");
     for (int n : {16, 256}) {
         const std::string arg = "/" + std::to_string(n);
         std::printf("SetCalibration, %d layers: %.1f x one read sweep of every layer's calibration\n", n,
-                    Ratio("BM_SetCalibration" + arg, "BM_ReadEveryCalibration" + arg));
+                    reporter.Ratio("BM_SetCalibration" + arg, "BM_ReadEveryCalibration" + arg));
     }
     std::printf("SetCalibration per layer, 256 vs 16 layers: %.2f x\n",
-                Ratio("BM_SetCalibration/256", "BM_SetCalibration/16") * 16.0 / 256.0);
+                reporter.Ratio("BM_SetCalibration/256", "BM_SetCalibration/16") * 16.0 / 256.0);
     std::printf("Lcs2Pixel through a scope: %.1f x the plain arithmetic\n",
-                Ratio("BM_ScopeLcs2Pixel", "BM_PlainLcs2Pixel"));
+                reporter.Ratio("BM_ScopeLcs2Pixel", "BM_PlainLcs2Pixel"));
     return 0;
 }

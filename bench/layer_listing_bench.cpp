@@ -2,35 +2,23 @@
 // ratio to a plain walk over the same data in the same run: listing a tree
 // of 2000 layers in 20 groups against walking the tree directly, and
 // selecting a 100 × 100 frame range against filling a set with it.
+#include "scope_bench_util.h"
+
 #include "imgscope/contracts/document/display_flow.h"
 #include "imgscope/contracts/document/image.h"
 #include "imgscope/contracts/foundation/data_frame.h"
-#include "imgscope/scope/base_scope.h"
-
-#include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <set>
-#include <string>
+#include <utility>
 #include <vector>
+
+using scopebench::CBenchScope;
 
 namespace {
 
 constexpr int kGroups = 20;
 constexpr int kLayersPerGroup = 100;
-
-class BenchScope : public img::CBaseScope {
-public:
-    explicit BenchScope(img::CImg img) : img::CBaseScope(img) {}
-    using img::CBaseScope::CreateGroup;
-    using img::CBaseScope::FindPlaneID;
-    using img::CBaseScope::GetLayers;
-    using img::CBaseScope::InsertLayer;
-    using img::CBaseScope::MoveLayer;
-    using img::CBaseScope::ResetFrameSelection;
-    using img::CBaseScope::SelectFrameRange;
-};
 
 boost::shared_ptr<mem::CDataFrame> SmallFrame(geo::CiVecN const& extent)
 {
@@ -42,7 +30,7 @@ boost::shared_ptr<mem::CDataFrame> SmallFrame(geo::CiVecN const& extent)
 // its layers, all visible rasters.
 struct Tree {
     img::CImg document;
-    BenchScope scope{document};
+    CBenchScope scope{document};
 
     Tree()
     {
@@ -117,7 +105,7 @@ BENCHMARK(BM_SetFillBaseline);
 void BM_SelectFrameRange(benchmark::State& state)
 {
     static img::CImg document;
-    static BenchScope scope(document);
+    static CBenchScope scope(document);
     static int layer = [] {
         int id = -1;
         scope.InsertLayer(id, SmallFrame({4, 4, 100, 100}), CString(L"s"), -3, 1, 0);
@@ -131,44 +119,21 @@ void BM_SelectFrameRange(benchmark::State& state)
 }
 BENCHMARK(BM_SelectFrameRange);
 
-// Prints each figure as a ratio to the baseline of its group.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(std::vector<Run> const& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (Run const& run : runs)
-            m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        Ratio("BM_GetLayersAll", "BM_TreeWalkBaseline");
-        Ratio("BM_GetLayersNotHidden", "BM_TreeWalkBaseline");
-        Ratio("BM_SelectFrameRange", "BM_SetFillBaseline");
-    }
-
-private:
-    void Ratio(std::string const& name, std::string const& baseline)
-    {
-        auto it = m_times.find(name);
-        auto base = m_times.find(baseline);
-        if (it == m_times.end() || base == m_times.end() || base->second <= 0.0)
-            return;
-        std::printf("%-24s %6.2f x %s\n", name.c_str(), it->second / base->second, baseline.c_str());
-    }
-
-    std::map<std::string, double> m_times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    scopebench::CRatioReporter reporter(scopebench::CRatioReporter::eRealTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    // Each figure as a ratio to the baseline of its group.
+    using tPair = std::pair<char const*, char const*>;
+    for (auto const& [name, baseline] : {tPair{"BM_GetLayersAll", "BM_TreeWalkBaseline"},
+                                         tPair{"BM_GetLayersNotHidden", "BM_TreeWalkBaseline"},
+                                         tPair{"BM_SelectFrameRange", "BM_SetFillBaseline"}}) {
+        if (const double ratio = reporter.Ratio(name, baseline); ratio > 0.0)
+            std::printf("%-24s %6.2f x %s\n", name, ratio, baseline);
+    }
     benchmark::Shutdown();
     return 0;
 }
