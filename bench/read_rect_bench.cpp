@@ -28,42 +28,40 @@ void BM_ReadWindow(benchmark::State& state)
     std::vector<std::uint8_t> from = Ramp(static_cast<std::size_t>(kSide) * kSide * px, 5);
     std::vector<std::uint8_t> out(bytes, 1);
     std::vector<std::uint8_t> sink(bytes, 1);
-    double base = 0, subject = 0;
+    tBackToBack timer;
     int i = 0;
     for (auto _ : state) {
         // Windows start off the 512 grid, so each one touches 9 to 12 tiles.
         const int x = 100 + (i * 389) % (kSide - kWindow - 200);
         const int y = 77 + (i * 211) % (kSide - kWindow - 200);
         const geo::CiRect window(x, y, x + kWindow, y + kWindow);
-        const auto t0 = tClock::now();
-        std::memcpy(sink.data(), from.data() + (static_cast<std::size_t>(y) * kSide + x) * px, bytes);
-        benchmark::ClobberMemory();
-        const auto t1 = tClock::now();
-        bool ok = true;
-        if (mode == 2) {
-            std::uint8_t* dst = out.data();
-            for (int row = window.top; row < window.bottom; ++row) {
-                for (int cx = window.left; cx < window.right;) {
-                    std::uint8_t const* p = nullptr;
-                    const int n = std::min(frame->GetRowSpan({cx, row}, {}, p), window.right - cx);
-                    std::memcpy(dst, p, static_cast<std::size_t>(n) * px);
-                    dst += static_cast<std::ptrdiff_t>(n) * px;
-                    cx += n;
+        const auto copy = [&] {
+            std::memcpy(sink.data(), from.data() + (static_cast<std::size_t>(y) * kSide + x) * px, bytes);
+            benchmark::ClobberMemory();
+        };
+        const auto read = [&] {
+            bool ok = true;
+            if (mode == 2) {
+                std::uint8_t* dst = out.data();
+                for (int row = window.top; row < window.bottom; ++row) {
+                    for (int cx = window.left; cx < window.right;) {
+                        std::uint8_t const* p = nullptr;
+                        const int n = std::min(frame->GetRowSpan({cx, row}, {}, p), window.right - cx);
+                        std::memcpy(dst, p, static_cast<std::size_t>(n) * px);
+                        dst += static_cast<std::ptrdiff_t>(n) * px;
+                        cx += n;
+                    }
                 }
+            } else {
+                ok = frame->ReadRect(window, {}, out.data(), 0);
             }
-        } else {
-            ok = frame->ReadRect(window, {}, out.data(), 0);
-        }
-        benchmark::ClobberMemory();
-        const auto t2 = tClock::now();
-        if (!ok)
-            state.SkipWithError("read failed");
-        base += Seconds(t0, t1);
-        subject += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t1, t2));
+            benchmark::ClobberMemory();
+            return ok;
+        };
+        timer.Time(state, copy, read, "read failed");
         ++i;
     }
-    state.counters["x_memcpy"] = subject > 0 ? base / subject : 0.0;
+    state.counters["x_memcpy"] = timer.Ratio();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
     static char const* const modes[] = {"written", "unwritten", "row spans"};
     state.SetLabel(std::string(KindName(state.range(0))) + ", " + modes[mode]);

@@ -22,6 +22,33 @@ inline double Seconds(tClock::time_point a, tClock::time_point b)
     return std::chrono::duration<double>(b - a).count();
 }
 
+// Times a baseline and the subject back to back in each iteration, so that
+// both see the same machine; the iteration's manual time is the subject's.
+struct tBackToBack {
+    double base = 0;
+    double subject = 0;
+
+    // `run` returns false when the subject failed; the run then stops with
+    // `error`.
+    template <class B, class S>
+    void Time(benchmark::State& state, B&& baseline, S&& run, char const* error)
+    {
+        const auto t0 = tClock::now();
+        baseline();
+        const auto t1 = tClock::now();
+        const bool ok = run();
+        const auto t2 = tClock::now();
+        if (!ok)
+            state.SkipWithError(error);
+        base += Seconds(t0, t1);
+        subject += Seconds(t1, t2);
+        state.SetIterationTime(Seconds(t1, t2));
+    }
+
+    // The subject's speed as a multiple of the baseline's.
+    double Ratio() const { return subject > 0 ? base / subject : 0.0; }
+};
+
 // 0: 8-bit gray, 1: 16-bit gray, 2: RGB8.
 inline img::CPixelInfo Info(std::int64_t kind)
 {

@@ -41,6 +41,18 @@ struct tPaste {
         const int k = i % (kGrid * kGrid);
         return geo::CiVecN{(k % kGrid) * kTile + offset, (k / kGrid) * kTile + offset};
     }
+
+    // The x_memcpy baseline: the tile's bytes into memory already touched.
+    void CopyToSink(int i)
+    {
+        std::memcpy(SinkSlot(i), sourceBytes.data(), tileBytes);
+        benchmark::ClobberMemory();
+    }
+
+    bool PasteInto(mem::CDataFrame& target, int i, int offset) const
+    {
+        return mem::Copy(*source, target, source->GetBoundary(), Position(i, offset), 0);
+    }
 };
 
 std::unique_ptr<mem::CDataFrame> Target(img::CPixelInfo const& info)
@@ -48,9 +60,9 @@ std::unique_ptr<mem::CDataFrame> Target(img::CPixelInfo const& info)
     return std::make_unique<mem::CDataFrame>(Square((kGrid + 1) * kTile), info, Tiles(kTile));
 }
 
-void Finish(benchmark::State& state, tPaste const& p, double base, double subject, char const* counter)
+void Finish(benchmark::State& state, tPaste const& p, tBackToBack const& timer, char const* counter)
 {
-    state.counters[counter] = subject > 0 ? base / subject : 0.0;
+    state.counters[counter] = timer.Ratio();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(p.tileBytes));
     state.SetLabel(KindName(state.range(0)));
 }
@@ -62,23 +74,13 @@ void BM_PasteIntoExistingTiles(benchmark::State& state)
     tPaste p(state.range(0));
     const int offset = state.range(1) ? kTile / 2 : 0;
     auto target = FilledFrame((kGrid + 1) * kTile, kTile, p.info, 2);
-    double base = 0, subject = 0;
+    tBackToBack timer;
     int i = 0;
     for (auto _ : state) {
-        const auto t0 = tClock::now();
-        std::memcpy(p.SinkSlot(i), p.sourceBytes.data(), p.tileBytes);
-        benchmark::ClobberMemory();
-        const auto t1 = tClock::now();
-        const bool ok = mem::Copy(*p.source, *target, p.source->GetBoundary(), p.Position(i, offset), 0);
-        const auto t2 = tClock::now();
-        if (!ok)
-            state.SkipWithError("copy failed");
-        base += Seconds(t0, t1);
-        subject += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t1, t2));
+        timer.Time(state, [&] { p.CopyToSink(i); }, [&] { return p.PasteInto(*target, i, offset); }, "copy failed");
         ++i;
     }
-    Finish(state, p, base, subject, "x_memcpy");
+    Finish(state, p, timer, "x_memcpy");
 }
 
 // Into new tiles of a store whose memory was used before: when the target
@@ -88,27 +90,17 @@ void BM_PasteIntoPooledTiles(benchmark::State& state)
     tPaste p(state.range(0));
     FilledFrame((kGrid + 1) * kTile, kTile, p.info, 3).reset();  // leaves its tiles in the pool
     auto target = Target(p.info);
-    double base = 0, subject = 0;
+    tBackToBack timer;
     int i = 0;
     for (auto _ : state) {
         if (i > 0 && i % (kGrid * kGrid) == 0) {
             target.reset();
             target = Target(p.info);
         }
-        const auto t0 = tClock::now();
-        std::memcpy(p.SinkSlot(i), p.sourceBytes.data(), p.tileBytes);
-        benchmark::ClobberMemory();
-        const auto t1 = tClock::now();
-        const bool ok = mem::Copy(*p.source, *target, p.source->GetBoundary(), p.Position(i, 0), 0);
-        const auto t2 = tClock::now();
-        if (!ok)
-            state.SkipWithError("copy failed");
-        base += Seconds(t0, t1);
-        subject += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t1, t2));
+        timer.Time(state, [&] { p.CopyToSink(i); }, [&] { return p.PasteInto(*target, i, 0); }, "copy failed");
         ++i;
     }
-    Finish(state, p, base, subject, "x_memcpy");
+    Finish(state, p, timer, "x_memcpy");
 }
 
 // Into new tiles whose pages were never touched: the pool is emptied
@@ -118,31 +110,26 @@ void BM_PasteIntoFreshPages(benchmark::State& state)
     tPaste p(state.range(0));
     mem::TrimTilePool(0);
     auto target = Target(p.info);
-    double base = 0, subject = 0;
+    tBackToBack timer;
     int i = 0;
+    // The x_fresh baseline: the tile's bytes written into fresh pages.
+    const auto freshBytes = [&] {
+        auto* fresh = static_cast<std::uint8_t*>(std::malloc(p.tileBytes));
+        std::memset(fresh, 1, p.tileBytes);
+        benchmark::DoNotOptimize(fresh);
+        benchmark::ClobberMemory();
+        std::free(fresh);
+    };
     for (auto _ : state) {
         if (i > 0 && i % (kGrid * kGrid) == 0) {
             target.reset();
             mem::TrimTilePool(0);
             target = Target(p.info);
         }
-        const auto t0 = tClock::now();
-        auto* fresh = static_cast<std::uint8_t*>(std::malloc(p.tileBytes));
-        std::memset(fresh, 1, p.tileBytes);
-        benchmark::DoNotOptimize(fresh);
-        benchmark::ClobberMemory();
-        std::free(fresh);
-        const auto t1 = tClock::now();
-        const bool ok = mem::Copy(*p.source, *target, p.source->GetBoundary(), p.Position(i, 0), 0);
-        const auto t2 = tClock::now();
-        if (!ok)
-            state.SkipWithError("copy failed");
-        base += Seconds(t0, t1);
-        subject += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t1, t2));
+        timer.Time(state, freshBytes, [&] { return p.PasteInto(*target, i, 0); }, "copy failed");
         ++i;
     }
-    Finish(state, p, base, subject, "x_fresh");
+    Finish(state, p, timer, "x_fresh");
 }
 
 BENCHMARK(BM_PasteIntoExistingTiles)->ArgsProduct({{0, 1, 2}, {0, 1}})->ArgNames({"kind", "straddle"})->UseManualTime();
