@@ -20,6 +20,19 @@ using detail::tStack;
 // Longest data LUT: one entry per value of a 16-bit channel.
 constexpr std::size_t kMaxLutEntries = 65536;
 
+// The stored calibrations of the x and y axes; false, with both untouched,
+// unless both are there.
+bool XYCalibration(tStack const& stack, tAxisCalibration& x, tAxisCalibration& y)
+{
+    auto ix = stack.calibration.find(eDimX);
+    auto iy = stack.calibration.find(eDimY);
+    if (ix == stack.calibration.end() || iy == stack.calibration.end())
+        return false;
+    x = ix->second;
+    y = iy->second;
+    return true;
+}
+
 // Copies the value stored under `key` to `out`; false, with `out`
 // untouched, when there is none.
 template <class Map, class T>
@@ -270,17 +283,14 @@ bool CStack::DelBlob(int blob)
 
 bool CStack::GetOriginScale(geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit& unit) const
 {
-    if (!m_stack)
-        return false;
-    auto x = m_stack->calibration.find(eDimX);
-    auto y = m_stack->calibration.find(eDimY);
-    if (x == m_stack->calibration.end() || y == m_stack->calibration.end())
+    tAxisCalibration x, y;
+    if (!m_stack || !XYCalibration(*m_stack, x, y))
         return false;
     // The numbers of each axis as stored: a caller that needs y in its own
     // unit reads dimension 7 for it.
-    origin = geo::CdVec2(x->second.origin, y->second.origin);
-    scale = geo::CdVec2(x->second.scale, y->second.scale);
-    unit = x->second.unit;
+    origin = geo::CdVec2(x.origin, y.origin);
+    scale = geo::CdVec2(x.scale, y.scale);
+    unit = x.unit;
     return true;
 }
 
@@ -338,14 +348,9 @@ bool CStack::SetDimOriginScale(EPhysDim dim, double origin, double scale, utl::C
 
 bool CStack::GetBoundaryRWC(utl::TUnitValue<geo::CdRect>& rect) const
 {
-    if (!m_stack)
+    tAxisCalibration cx, cy;
+    if (!m_stack || !XYCalibration(*m_stack, cx, cy))
         return false;
-    auto x = m_stack->calibration.find(eDimX);
-    auto y = m_stack->calibration.find(eDimY);
-    if (x == m_stack->calibration.end() || y == m_stack->calibration.end())
-        return false;
-    tAxisCalibration const& cx = x->second;
-    tAxisCalibration cy = y->second;
     // One rectangle carries one unit: bring y into x's unit where it can be.
     if (cy.unit != cx.unit && cy.unit.Compatible(cx.unit)) {
         cy.origin = utl::Convert(cy.origin, cy.unit, cx.unit);
