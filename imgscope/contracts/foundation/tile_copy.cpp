@@ -185,26 +185,21 @@ bool ClipRegion(CTileStore const& S, CTileStore const& T, geo::CiVolumeN const& 
             t0 = i < static_cast<int>(targetPosition.size()) ? targetPosition[k] : T.m_boundary.Position()[k];
         if (n <= 0 || (i >= td && n != 1))
             return false;
-        if (i < sd) {
-            const std::int64_t lo = std::max<std::int64_t>(s0, S.m_boundary.Position()[k]);
-            const std::int64_t hi =
-                std::min<std::int64_t>(s0 + n, std::int64_t(S.m_boundary.Position()[k]) + S.m_boundary.Size()[k]);
+        // Clips the run at `start` to the frame's extent along k and moves
+        // the other side's start by as much; false when nothing is left.
+        const auto clip = [&](CTileStore const& frame, std::int64_t& start, std::int64_t& other) {
+            const std::int64_t lo = std::max<std::int64_t>(start, frame.m_boundary.Position()[k]);
+            const std::int64_t hi = std::min<std::int64_t>(
+                start + n, std::int64_t(frame.m_boundary.Position()[k]) + frame.m_boundary.Size()[k]);
             if (hi <= lo)
                 return false;
-            t0 += lo - s0;
-            s0 = lo;
+            other += lo - start;
+            start = lo;
             n = hi - lo;
-        }
-        if (i < td) {
-            const std::int64_t lo = std::max<std::int64_t>(t0, T.m_boundary.Position()[k]);
-            const std::int64_t hi =
-                std::min<std::int64_t>(t0 + n, std::int64_t(T.m_boundary.Position()[k]) + T.m_boundary.Size()[k]);
-            if (hi <= lo)
-                return false;
-            s0 += lo - t0;
-            t0 = lo;
-            n = hi - lo;
-        }
+            return true;
+        };
+        if ((i < sd && !clip(S, s0, t0)) || (i < td && !clip(T, t0, s0)))
+            return false;
         r.srcStart[k] = s0;
         r.tgtStart[k] = t0;
         r.len[k] = n;
