@@ -2,7 +2,7 @@
 
 #include "imgscope/contracts/document/image.h"
 #include "imgscope/contracts/document/pix_frame.h"
-#include "imgscope/contracts/foundation/data_frame.h"
+#include "tests/contracts/document/document_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -12,23 +12,7 @@
 
 namespace {
 
-const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
-const img::CPixelInfo kGray16(utl::eUInt16, 1, img::eColorSpaceGray);
-const img::CPixelInfo kRgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
-const utl::CUnit kMicro(utl::eQuantityLength, 1, -6);
-const utl::CUnit kNano(utl::eQuantityLength, 1, -9);
-
-// `growDim`: the dimension the data frame grows along, -1 for the default.
-boost::shared_ptr<mem::CDataFrame> Frame(geo::CiVecN const& position, geo::CiVecN const& size,
-                                         img::CPixelInfo const& info = kGray8, int growDim = -1)
-{
-    utl::CPropSet props;
-    if (growDim >= 0)
-        props.SetValue(mem::ePropGrowDimension, growDim);
-    auto frame = mem::CDataFrame::Create(geo::CiVolumeN::FromPositionSize(position, size), info, props);
-    EXPECT_TRUE(frame);
-    return frame;
-}
+using namespace doctest;
 
 // A 2-D picture of one value, positioned at (0, 0).
 boost::shared_ptr<img::CPixFrame> Picture(int width, int height, std::uint8_t value,
@@ -62,7 +46,7 @@ TEST(StackTest, DefaultAndNullMadeStacksAreInvalidAndRefuseEverything)
         EXPECT_EQ(s.GetId(), -1);
         EXPECT_FALSE(s.SetProperty(1, mem::CBin(1)));
         EXPECT_FALSE(s.SetFrame(utl::CIndexN(), Picture(4, 4, 1)));
-        EXPECT_EQ(s.AddSample(Frame({0, 0}, {4, 4}), img::eSampleNone), -1);
+        EXPECT_EQ(s.AddSample(Frame({4, 4}), img::eSampleNone), -1);
         EXPECT_FALSE(s.SetOriginScale({0, 0}, {1, 1}, kMicro));
         EXPECT_EQ(s.FirstChannel(), -1);
         EXPECT_FALSE(s.GetPixFrame(utl::CIndexN()));
@@ -87,7 +71,7 @@ TEST(StackTest, UnitPlaneDimensionsCountOnlyWhenKept)
         geo::CiVecN position(c.size.size(), 0);
         for (std::size_t i = 2; i < position.size(); ++i)
             position[i] = int(i) + 3;
-        const img::CStack stack(Frame(position, c.size), c.keep);
+        const img::CStack stack(Frame(c.size, kGray8, {}, position), c.keep);
         ASSERT_TRUE(stack.IsValid());
         EXPECT_EQ(stack.DimCount(0), c.dims);
         EXPECT_EQ(stack.FrameIndexBegin(0), c.begin);
@@ -100,8 +84,15 @@ TEST(StackTest, UnitPlaneDimensionsCountOnlyWhenKept)
 // without unit dimensions, full plane positions (z, 5); it grows along z.
 class StackFramesTest : public ::testing::Test {
 protected:
-    boost::shared_ptr<mem::CDataFrame> data = Frame({0, 0, 0, 5}, {8, 8, 3, 1}, kGray8, 2);
+    boost::shared_ptr<mem::CDataFrame> data = Frame({8, 8, 3, 1}, kGray8, GrowAlongZ(), {0, 0, 0, 5});
     img::CStack stack{data};
+
+    static utl::CPropSet GrowAlongZ()
+    {
+        utl::CPropSet props;
+        props.SetValue(mem::ePropGrowDimension, 2);
+        return props;
+    }
 };
 
 TEST_F(StackFramesTest, ShortAndFullIndicesNameTheSameFrame)
@@ -195,7 +186,7 @@ TEST_F(StackFramesTest, ModificationCountSeesWritesFromEveryPath)
     const std::uint8_t pixel = 5;
     data->Fill(geo::CiVolumeN::FromPositionSize({0, 0, 0, 5}, {2, 2, 1, 1}), &pixel);
     EXPECT_TRUE(grew());
-    auto other = Frame({0, 0, 0, 5}, {8, 8, 3, 1});
+    auto other = Frame({8, 8, 3, 1}, kGray8, {}, {0, 0, 0, 5});
     data->Swap(*other);
     EXPECT_TRUE(grew());
     EXPECT_FALSE(grew());
@@ -204,9 +195,9 @@ TEST_F(StackFramesTest, ModificationCountSeesWritesFromEveryPath)
 
 TEST_F(StackFramesTest, SamplesAreNumberedFromOneAndReused)
 {
-    auto reference = Frame({0, 0}, {4, 4}, kGray16);
+    auto reference = Frame({4, 4}, kGray16);
     EXPECT_EQ(stack.AddSample(reference, img::eSampleReference), 1);
-    EXPECT_EQ(stack.AddSample(Frame({0, 0, 0}, {4, 4, 2}), img::eSamplePreview), 2);
+    EXPECT_EQ(stack.AddSample(Frame({4, 4, 2}), img::eSamplePreview), 2);
     EXPECT_EQ(stack.AddSample(boost::shared_ptr<mem::CDataFrame>(), img::eSampleNone), -1);
     EXPECT_EQ(stack.GetSampleIDs(), (std::vector<int>{1, 2}));
     EXPECT_EQ(stack.GetDataFrame(1), reference);
@@ -247,7 +238,7 @@ TEST(StackVectorTest, VectorStackHoldsOneGraphicAtTheEmptyIndex)
 // Settings of a 16-bit stack of order 2: (x, y, z 0..3, c 0..1).
 class StackSettingsTest : public ::testing::Test {
 protected:
-    img::CStack stack{Frame({0, 0, 0, 0}, {10, 20, 4, 2}, kGray16)};
+    img::CStack stack{Frame({10, 20, 4, 2}, kGray16)};
 };
 
 TEST_F(StackSettingsTest, DimensionPropertiesCoverEveryDimensionAndChannel)
@@ -375,7 +366,7 @@ TEST_F(StackSettingsTest, ChannelsFollowTheChannelDimension)
     stack.SetChannelDim(-1);
     EXPECT_FALSE(stack.HasChannelDim(0));
 
-    const img::CStack rgba(Frame({0, 0}, {4, 4}, kRgb8.AddAlpha(1)));
+    const img::CStack rgba(Frame({4, 4}, kRgb8.AddAlpha(1)));
     channels.clear();
     for (int c = rgba.FirstChannel(); c != -1; c = rgba.NextChannel(c))
         channels.push_back(c);
@@ -400,7 +391,7 @@ TEST_F(StackSettingsTest, LimitsDefaultToTheTypeRangeAndChannelsMayOverride)
     EXPECT_FALSE(stack.GetDispLimits(limits, 2));
     EXPECT_EQ(limits, utl::TInterval<double>(0.0, 50.0));
 
-    const img::CStack signed8(Frame({0, 0}, {4, 4}, img::CPixelInfo(utl::eInt8, 1, img::eColorSpaceGray)));
+    const img::CStack signed8(Frame({4, 4}, img::CPixelInfo(utl::eInt8, 1, img::eColorSpaceGray)));
     ASSERT_TRUE(signed8.GetDispLimits(limits, 0));
     EXPECT_EQ(limits, utl::TInterval<double>(-128.0, 127.0));
 }
@@ -438,7 +429,7 @@ TEST_F(StackSettingsTest, DataLutsPerChannelAndForAll)
 TEST(StackNotificationTest, SettingsOfAnAddedStackReachTheDocument)
 {
     img::CImg doc;
-    img::CStack stack(Frame({0, 0}, {4, 4}));
+    img::CStack stack(Frame({4, 4}));
     doc.Add(stack);
     std::vector<img::EChange> heard;
     doc.Subscribe([&heard](img::EChange change) { heard.push_back(change); });
@@ -446,7 +437,7 @@ TEST(StackNotificationTest, SettingsOfAnAddedStackReachTheDocument)
     stack.SetXYFixed(true);
     stack.SetXYFixed(true);  // no change, no message
     stack.SetFrame(utl::CIndexN(), Picture(4, 4, 3));
-    stack.AddSample(Frame({0, 0}, {4, 4}), img::eSampleNone);
+    stack.AddSample(Frame({4, 4}), img::eSampleNone);
     EXPECT_EQ(heard, (std::vector<img::EChange>{img::eChangeProperties, img::eChangeProperties, img::eChangePixels,
                                                  img::eChangePixels}));
 }
