@@ -250,8 +250,7 @@ TEST_F(FlowTest, LutsPerChannelWithDeleteAndAll)
     EXPECT_FALSE(flow.SetLUT(plane, 0, {}));
     EXPECT_FALSE(flow.SetLUT(plane, 7, lut));
     EXPECT_TRUE(flow.SetLUT(plane, 1, lut));
-    EXPECT_TRUE(flow.GetLUT(plane, 1, out));
-    EXPECT_EQ(out, lut);
+    EXPECT_TRUE(flow.GetLUT(plane, 1, out) && out == lut);
     EXPECT_FALSE(flow.DelLUT(plane, 0)) << "nothing to delete";
     EXPECT_TRUE(flow.DelLUT(plane, 1));
     EXPECT_FALSE(flow.GetLUT(plane, 1, out));
@@ -450,8 +449,7 @@ TEST_F(FlowTest, CanvasCalibrationRoundTripsAndStaysUntilValid)
     EXPECT_EQ(rect, geo::CdRect(1, 1, 1, 1));
     EXPECT_FALSE(flow.SetCanvasRectangle(geo::CdRect(0, 0, std::nan(""), 1)));
     EXPECT_TRUE(flow.SetCanvasRectangle(geo::CdRect(5, 5, 0, 0)));
-    EXPECT_TRUE(flow.GetCanvasRectangle(rect));
-    EXPECT_EQ(rect, geo::CdRect(0, 0, 5, 5));
+    EXPECT_TRUE(flow.GetCanvasRectangle(rect) && rect == geo::CdRect(0, 0, 5, 5));
 
     img::CCanvasColor background, border;
     background[0] = 10;
@@ -492,8 +490,7 @@ TEST_F(FlowTest, OptimizeCanvasFitsTheCalibratedLayers)
     // a covers 100..300 × 200..300 µm, b 50..55 × 100..105 µm; the finest
     // pixel is b's 0.5 µm.
     ASSERT_TRUE(flow.OptimizeCanvasFromCalibration({a, b}));
-    ASSERT_TRUE(flow.GetImagePlaneCalibration(origin, scale, units));
-    EXPECT_EQ(units, utl::CUnit2(kMicro, kMicro));
+    EXPECT_TRUE(flow.GetImagePlaneCalibration(origin, scale, units) && units == utl::CUnit2(kMicro, kMicro));
     EXPECT_DOUBLE_EQ(scale.x, 0.5);
     EXPECT_DOUBLE_EQ(origin.x, 50.0);
     EXPECT_DOUBLE_EQ(origin.y, 100.0);

@@ -162,8 +162,7 @@ TEST_F(StackFramesTest, FramePropertiesComeWithTheFrame)
     ASSERT_TRUE(stack.SetFrame(utl::CIndexN{1}, Picture(8, 8, 1), props));
     utl::CPropSet read;
     read.SetValue(99, 1);
-    ASSERT_TRUE(stack.GetProperties(utl::CIndexN{1}, read));
-    EXPECT_EQ(read, props);
+    EXPECT_TRUE(stack.GetProperties(utl::CIndexN{1}, read) && read == props);
     ASSERT_TRUE(stack.GetProperties(utl::CIndexN{0}, read));
     EXPECT_TRUE(read.empty());
     EXPECT_FALSE(stack.GetProperties(utl::CIndexN{0, 0, 0}, read));
@@ -257,12 +256,10 @@ TEST_F(StackSettingsTest, DimensionPropertiesCoverEveryDimensionAndChannel)
     mem::CBin value;
     ASSERT_TRUE(stack.GetDimProperty(1, -1, 2023, value));
     int type = 0;
-    EXPECT_TRUE(value.Get(type));
-    EXPECT_EQ(type, 2);
+    EXPECT_TRUE(value.Get(type) && type == 2);
     ASSERT_TRUE(stack.GetDimProperty(1, 1, 2014, value));
     utl::TUnitValue<double> wavelength;
-    EXPECT_TRUE(value.Get(wavelength));
-    EXPECT_EQ(wavelength, utl::TUnitValue<double>(kNano, 561.0));
+    EXPECT_TRUE(value.Get(wavelength) && wavelength == utl::TUnitValue<double>(kNano, 561.0));
 
     ASSERT_TRUE(stack.SetDimProperty(1, 2014, mem::CBin(1.0)));
     EXPECT_TRUE(stack.DelDimProperty(1, -1, 2014));  // whole dimension and every channel
@@ -278,8 +275,7 @@ TEST_F(StackSettingsTest, StackPropertiesAndBlobs)
     EXPECT_TRUE(stack.PropertyExists(utl::CIndexN(), 2074));
     EXPECT_EQ(stack.GetPropset().GetPropertyList(), (std::vector<int>{2015, 2074}));
     utl::CPropSet props;
-    ASSERT_TRUE(stack.GetProperties(utl::CIndexN(), props));
-    EXPECT_EQ(props, stack.GetPropset());
+    EXPECT_TRUE(stack.GetProperties(utl::CIndexN(), props) && props == stack.GetPropset());
     EXPECT_TRUE(stack.DeleteProperty(2074));
     EXPECT_FALSE(stack.PropertyExists(2074));
 
