@@ -117,8 +117,7 @@ TEST_F(StackScopeTest, LayerIsNamedByProperty2030OrLayer1)
         const Scope scope = Insert(8, 8, 1, c.props);
         ASSERT_TRUE(scope);
         CString name(L"unset");
-        EXPECT_TRUE(scope->GetLayerName(name));
-        EXPECT_EQ(name, CString(c.name));
+        EXPECT_TRUE(scope->GetLayerName(name) && name == CString(c.name));
     }
 }
 
@@ -127,8 +126,7 @@ TEST_F(StackScopeTest, UncalibratedCanvasTakesTheLayersBoundaryAndCalibration)
     const Scope scope = Insert(300, 200, 1);
     ASSERT_TRUE(scope);
     geo::CiRect canvasRect;
-    ASSERT_TRUE(scope->GetCanvasPixelRect(canvasRect));
-    EXPECT_EQ(canvasRect, geo::CiRect(0, 0, 300, 200));
+    EXPECT_TRUE(scope->GetCanvasPixelRect(canvasRect) && canvasRect == geo::CiRect(0, 0, 300, 200));
     utl::TUnitValue<geo::CdVec2> scale;
     geo::CdVec2 origin;
     EXPECT_FALSE(scope->GetCanvasCoords(scale, origin));  // an uncalibrated layer calibrates nothing
@@ -152,8 +150,7 @@ TEST_F(StackScopeTest, UncalibratedCanvasTakesTheLayersBoundaryAndCalibration)
     ASSERT_TRUE(scope->ResetRenderer2D());
     ASSERT_TRUE(scope->GetCanvasCoords(scale, origin));
     EXPECT_EQ(scale.value, geo::CdVec2(0.5, 0.5));
-    ASSERT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale));
-    EXPECT_EQ(placeScale, geo::CdVec2(2.0, 2.0));
+    EXPECT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale) && placeScale == geo::CdVec2(2.0, 2.0));
 }
 
 TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
@@ -252,8 +249,7 @@ TEST_F(StackScopeTest, StubsAndForwardersReportTheCore)
     EXPECT_FALSE(scope->FramePropertyExists(geo::CiVecN{1}, 5001));
     EXPECT_TRUE(scope->SetDimensionType(0, img::eDimZ));
     img::EPhysDim type = img::eDimNone;
-    EXPECT_TRUE(scope->GetDimensionType(0, type));
-    EXPECT_EQ(type, img::eDimZ);
+    EXPECT_TRUE(scope->GetDimensionType(0, type) && type == img::eDimZ);
 }
 
 }  // namespace
