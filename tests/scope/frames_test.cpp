@@ -208,8 +208,7 @@ TEST_F(FramesTest, ActiveFrameRoundTripsThroughTheTree)
     EXPECT_EQ(dim, 42);
 
     EXPECT_TRUE(scope.ActivateFrame(deep, geo::CiVecN{3, 1}));
-    EXPECT_TRUE(scope.GetActiveFrame(deep, index));
-    EXPECT_EQ(index, (geo::CiVecN{3, 1}));
+    EXPECT_TRUE(scope.GetActiveFrame(deep, index) && index == (geo::CiVecN{3, 1}));
 
     // Kept as a frame-index value of the layer's entry.
     img::CDisplProcessFlow observer(doc, false);
@@ -219,8 +218,7 @@ TEST_F(FramesTest, ActiveFrameRoundTripsThroughTheTree)
     EXPECT_TRUE(stored.Is<utl::CIndexN>());
 
     EXPECT_TRUE(scope.ActivateDimension(deep, 1));
-    EXPECT_TRUE(scope.GetActiveDimension(deep, dim));
-    EXPECT_EQ(dim, 1);
+    EXPECT_TRUE(scope.GetActiveDimension(deep, dim) && dim == 1);
 
     // Another layer's entry has its own active frame.
     geo::CiVecN other{7};
@@ -230,8 +228,7 @@ TEST_F(FramesTest, ActiveFrameRoundTripsThroughTheTree)
     // A value of another type under 10014 leaves the caller's index as it is.
     ASSERT_TRUE(observer.SetProperty(plane, 10014, mem::CBin(5)));
     geo::CiVecN kept{1, 2, 3};
-    EXPECT_TRUE(scope.GetActiveFrame(deep, kept));
-    EXPECT_EQ(kept, (geo::CiVecN{1, 2, 3}));
+    EXPECT_TRUE(scope.GetActiveFrame(deep, kept) && kept == (geo::CiVecN{1, 2, 3}));
 
     // Only layers with an entry have an active frame; a plane ID is no layer.
     for (int id : {bare, unknown, -1, plane}) {
@@ -251,12 +248,9 @@ TEST_F(FramesTest, LayerFactsAndInvalidation)
     geo::CiRect bounds;
     img::CPixelInfo info;
     unsigned int before = 0;
-    EXPECT_TRUE(scope.GetLayerOrder(deep, order));
-    EXPECT_EQ(order, 2);
-    EXPECT_TRUE(scope.GetBoundary(layer, bounds));
-    EXPECT_EQ(bounds, geo::CiRect(0, 0, 16, 8));
-    EXPECT_TRUE(scope.GetPixelInfo(layer, info));
-    EXPECT_EQ(info, img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray));
+    EXPECT_TRUE(scope.GetLayerOrder(deep, order) && order == 2);
+    EXPECT_TRUE(scope.GetBoundary(layer, bounds) && bounds == geo::CiRect(0, 0, 16, 8));
+    EXPECT_TRUE(scope.GetPixelInfo(layer, info) && info == img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray));
 
     ASSERT_TRUE(scope.GetModificationCount(layer, before));
     EXPECT_TRUE(scope.InvalidateRect(layer, geo::CiRect()));  // an empty rectangle still invalidates
