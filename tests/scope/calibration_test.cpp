@@ -57,15 +57,13 @@ protected:
     {
         UVec s;
         CdVec2 o;
-        ASSERT_TRUE(scope.GetCanvasCoords(s, o));
-        EXPECT_EQ(s, UVec(unit, scale));
+        EXPECT_TRUE(scope.GetCanvasCoords(s, o) && s == UVec(unit, scale));
         EXPECT_EQ(o, origin);
     }
     void ExpectPlacement(int layer, CdVec2 origin, CdVec2 scale)
     {
         CdVec2 o, s;
-        ASSERT_TRUE(scope.GetCanvasPlacement(layer, o, s));
-        EXPECT_EQ(o, origin);
+        EXPECT_TRUE(scope.GetCanvasPlacement(layer, o, s) && o == origin);
         EXPECT_EQ(s, scale);
     }
     static void ExpectNear(CdVec2 actual, CdVec2 expected, double tolerance = 1e-9)
@@ -121,8 +119,7 @@ TEST_F(CalibrationTest, SetPixelSizeTreatsZeroHeightAsSquare)
         ASSERT_TRUE(scope.SetPixelSize(layer, kMicron, 2.5, height));
         utl::CUnit unit;
         double w = 0, h = 0;
-        ASSERT_TRUE(scope.GetPixelSize(layer, unit, w, h));
-        EXPECT_EQ(unit, kMicron);
+        EXPECT_TRUE(scope.GetPixelSize(layer, unit, w, h) && unit == kMicron);
         EXPECT_EQ(w, 2.5);
         if (std::isnan(height))
             EXPECT_TRUE(std::isnan(h));
@@ -262,14 +259,12 @@ TEST_F(CalibrationTest, GetCalibrationPrefersCanvasThenFirstLayerInTree)
     EXPECT_TRUE(scope.GetCalibration(scale) && scale == UVec(kMicron, CdVec2(0.5, 0.75)));
     Calibrate(AddLayer(), kNano, CdVec2(9, 9), CdVec2());
     ASSERT_TRUE(Stack(first).SetDimOriginScale(img::eDimY, 0.0, 750.0, kNano));  // y in a unit of its own
-    ASSERT_TRUE(scope.GetCalibration(x, y));
-    EXPECT_EQ(x, utl::TUnitValue<double>(kMicron, 0.5));
+    EXPECT_TRUE(scope.GetCalibration(x, y) && x == utl::TUnitValue<double>(kMicron, 0.5));
     EXPECT_EQ(y.unit, kNano);
 
     Tree().SetImagePlaneCalibration(CdVec2(), CdVec2(2, 3), utl::CUnit2(kMilli, kSecond));
     EXPECT_TRUE(scope.GetCalibration(scale) && scale == UVec(kMilli, CdVec2(2, 3)));
-    ASSERT_TRUE(scope.GetCalibration(x, y));
-    EXPECT_EQ(x, utl::TUnitValue<double>(kMilli, 2));
+    EXPECT_TRUE(scope.GetCalibration(x, y) && x == utl::TUnitValue<double>(kMilli, 2));
     EXPECT_EQ(y, utl::TUnitValue<double>(kSecond, 3));
 }
 
@@ -375,8 +370,7 @@ TEST_F(CalibrationTest, TwoUnitCalibrationSplitsAxes)
     EXPECT_EQ(s, CdVec2(1, 1));
     EXPECT_EQ(o, CdVec2(4, 4));
     utl::TUnitValue<double> x, y;
-    ASSERT_TRUE(scope.GetCalibration(x, y));
-    EXPECT_EQ(x, utl::TUnitValue<double>(kMicron, 1));
+    EXPECT_TRUE(scope.GetCalibration(x, y) && x == utl::TUnitValue<double>(kMicron, 1));
     EXPECT_EQ(y, utl::TUnitValue<double>(kNano, 1));
 
     double origin = 0, scale = 0;

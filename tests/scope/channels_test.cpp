@@ -65,10 +65,8 @@ TEST_F(ChannelsTest, DataLUTsLiveWithTheStackDisplayLUTsInTheTree)
     ASSERT_TRUE(scope.SetDisplayLUT(rgb, Ramp(4), 1));
 
     std::vector<utl::CBGR8> lut;
-    ASSERT_TRUE(scope.GetDataLUT(rgb, lut, 1));
-    EXPECT_EQ(lut, Ramp(3));
-    ASSERT_TRUE(scope.GetDisplayLUT(rgb, lut, 1));
-    EXPECT_EQ(lut, Ramp(4));
+    EXPECT_TRUE(scope.GetDataLUT(rgb, lut, 1) && lut == Ramp(3));
+    EXPECT_TRUE(scope.GetDisplayLUT(rgb, lut, 1) && lut == Ramp(4));
 
     // Removing one side leaves the other.
     ASSERT_TRUE(scope.DelDisplayLUT(rgb, 1));
@@ -165,8 +163,7 @@ TEST_F(ChannelsTest, DisplayStateFiltersAndMasksNeedATreeEntry)
 
     layer = rgb;
     EXPECT_FALSE(scope.HasDisplayFilter(rgb));
-    ASSERT_TRUE(scope.SetDisplayFilter(layer, filter));
-    EXPECT_EQ(layer, rgb);
+    EXPECT_TRUE(scope.SetDisplayFilter(layer, filter) && layer == rgb);
     EXPECT_TRUE(scope.HasDisplayFilter(rgb));
     ASSERT_TRUE(scope.ResetDisplayFilter(rgb));
     EXPECT_FALSE(scope.HasDisplayFilter(rgb));

@@ -132,8 +132,7 @@ TEST_F(DimensionsTest, SteppingStoresUnderDefaultIdsAndReusesThem)
     EXPECT_EQ(Raw(0, 2013), mem::CBin(second));
 
     UDouble a, b;
-    ASSERT_TRUE(scope.GetDimensionStepping(layer, 0, a, b));
-    EXPECT_EQ(a, first);
+    EXPECT_TRUE(scope.GetDimensionStepping(layer, 0, a, b) && a == first);
     EXPECT_EQ(b, second);
 
     // Retyped to time: the stored IDs stay in charge, the time defaults
@@ -211,8 +210,7 @@ TEST_F(DimensionsTest, GetSteppingNeedsBothNamedProperties)
 
     // A value of another type leaves its output as it was.
     Store(0, 5002, mem::CBin(7.0));
-    ASSERT_TRUE(scope.GetDimensionStepping(layer, 0, a, b));
-    EXPECT_EQ(a, UDouble(kMicron, 3.0));
+    EXPECT_TRUE(scope.GetDimensionStepping(layer, 0, a, b) && a == UDouble(kMicron, 3.0));
     EXPECT_EQ(b, presetB);
 }
 
@@ -225,14 +223,11 @@ TEST_F(DimensionsTest, FrameRateVariantsAreSeparate)
     UDouble rate(kSecond, -1);
     EXPECT_FALSE(scope.GetDimensionFrameRate(layer, 1, rate, true));
     EXPECT_EQ(rate, UDouble(kSecond, -1));
-    ASSERT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false));
-    EXPECT_EQ(rate, UDouble(kHertz, 25));
+    EXPECT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false) && rate == UDouble(kHertz, 25));
 
     ASSERT_TRUE(scope.SetDimensionFrameRate(layer, 1, UDouble(kHertz, 30), true));
-    ASSERT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, true));
-    EXPECT_EQ(rate, UDouble(kHertz, 30));
-    ASSERT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false));
-    EXPECT_EQ(rate, UDouble(kHertz, 25));
+    EXPECT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, true) && rate == UDouble(kHertz, 30));
+    EXPECT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false) && rate == UDouble(kHertz, 25));
 }
 
 TEST_F(DimensionsTest, ChannelValuesGoThroughTheValueProperty)

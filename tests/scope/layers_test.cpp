@@ -135,11 +135,9 @@ TEST_F(LayersTest, SelectionIsKeptPerLayerType)
     EXPECT_EQ(Flags(raster2), 0x129);
     EXPECT_EQ(Flags(vector), 0x209);
 
-    ASSERT_TRUE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive));
-    EXPECT_EQ(layer, raster2);
+    EXPECT_TRUE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive) && layer == raster2);
     EXPECT_TRUE(maskActive);
-    ASSERT_TRUE(scope.GetSelectedLayer(img::eLayerTypeVector, layer, maskActive));
-    EXPECT_EQ(layer, vector);
+    EXPECT_TRUE(scope.GetSelectedLayer(img::eLayerTypeVector, layer, maskActive) && layer == vector);
     EXPECT_FALSE(maskActive);
 
     EXPECT_FALSE(scope.SetSelectedLayer(999, false));
@@ -189,8 +187,7 @@ TEST_F(LayersTest, HideAndUnhide)
     ASSERT_TRUE(scope.UnhideLayer(id, -2, 0));
     EXPECT_NE(scope.FindPlaneID(id), -1);
     std::vector<int> layers;
-    ASSERT_TRUE(scope.GetLayers(layers, -1));
-    EXPECT_EQ(layers, (std::vector<int>{id, other}));
+    EXPECT_TRUE(scope.GetLayers(layers, -1) && layers == (std::vector<int>{id, other}));
     EXPECT_FALSE(scope.UnhideLayer(999, -3, 1));
 
     const int flagged = Raster(0x041);
@@ -490,8 +487,7 @@ TEST_F(LayerTreeTest, GetLayersFiltersByFlagMask)
     for (Case const& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.mask);
         std::vector<int> layers{999};
-        ASSERT_TRUE(scope.GetLayers(layers, c.mask));
-        EXPECT_EQ(layers, c.expected);
+        EXPECT_TRUE(scope.GetLayers(layers, c.mask) && layers == c.expected);
     }
 
     std::vector<int> appended{999};
