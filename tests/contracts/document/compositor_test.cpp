@@ -219,7 +219,8 @@ void ExpectMatchesReference(img::CImg const& doc, img::CDisplProcessFlow const& 
 TEST_F(ComposeTest, GrayLayersMatchThePlainLoopExactly)
 {
     // 8 bits one to one; 16 bits through limits and a short data LUT.
-    const int gray8 = AddLayer(MakeFrame({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
+    const int gray8 =
+        AddLayer(MakeFrame({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
     const int gray16 = AddLayer(MakeFrame({37, 19}, kGray16, [](int x, int y, int, int) { return x * 97 + y * 13; }));
     img::CStack stack = doc.FindStack(gray16);
     ASSERT_TRUE(stack.SetDispLimits(utl::TInterval<double>(500, 3000), -1));
@@ -531,17 +532,8 @@ TEST_F(ComposeTest, RgbTargetsGetRedFirst)
 TEST_F(ComposeTest, VectorLayersDrawTheirOutlines)
 {
     boost::shared_ptr<img::CVecGraph> graphic(new img::CVecGraph);
-    img::CVecGraph::tShape line;
-    line.kind = img::CVecGraph::eLine;
-    line.bounds = geo::CdRect(1, 2, 8, 2);
-    line.blue = 10;
-    line.green = 20;
-    line.red = 30;
-    graphic->Add(line);
-    img::CVecGraph::tShape box;
-    box.kind = img::CVecGraph::eRectangle;
-    box.bounds = geo::CdRect(2, 4, 6, 8);
-    graphic->Add(box);
+    graphic->Add({img::CVecGraph::eLine, geo::CdRect(1, 2, 8, 2), 10, 20, 30});
+    graphic->Add({img::CVecGraph::eRectangle, geo::CdRect(2, 4, 6, 8)});  // white by default
     const int layer = doc.Add(img::CStack(graphic));
     ASSERT_GE(flow.InsertLayer(-1, -3, layer, utl::CIndexN(), -1), 0);
     auto target = Target(10, 10);
