@@ -33,15 +33,6 @@ protected:
     std::string m_path;
 };
 
-TEST_F(ProfileTest, ReadsIntegersOfTheRightSectionOnly)
-{
-    Write("; settings\n[Other]\nSyncMask=7\n\n[ mosaik ]\n  syncmask = 0 \nUseAlphaNoMask=-12\r\n");
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 0, 3, 0), -12);
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"Missing", 5, 3, 0), 5);
-    EXPECT_EQ(appGetProfileInt(L"Absent", L"SyncMask", 9, 3, 0), 9);
-}
-
 TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
 {
     Write("[Mosaik]\nA=12abc\nB=\nC=99999999999\nD=1.5\nE\nG=5;no blank before\nH=-\nI=0x10\n[Broken\nF=3\n");
@@ -54,8 +45,14 @@ TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
     EXPECT_EQ(appGetProfileInt(nullptr, L"A", 43, 3, 0), 43);
 }
 
-TEST_F(ProfileTest, ByteOrderMarkCommentsQuotesAndTheFirstKeyWin)
+TEST_F(ProfileTest, ReadsIntegersOfTheRightSectionWithMarkCommentsQuotesAndTheFirstKey)
 {
+    Write("; settings\n[Other]\nSyncMask=7\n\n[ mosaik ]\n  syncmask = 0 \nUseAlphaNoMask=-12\r\n");
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 0, 3, 0), -12);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"Missing", 5, 3, 0), 5);
+    EXPECT_EQ(appGetProfileInt(L"Absent", L"SyncMask", 9, 3, 0), 9);
+
     Write("\xEF\xBB\xBF[Mosaik]\nSyncMask = 0 ; off for slow disks\nUseAlphaNoMask=\"1\"\n"
           "UseAlphaNoMask=0\nC=+4\n[Mosaik]\nLate=8\n");
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
