@@ -412,7 +412,7 @@ TEST_F(FlowTest, GroupNamesAndFlagsBelongToGroupsOnly)
 
 // ---------------------------------------------------------------- canvas
 
-TEST_F(FlowTest, CanvasCalibrationRoundTripsAndStaysUntilValid)
+TEST_F(FlowTest, CanvasCalibrationAndLayerPlacementStayUntilValid)
 {
     geo::CdVec2 origin(-1, -1), scale(-1, -1);
     utl::CUnit2 units(kSecond, kSecond);
@@ -448,6 +448,16 @@ TEST_F(FlowTest, CanvasCalibrationRoundTripsAndStaysUntilValid)
     EXPECT_TRUE(flow.SetCanvasRectangle(geo::CdRect(5, 5, 0, 0)));
     EXPECT_TRUE(flow.GetCanvasRectangle(rect) && rect == geo::CdRect(0, 0, 5, 5));
 
+    const int plane = AddEntry();
+    origin = scale = geo::CdVec2(7, 7);
+    EXPECT_FALSE(flow.GetLayerCanvasPlacement(plane, origin, scale)) << "no placement yet";
+    EXPECT_EQ(origin, geo::CdVec2(7, 7));
+    EXPECT_FALSE(flow.SetLayerCanvasPlacement(plane, geo::CdVec2(0, 0), geo::CdVec2(0, 1)));
+    EXPECT_TRUE(flow.SetLayerCanvasPlacement(plane, geo::CdVec2(1, 2), geo::CdVec2(0.5, 0.5)));
+    EXPECT_TRUE(flow.GetLayerCanvasPlacement(plane, origin, scale) && origin == geo::CdVec2(1, 2));
+    EXPECT_EQ(scale, geo::CdVec2(0.5, 0.5));
+    EXPECT_FALSE(flow.SetLayerCanvasPlacement(flow.InsertGroup(-1, -3), origin, scale));
+
     img::CCanvasColor background, border;
     background[0] = 10;
     border[2] = 200;
@@ -456,19 +466,6 @@ TEST_F(FlowTest, CanvasCalibrationRoundTripsAndStaysUntilValid)
     flow.GetCanvasColors(b2, r2);
     EXPECT_EQ(b2, background);
     EXPECT_EQ(r2, border);
-}
-
-TEST_F(FlowTest, PlacementFailsUntilSet)
-{
-    const int plane = AddEntry();
-    geo::CdVec2 origin(7, 7), scale(7, 7);
-    EXPECT_FALSE(flow.GetLayerCanvasPlacement(plane, origin, scale));
-    EXPECT_EQ(origin, geo::CdVec2(7, 7));
-    EXPECT_FALSE(flow.SetLayerCanvasPlacement(plane, geo::CdVec2(0, 0), geo::CdVec2(0, 1)));
-    EXPECT_TRUE(flow.SetLayerCanvasPlacement(plane, geo::CdVec2(1, 2), geo::CdVec2(0.5, 0.5)));
-    EXPECT_TRUE(flow.GetLayerCanvasPlacement(plane, origin, scale) && origin == geo::CdVec2(1, 2));
-    EXPECT_EQ(scale, geo::CdVec2(0.5, 0.5));
-    EXPECT_FALSE(flow.SetLayerCanvasPlacement(flow.InsertGroup(-1, -3), origin, scale));
 }
 
 TEST_F(FlowTest, OptimizeCanvasFitsTheCalibratedLayers)

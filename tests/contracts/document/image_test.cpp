@@ -92,19 +92,6 @@ TEST_F(DocumentTest, CopiesShareOneDocumentAndCountInitialisation)
     EXPECT_EQ(doc.GetStackCount(), 1u);  // initialising again loses nothing
 }
 
-TEST_F(DocumentTest, StackOutlivingItsDocumentCanJoinAnother)
-{
-    img::CStack stack = RasterStack();
-    {
-        img::CImg shortLived;
-        ASSERT_EQ(shortLived.Add(4, stack), 4);
-    }
-    EXPECT_TRUE(stack.IsValid());
-    EXPECT_EQ(stack.GetId(), -1);
-    stack.SetName(L"still usable");  // nobody left to tell
-    EXPECT_EQ(doc.Add(stack), 1);
-}
-
 TEST_F(DocumentTest, PropertiesReadBackWithTheirType)
 {
     EXPECT_FALSE(doc.SetProperty(5, mem::CBin()));
@@ -199,18 +186,23 @@ TEST_F(NotificationTest, MutingHoldsUntilTheLastCopyOfEveryTokenDies)
     EXPECT_EQ(heard, std::vector<img::EChange>{img::eChangeProperties});
 }
 
-TEST_F(NotificationTest, TokenMayOutliveItsDocument)
+TEST_F(NotificationTest, StacksAndTokensMayOutliveTheirDocument)
 {
     int summaries = 0;
     boost::shared_ptr<void> token;
+    img::CStack stack = RasterStack();
     {
         img::CImg shortLived;
         shortLived.Subscribe([&summaries](img::EChange change) { summaries += change == img::eChangeSummary; });
         token = shortLived.MuteMessaging();
-        shortLived.Add(RasterStack());
+        ASSERT_EQ(shortLived.Add(4, stack), 4);
     }
     token.reset();
     EXPECT_EQ(summaries, 1);
+    EXPECT_TRUE(stack.IsValid());
+    EXPECT_EQ(stack.GetId(), -1);
+    stack.SetName(L"still usable");  // nobody left to tell
+    EXPECT_EQ(doc.Add(stack), 1);
 }
 
 TEST_F(NotificationTest, ListenersMayUnsubscribeOrThrowWithoutSilencingOthers)

@@ -116,7 +116,7 @@ TEST_F(StackFramesTest, ShortAndFullIndicesNameTheSameFrame)
     EXPECT_EQ(value, 11);
 }
 
-TEST_F(StackFramesTest, SetFrameRefusesOtherTypesSizesAndLengths)
+TEST_F(StackFramesTest, SetFrameRefusesOtherTypesSizesAndLengthsAndCopiesWithinItsDataFrame)
 {
     const unsigned int before = stack.GetPixelModificationCount(-1);
     EXPECT_FALSE(stack.SetFrame(utl::CIndexN{0}, boost::shared_ptr<img::CPixFrame>()));
@@ -125,6 +125,12 @@ TEST_F(StackFramesTest, SetFrameRefusesOtherTypesSizesAndLengths)
     EXPECT_FALSE(stack.SetFrame(utl::CIndexN{0, 5, 0}, Picture(8, 8, 1)));
     EXPECT_FALSE(stack.SetFrame(utl::CIndexN(), boost::shared_ptr<img::CVecGraph>(new img::CVecGraph)));
     EXPECT_EQ(stack.GetPixelModificationCount(-1), before);
+
+    // A frame of the same data frame, another plane or its own.
+    ASSERT_TRUE(stack.SetFrame(utl::CIndexN{0}, Picture(8, 8, 4)));
+    ASSERT_TRUE(stack.SetFrame(utl::CIndexN{2}, stack.GetPixFrame(utl::CIndexN{0})));
+    ASSERT_TRUE(stack.SetFrame(utl::CIndexN{2}, stack.GetPixFrame(utl::CIndexN{2})));
+    EXPECT_EQ(PixelAt(stack, utl::CIndexN{2}), 4);
 }
 
 TEST_F(StackFramesTest, FramesAtEitherEndGrowTheDataFrame)
@@ -143,14 +149,6 @@ TEST_F(StackFramesTest, FramesAtEitherEndGrowTheDataFrame)
     ASSERT_TRUE(stack.SetFrame(utl::CIndexN{10}, far, utl::CPropSet()));
     EXPECT_EQ(stack.GetPixFrame(utl::CIndexN{10}), far);
     EXPECT_EQ(data->GetPlaneAssortment().GetBoundary().Size(), (geo::CiVecN{5, 1}));
-}
-
-TEST_F(StackFramesTest, FrameOfTheSameDataFrameCopiesBetweenPlanes)
-{
-    ASSERT_TRUE(stack.SetFrame(utl::CIndexN{0}, Picture(8, 8, 4)));
-    ASSERT_TRUE(stack.SetFrame(utl::CIndexN{2}, stack.GetPixFrame(utl::CIndexN{0})));
-    ASSERT_TRUE(stack.SetFrame(utl::CIndexN{2}, stack.GetPixFrame(utl::CIndexN{2})));
-    EXPECT_EQ(PixelAt(stack, utl::CIndexN{2}), 4);
 }
 
 TEST_F(StackFramesTest, FramePropertiesComeWithTheFrame)
