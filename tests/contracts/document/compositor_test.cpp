@@ -311,6 +311,7 @@ TEST_F(ComposeTest, FiltersChangeTheLayerAndLayersLeavingDuringRenderingOrFromAC
         void Apply(std::uint8_t* bgr, int count) const override
         {
             m_doc.Remove(m_id);
+            img::CDisplayFilter::Apply(bgr, count);  // the default table changes nothing
             for (int i = 0; i < 3 * count; ++i)
                 bgr[i] = std::uint8_t(255 - bgr[i]);
         }
