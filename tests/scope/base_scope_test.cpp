@@ -66,7 +66,7 @@ TEST_F(BaseScopeTest, FirstUseOfAnyOperationInitialisesTheDocumentOnce)
     }
 }
 
-TEST_F(BaseScopeTest, EveryScopeInitialisesOnItsOwnFirstUse)
+TEST_F(BaseScopeTest, EveryScopeInitialisesOnItsOwnFirstUseAndAssignDoesNot)
 {
     TestScope first(doc);
     TestScope second(doc);
@@ -82,17 +82,15 @@ TEST_F(BaseScopeTest, EveryScopeInitialisesOnItsOwnFirstUse)
     EXPECT_EQ(doc.GetInitializeCount(), 2);
     EXPECT_TRUE(selection->GetCollection() == doc);
     EXPECT_EQ(doc.GetInitializeCount(), 3);
-}
 
-TEST_F(BaseScopeTest, AssignSwitchesDocumentWithoutInitialisingIt)
-{
+    // Assign prepares the scope's own document first, never the new one.
     img::CImg other;
     AddRasterLayer(other, {4, 4});
-    TestScope scope(doc);
-    scope.Assign(other);
-    EXPECT_EQ(doc.GetInitializeCount(), 1) << "Assign prepares the scope's own document first";
-    EXPECT_TRUE(scope.GetCollection() == other);
-    EXPECT_EQ(scope.FirstLayerID(), other.FirstStackId());
+    TestScope third(doc);
+    third.Assign(other);
+    EXPECT_EQ(doc.GetInitializeCount(), 4);
+    EXPECT_TRUE(third.GetCollection() == other);
+    EXPECT_EQ(third.FirstLayerID(), other.FirstStackId());
     EXPECT_EQ(other.GetInitializeCount(), 0);
 }
 

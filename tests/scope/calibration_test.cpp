@@ -1,8 +1,7 @@
 // Layer and canvas calibration, coordinate conversions and the whole-image
 // recalibration, over real documents.
+#include "tests/scope/core_documents.h"
 #include "tests/scope/test_scope.h"
-
-#include "imgscope/contracts/foundation/data_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -11,38 +10,19 @@
 #include <stdexcept>
 #include <vector>
 
+namespace imgscope_test {
 namespace {
 
-using imgscope_test::TestScope;
 using geo::CdRect;
 using geo::CdVec2;
 using UVec = utl::TUnitValue<geo::CdVec2>;
 using URect = utl::TUnitValue<geo::CdRect>;
 
-constexpr utl::CUnit kMicron{utl::eQuantityLength, 1, -6};
-constexpr utl::CUnit kNano{utl::eQuantityLength, 1, -9};
-constexpr utl::CUnit kMilli{utl::eQuantityLength, 1, -3};
-constexpr utl::CUnit kSecond{utl::eQuantityTime, 1, 0};
-
 class CalibrationTest : public ::testing::Test {
 protected:
-    // A gray 16 × 12 layer with an entry at the end of the root.
-    int AddLayer()
-    {
-        auto frame = mem::CDataFrame::Create(geo::CiVolumeN(geo::CiRect(0, 0, 16, 12)),
-                                             img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray),
-                                             utl::CPropSet());
-        const int id = doc.Add(img::CStack(frame));
-        EXPECT_GE(Tree().InsertLayer(-1, -3, id, utl::CIndexN(), -1), 0);
-        return id;
-    }
-    // A layer kept out of the tree.
-    int AddLooseLayer()
-    {
-        const int id = AddLayer();
-        EXPECT_TRUE(Tree().Remove(Tree().FindLayer(id)));
-        return id;
-    }
+    // A gray 16 × 12 layer with an entry at the end of the root, or without.
+    int AddLayer() { return AddRasterLayer(doc, {16, 12}); }
+    int AddLooseLayer() { return AddRasterLayer(doc, {16, 12}, /*withEntry*/ false); }
 
     // The document's own layer tree, as every scope of it sees it.
     img::CDisplProcessFlow Tree() { return img::CDisplProcessFlow(doc, false); }
@@ -77,15 +57,13 @@ protected:
     {
         UVec s;
         CdVec2 o;
-        ASSERT_TRUE(scope.GetCanvasCoords(s, o));
-        EXPECT_EQ(s, UVec(unit, scale));
+        EXPECT_TRUE(scope.GetCanvasCoords(s, o) && s == UVec(unit, scale));
         EXPECT_EQ(o, origin);
     }
     void ExpectPlacement(int layer, CdVec2 origin, CdVec2 scale)
     {
         CdVec2 o, s;
-        ASSERT_TRUE(scope.GetCanvasPlacement(layer, o, s));
-        EXPECT_EQ(o, origin);
+        EXPECT_TRUE(scope.GetCanvasPlacement(layer, o, s) && o == origin);
         EXPECT_EQ(s, scale);
     }
     static void ExpectNear(CdVec2 actual, CdVec2 expected, double tolerance = 1e-9)
@@ -141,8 +119,7 @@ TEST_F(CalibrationTest, SetPixelSizeTreatsZeroHeightAsSquare)
         ASSERT_TRUE(scope.SetPixelSize(layer, kMicron, 2.5, height));
         utl::CUnit unit;
         double w = 0, h = 0;
-        ASSERT_TRUE(scope.GetPixelSize(layer, unit, w, h));
-        EXPECT_EQ(unit, kMicron);
+        EXPECT_TRUE(scope.GetPixelSize(layer, unit, w, h) && unit == kMicron);
         EXPECT_EQ(w, 2.5);
         if (std::isnan(height))
             EXPECT_TRUE(std::isnan(h));
@@ -167,11 +144,9 @@ TEST_F(CalibrationTest, UncalibratedStackAnswersCoordsButNoPixelSize)
 
     // The conversions take it as one pixel per pixel.
     UVec lcs;
-    ASSERT_TRUE(scope.Pixel2Lcs(layer, CdVec2(3, -4), lcs));
-    EXPECT_EQ(lcs, UVec(utl::c_pixel, CdVec2(3, -4)));
+    EXPECT_TRUE(scope.Pixel2Lcs(layer, CdVec2(3, -4), lcs) && lcs == UVec(utl::c_pixel, CdVec2(3, -4)));
     CdVec2 pixel;
-    ASSERT_TRUE(scope.Lcs2Pixel(layer, UVec(kMicron, CdVec2(5, 6)), pixel));
-    EXPECT_EQ(pixel, CdVec2(5, 6));
+    EXPECT_TRUE(scope.Lcs2Pixel(layer, UVec(kMicron, CdVec2(5, 6)), pixel) && pixel == CdVec2(5, 6));
 }
 
 TEST_F(CalibrationTest, PixelCoordsRectReportsTrueWhateverTheStackSays)
@@ -186,8 +161,7 @@ TEST_F(CalibrationTest, PixelCoordsRectReportsTrueWhateverTheStackSays)
 
     ASSERT_TRUE(scope.SetPixelCoordsRect(layer, URect(kMicron, CdRect(10, 20, 18, 26))));
     ExpectCoords(layer, kMicron, CdVec2(0.5, 0.5), CdVec2(10, 20));
-    EXPECT_TRUE(scope.GetPixelCoordsRect(layer, rect));
-    EXPECT_EQ(rect, URect(kMicron, CdRect(10, 20, 18, 26)));
+    EXPECT_TRUE(scope.GetPixelCoordsRect(layer, rect) && rect == URect(kMicron, CdRect(10, 20, 18, 26)));
 }
 
 // --- Conversions ------------------------------------------------------------------
@@ -249,8 +223,7 @@ TEST_F(CalibrationTest, CanvasConversionsAreStrictAboutUnits)
     ASSERT_TRUE(Tree().GetImagePlaneCalibration(o, s, units));
     EXPECT_EQ(units, utl::CUnit2(kMicron, kMicron));  // one unit serves both axes
 
-    ASSERT_TRUE(scope.Pixel2Canvas(CdVec2(4, 6), canvas));
-    EXPECT_EQ(canvas, UVec(kMicron, CdVec2(12, 17)));
+    EXPECT_TRUE(scope.Pixel2Canvas(CdVec2(4, 6), canvas) && canvas == UVec(kMicron, CdVec2(12, 17)));
     for (UVec v : {canvas, UVec(kNano, CdVec2(12000, 17000))}) {
         ASSERT_TRUE(scope.Canvas2Pixel(v, pixel));
         ExpectNear(pixel, CdVec2(4, 6));
@@ -260,11 +233,9 @@ TEST_F(CalibrationTest, CanvasConversionsAreStrictAboutUnits)
     EXPECT_EQ(pixel, CdVec2(-1, -1));
 
     URect rect;
-    ASSERT_TRUE(scope.Pixel2Canvas(CdRect(0, 0, 4, 6), rect));
-    EXPECT_EQ(rect, URect(kMicron, CdRect(10, 17, 12, 20)));
+    EXPECT_TRUE(scope.Pixel2Canvas(CdRect(0, 0, 4, 6), rect) && rect == URect(kMicron, CdRect(10, 17, 12, 20)));
     CdRect back;
-    ASSERT_TRUE(scope.Canvas2Pixel(rect, back));
-    EXPECT_EQ(back, CdRect(0, 6, 4, 0));
+    EXPECT_TRUE(scope.Canvas2Pixel(rect, back) && back == CdRect(0, 6, 4, 0));
     EXPECT_THROW(scope.Canvas2Pixel(URect(kSecond, rect.value), back), std::invalid_argument);
 }
 
@@ -285,30 +256,35 @@ TEST_F(CalibrationTest, GetCalibrationPrefersCanvasThenFirstLayerInTree)
 
     const int first = AddLayer();
     Calibrate(first, kMicron, CdVec2(0.5, 0.75), CdVec2());
-    ASSERT_TRUE(scope.GetCalibration(scale));
-    EXPECT_EQ(scale, UVec(kMicron, CdVec2(0.5, 0.75)));
+    EXPECT_TRUE(scope.GetCalibration(scale) && scale == UVec(kMicron, CdVec2(0.5, 0.75)));
     Calibrate(AddLayer(), kNano, CdVec2(9, 9), CdVec2());
     ASSERT_TRUE(Stack(first).SetDimOriginScale(img::eDimY, 0.0, 750.0, kNano));  // y in a unit of its own
-    ASSERT_TRUE(scope.GetCalibration(x, y));
-    EXPECT_EQ(x, utl::TUnitValue<double>(kMicron, 0.5));
+    EXPECT_TRUE(scope.GetCalibration(x, y) && x == utl::TUnitValue<double>(kMicron, 0.5));
     EXPECT_EQ(y.unit, kNano);
 
     Tree().SetImagePlaneCalibration(CdVec2(), CdVec2(2, 3), utl::CUnit2(kMilli, kSecond));
-    ASSERT_TRUE(scope.GetCalibration(scale));
-    EXPECT_EQ(scale, UVec(kMilli, CdVec2(2, 3)));
-    ASSERT_TRUE(scope.GetCalibration(x, y));
-    EXPECT_EQ(x, utl::TUnitValue<double>(kMilli, 2));
+    EXPECT_TRUE(scope.GetCalibration(scale) && scale == UVec(kMilli, CdVec2(2, 3)));
+    EXPECT_TRUE(scope.GetCalibration(x, y) && x == utl::TUnitValue<double>(kMilli, 2));
     EXPECT_EQ(y, utl::TUnitValue<double>(kSecond, 3));
 }
 
-TEST_F(CalibrationTest, SetCalibrationRescalesCanvasAndLayerByOneRatio)
+TEST_F(CalibrationTest, SetCalibrationRescalesCanvasAndLayersByOneRatio)
 {
-    const int layer = AddLayer();
+    // An empty document: the canvas alone, nothing added.
+    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, CdVec2(0.3, 0.4))));
+    ExpectCanvas(kMicron, CdVec2(0.3, 0.4), CdVec2(0, 0));
+    EXPECT_EQ(doc.GetStackCount(), 0u);
+
+    // A layer in an incompatible unit goes by its placement.
+    const int layer = AddLayer(), foreign = AddLayer();
     CalibrateCanvas(kMicron, CdVec2(0.5, 0.5), CdVec2(3, 4));
     Calibrate(layer, kMicron, CdVec2(0.5, 0.5), CdVec2(10, 20));
-    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, CdVec2(1, 1))));
-    ExpectCanvas(kMicron, CdVec2(1, 1), CdVec2(6, 8));
-    ExpectCoords(layer, kMicron, CdVec2(1, 1), CdVec2(20, 40));
+    Calibrate(foreign, kSecond, CdVec2(3, 3), CdVec2(1, 1));
+    ASSERT_TRUE(scope.SetCanvasPlacement(foreign, CdVec2(4, 6), CdVec2(0.5, 1)));
+    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, CdVec2(1, 2))));  // ratio (2, 4)
+    ExpectCanvas(kMicron, CdVec2(1, 2), CdVec2(6, 16));
+    ExpectCoords(layer, kMicron, CdVec2(1, 2), CdVec2(20, 80));
+    ExpectCoords(foreign, kMicron, CdVec2(1, 4), CdVec2(8, 24));
 }
 
 TEST_F(CalibrationTest, SetCalibrationCarriesLayersInOtherPrefixes)
@@ -324,13 +300,6 @@ TEST_F(CalibrationTest, SetCalibrationCarriesLayersInOtherPrefixes)
     ExpectCanvas(kNano, CdVec2(1000, 1000), CdVec2());
     ExpectCoords(nanoLayer, kNano, CdVec2(1000, 1000), CdVec2(20000, 80000), 1e-6);
     ExpectCoords(milliLayer, kNano, CdVec2(1000, 1000), CdVec2(2e6, 8e6), 1e-3);
-}
-
-TEST_F(CalibrationTest, SetCalibrationOnEmptyDocumentSetsOnlyTheCanvas)
-{
-    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, CdVec2(0.3, 0.4))));
-    ExpectCanvas(kMicron, CdVec2(0.3, 0.4), CdVec2(0, 0));
-    EXPECT_EQ(doc.GetStackCount(), 0u);
 }
 
 TEST_F(CalibrationTest, SetCalibrationRewritesOnlyStoredPlacements)
@@ -385,16 +354,6 @@ TEST_F(CalibrationTest, SetCalibrationWithoutCanvasFollowsPlacements)
     ExpectCanvas(kNano, CdVec2(100, 200), CdVec2());
 }
 
-TEST_F(CalibrationTest, SetCalibrationPlacesIncompatibleLayerByItsPlacement)
-{
-    const int layer = AddLayer();
-    CalibrateCanvas(kMicron, CdVec2(0.5, 0.5), CdVec2());
-    Calibrate(layer, kSecond, CdVec2(3, 3), CdVec2(1, 1));
-    ASSERT_TRUE(scope.SetCanvasPlacement(layer, CdVec2(4, 6), CdVec2(0.5, 1)));
-    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, CdVec2(1, 2))));  // ratio (2, 4)
-    ExpectCoords(layer, kMicron, CdVec2(1, 4), CdVec2(8, 24));
-}
-
 TEST_F(CalibrationTest, TwoUnitCalibrationSplitsAxes)
 {
     const int layer = AddLayer();
@@ -407,23 +366,19 @@ TEST_F(CalibrationTest, TwoUnitCalibrationSplitsAxes)
     // x from the first pass (µm, ratio 2), y from the second (nm, ratio 1).
     CdVec2 o, s;
     utl::CUnit2 units;
-    ASSERT_TRUE(Tree().GetImagePlaneCalibration(o, s, units));
-    EXPECT_EQ(units, utl::CUnit2(kMicron, kNano));
+    EXPECT_TRUE(Tree().GetImagePlaneCalibration(o, s, units) && units == utl::CUnit2(kMicron, kNano));
     EXPECT_EQ(s, CdVec2(1, 1));
     EXPECT_EQ(o, CdVec2(4, 4));
     utl::TUnitValue<double> x, y;
-    ASSERT_TRUE(scope.GetCalibration(x, y));
-    EXPECT_EQ(x, utl::TUnitValue<double>(kMicron, 1));
+    EXPECT_TRUE(scope.GetCalibration(x, y) && x == utl::TUnitValue<double>(kMicron, 1));
     EXPECT_EQ(y, utl::TUnitValue<double>(kNano, 1));
 
     double origin = 0, scale = 0;
     utl::CUnit unit;
-    ASSERT_TRUE(Stack(layer).GetDimOriginScale(img::eDimX, origin, scale, unit));
-    EXPECT_EQ(unit, kMicron);
+    EXPECT_TRUE(Stack(layer).GetDimOriginScale(img::eDimX, origin, scale, unit) && unit == kMicron);
     EXPECT_EQ(scale, 1.0);
     EXPECT_EQ(origin, 4.0);
-    ASSERT_TRUE(Stack(layer).GetDimOriginScale(img::eDimY, origin, scale, unit));
-    EXPECT_EQ(unit, kNano);
+    EXPECT_TRUE(Stack(layer).GetDimOriginScale(img::eDimY, origin, scale, unit) && unit == kNano);
     EXPECT_EQ(scale, 1.0);
     EXPECT_FALSE(Stack(loose).GetDimOriginScale(img::eDimX, origin, scale, unit));
 }
@@ -439,9 +394,9 @@ TEST_F(CalibrationTest, OptimizeCanvasByMaskFitsEveryLayer)
     Tree().SetImagePlaneRect(geo::CiRect());
 
     EXPECT_TRUE(scope.OptimizeCanvas(-1));
-    ASSERT_TRUE(scope.GetCanvasPixelRect(fitted));
-    EXPECT_EQ(fitted, expected);
+    EXPECT_TRUE(scope.GetCanvasPixelRect(fitted) && fitted == expected);
     EXPECT_FALSE(fitted.IsEmpty());
 }
 
 }  // namespace
+}  // namespace imgscope_test

@@ -1,10 +1,10 @@
 // Channels, LUTs, limits and display state of the scope base over real
 // documents: which side keeps each setting, LUT removal, and the channel
 // and frame selections as sets.
+#include "tests/scope/core_documents.h"
 #include "tests/scope/test_scope.h"
 
 #include "imgscope/contracts/document/mask.h"
-#include "imgscope/contracts/foundation/data_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -12,18 +12,10 @@
 #include <set>
 #include <vector>
 
+namespace imgscope_test {
 namespace {
 
-using imgscope_test::TestScope;
 using FrameSet = std::set<geo::CiVecN, geo::tiVecNLess>;
-
-boost::shared_ptr<mem::CDataFrame> Frame(geo::CiVecN const& extent, int components)
-{
-    return boost::shared_ptr<mem::CDataFrame>(
-        new mem::CDataFrame(geo::CiVolumeN(geo::CiVecN(extent.size(), 0), extent),
-                            img::CPixelInfo(utl::eUInt8, components,
-                                            components == 3 ? img::eColorSpaceRGB : img::eColorSpaceGray)));
-}
 
 std::vector<utl::CBGR8> Ramp(unsigned char tint)
 {
@@ -42,9 +34,9 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(scope.InsertLayer(rgb, Frame({8, 6}, 3), CString(L"rgb"), -3, 9, 0));
-        ASSERT_TRUE(scope.InsertLayer(bare, Frame({8, 6}, 3), CString(L"bare"), -3, 0, 0));
-        ASSERT_TRUE(scope.InsertLayer(stacked, Frame({4, 3, 2, 5}, 1), CString(L"stack"), -3, 1, 0));
+        ASSERT_TRUE(scope.InsertLayer(rgb, MakeDataFrame({8, 6}, utl::eUInt8, 3), CString(L"rgb"), -3, 9, 0));
+        ASSERT_TRUE(scope.InsertLayer(bare, MakeDataFrame({8, 6}, utl::eUInt8, 3), CString(L"bare"), -3, 0, 0));
+        ASSERT_TRUE(scope.InsertLayer(stacked, MakeDataFrame({4, 3, 2, 5}), CString(L"stack"), -3, 1, 0));
     }
 
     // Another view onto the document's tree, to set up what the scope
@@ -73,10 +65,8 @@ TEST_F(ChannelsTest, DataLUTsLiveWithTheStackDisplayLUTsInTheTree)
     ASSERT_TRUE(scope.SetDisplayLUT(rgb, Ramp(4), 1));
 
     std::vector<utl::CBGR8> lut;
-    ASSERT_TRUE(scope.GetDataLUT(rgb, lut, 1));
-    EXPECT_EQ(lut, Ramp(3));
-    ASSERT_TRUE(scope.GetDisplayLUT(rgb, lut, 1));
-    EXPECT_EQ(lut, Ramp(4));
+    EXPECT_TRUE(scope.GetDataLUT(rgb, lut, 1) && lut == Ramp(3));
+    EXPECT_TRUE(scope.GetDisplayLUT(rgb, lut, 1) && lut == Ramp(4));
 
     // Removing one side leaves the other.
     ASSERT_TRUE(scope.DelDisplayLUT(rgb, 1));
@@ -127,13 +117,11 @@ TEST_F(ChannelsTest, StackSettingsNeedNoEntryAndAreSharedThroughTheDocument)
     ASSERT_TRUE(scope.SetLimits(bare, utl::TInterval<double>(10.0, 200.0)));
     TestScope other(scope.GetCollection());
     CString name;
-    ASSERT_TRUE(other.GetChannelName(bare, 2, name));
-    EXPECT_EQ(name, L"DAPI");
+    EXPECT_TRUE(other.GetChannelName(bare, 2, name) && name == L"DAPI");
     utl::TInterval<double> limits(1.0, 2.0);
     EXPECT_FALSE(other.GetLimits(999, limits));
     EXPECT_EQ(limits, utl::TInterval<double>(1.0, 2.0));
-    ASSERT_TRUE(other.GetLimits(bare, limits));
-    EXPECT_EQ(limits, utl::TInterval<double>(10.0, 200.0));
+    EXPECT_TRUE(other.GetLimits(bare, limits) && limits == utl::TInterval<double>(10.0, 200.0));
 
     // Colours are not stored apart from the data LUT.
     utl::CBGR8 colour(1, 2, 3);
@@ -143,17 +131,24 @@ TEST_F(ChannelsTest, StackSettingsNeedNoEntryAndAreSharedThroughTheDocument)
     EXPECT_FALSE(scope.HasDataLUT(bare, 0));
 }
 
-TEST_F(ChannelsTest, DisplayStateNeedsATreeEntry)
+TEST_F(ChannelsTest, DisplayStateFiltersAndMasksNeedATreeEntry)
 {
     bool visible = true;
     img::ELayerFunction function = img::eFunctionMin;
     double opacity = -1.0;
+    int layer = bare;
+    const boost::shared_ptr<img::CDisplayFilter> filter(new img::CDisplayFilter);
     EXPECT_FALSE(scope.SetChannelVisible(bare, 0, false));
     EXPECT_FALSE(scope.IsChannelVisible(bare, 0, visible));
     EXPECT_FALSE(scope.SetFunction(bare, 0, img::eFunctionAdd));
     EXPECT_FALSE(scope.GetFunction(bare, 0, function));
     EXPECT_FALSE(scope.SetOpacity(bare, 0.5));
     EXPECT_FALSE(scope.GetOpacity(bare, opacity));
+    EXPECT_FALSE(scope.SetDisplayFilter(layer, filter));
+    EXPECT_FALSE(scope.HasDisplayFilter(bare));
+    EXPECT_FALSE(scope.ResetDisplayFilter(bare));
+    EXPECT_FALSE(scope.CreateTranspMask(bare, 0));
+    EXPECT_FALSE(scope.DelTranspMask(bare));
     EXPECT_TRUE(scope.GetChannelIDs(bare).empty());
     EXPECT_TRUE(visible);
     EXPECT_EQ(function, img::eFunctionMin);
@@ -161,45 +156,26 @@ TEST_F(ChannelsTest, DisplayStateNeedsATreeEntry)
 
     // Opacity is written as a plane property and read back as the gamma.
     ASSERT_TRUE(scope.SetOpacity(rgb, 0.25));
-    ASSERT_TRUE(scope.GetOpacity(rgb, opacity));
-    EXPECT_EQ(opacity, 0.25);
+    EXPECT_TRUE(scope.GetOpacity(rgb, opacity) && opacity == 0.25);
     // The channel list holds the visible channels only.
     ASSERT_TRUE(scope.SetChannelVisible(rgb, 1, false));
     EXPECT_EQ(scope.GetChannelIDs(rgb), (std::set<int>{0, 2}));
-}
 
-TEST_F(ChannelsTest, DisplayFilterFollowsSetAndReset)
-{
+    layer = rgb;
     EXPECT_FALSE(scope.HasDisplayFilter(rgb));
-    int layer = rgb;
-    ASSERT_TRUE(scope.SetDisplayFilter(layer, boost::shared_ptr<img::CDisplayFilter>(new img::CDisplayFilter)));
-    EXPECT_EQ(layer, rgb);
+    EXPECT_TRUE(scope.SetDisplayFilter(layer, filter) && layer == rgb);
     EXPECT_TRUE(scope.HasDisplayFilter(rgb));
     ASSERT_TRUE(scope.ResetDisplayFilter(rgb));
     EXPECT_FALSE(scope.HasDisplayFilter(rgb));
 
-    layer = bare;
-    EXPECT_FALSE(scope.SetDisplayFilter(layer, boost::shared_ptr<img::CDisplayFilter>(new img::CDisplayFilter)));
-    EXPECT_FALSE(scope.HasDisplayFilter(bare));
-    EXPECT_FALSE(scope.ResetDisplayFilter(bare));
-}
-
-TEST_F(ChannelsTest, TransparencyMaskLifecycle)
-{
     EXPECT_FALSE(scope.GetTranspMask(rgb));
     boost::shared_ptr<img::CMask> mask = scope.CreateTranspMask(rgb, 17);
     ASSERT_TRUE(mask);
     EXPECT_EQ(mask->GetValue({7, 5}), 17);
     EXPECT_EQ(scope.GetTranspMask(rgb), mask);
-    TestScope const& constScope = scope;
-    EXPECT_EQ(constScope.GetTranspMask(rgb), mask);
-
+    EXPECT_EQ(static_cast<TestScope const&>(scope).GetTranspMask(rgb), mask);
     EXPECT_TRUE(scope.DelTranspMask(rgb));
     EXPECT_FALSE(scope.GetTranspMask(rgb));
-    EXPECT_FALSE(scope.CreateTranspMask(bare, 0));
-    EXPECT_FALSE(scope.DelTranspMask(bare));
-    EXPECT_FALSE(scope.CreateSelectionMask());
-    EXPECT_FALSE(scope.GetSelectionMask());
 }
 
 TEST_F(ChannelsTest, ChannelSelectionIsNeverStartedNorEmptied)
@@ -219,13 +195,10 @@ TEST_F(ChannelsTest, ChannelSelectionIsNeverStartedNorEmptied)
     EXPECT_TRUE(scope.SelectChannel(plane, 2));
     EXPECT_TRUE(scope.SelectChannel(plane, 2));
     EXPECT_FALSE(scope.SelectChannel(plane, 5));  // the tree knows no channel 5
-    ASSERT_TRUE(scope.GetSelectedChannels(plane, channels));
-    EXPECT_EQ(channels, (std::set<int>{0, 2}));
+    EXPECT_TRUE(scope.GetSelectedChannels(plane, channels) && channels == (std::set<int>{0, 2}));
 
-    ASSERT_TRUE(scope.IsChannelSelected(plane, 1, selected));
-    EXPECT_FALSE(selected);
-    ASSERT_TRUE(scope.IsChannelSelected(plane, 2, selected));
-    EXPECT_TRUE(selected);
+    EXPECT_TRUE(scope.IsChannelSelected(plane, 1, selected) && !selected);
+    EXPECT_TRUE(scope.IsChannelSelected(plane, 2, selected) && selected);
 
     EXPECT_TRUE(scope.UnselectChannel(plane, 0));
     EXPECT_TRUE(scope.UnselectChannel(plane, 1));  // not selected: written back as it was
@@ -278,7 +251,7 @@ TEST_F(ChannelsTest, SelectFrameRangeEnumeratesExclusiveBounds)
     tree.Unsubscribe(subscription);
 }
 
-TEST_F(ChannelsTest, FrameIndicesMustMatchTheLayerOrder)
+TEST_F(ChannelsTest, FrameIndicesOfTheWrongLengthAndHugeRangesAreRefused)
 {
     ASSERT_TRUE(scope.SelectFrame(stacked, {1, 2}));
     const FrameSet before = Selection(stacked);
@@ -288,6 +261,8 @@ TEST_F(ChannelsTest, FrameIndicesMustMatchTheLayerOrder)
     EXPECT_FALSE(scope.SelectFrameRange(stacked, {0, 0}, {2}));
     EXPECT_FALSE(scope.SelectFrameRange(stacked, {0}, {2}));
     EXPECT_FALSE(scope.UnselectFrameRange(stacked, {0, 0, 0}, {2, 2, 2}));
+    EXPECT_FALSE(scope.SelectFrameRange(stacked, {0, 0}, {1 << 16, 1 << 16}));  // refused wholesale
+    EXPECT_FALSE(scope.SelectFrameRange(stacked, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}));
     EXPECT_FALSE(scope.SelectFrame(bare, {}));  // no entry
     EXPECT_FALSE(scope.SelectFrame(999, {}));
     EXPECT_EQ(Selection(stacked), before);
@@ -295,21 +270,14 @@ TEST_F(ChannelsTest, FrameIndicesMustMatchTheLayerOrder)
     ASSERT_TRUE(scope.UnselectFrame(stacked, {1, 2}));
     EXPECT_TRUE(Selection(stacked).empty());
     EXPECT_TRUE(scope.UnselectFrame(stacked, {1, 2}));  // not selected: written back
+    // Removing works on what is selected, whatever the bounds.
+    ASSERT_TRUE(scope.SelectFrame(stacked, {0, 0}));
+    EXPECT_TRUE(scope.UnselectFrameRange(stacked, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}));
+    EXPECT_TRUE(Selection(stacked).empty());
 
     // A layer of order 0: the empty index is its one frame.
     ASSERT_TRUE(scope.SelectFrameRange(rgb, {}, {}));
     EXPECT_EQ(Selection(rgb), (FrameSet{geo::CiVecN{}}));
-}
-
-TEST_F(ChannelsTest, HugeFrameRangeIsRefusedWholesale)
-{
-    ASSERT_TRUE(scope.SelectFrame(stacked, {0, 0}));
-    EXPECT_FALSE(scope.SelectFrameRange(stacked, {0, 0}, {1 << 16, 1 << 16}));
-    EXPECT_FALSE(scope.SelectFrameRange(stacked, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}));
-    EXPECT_EQ(Selection(stacked), (FrameSet{{0, 0}}));
-    // Removing works on what is selected, whatever the bounds.
-    EXPECT_TRUE(scope.UnselectFrameRange(stacked, {INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}));
-    EXPECT_TRUE(Selection(stacked).empty());
 }
 
 TEST_F(ChannelsTest, FrameSelectionByPlane)
@@ -317,12 +285,9 @@ TEST_F(ChannelsTest, FrameSelectionByPlane)
     const int plane = scope.FindPlaneID(stacked);
     ASSERT_TRUE(scope.SelectFrame(stacked, {0, 1}));
     FrameSet frames;
-    ASSERT_TRUE(scope.GetFrameSelection(plane, frames));
-    EXPECT_EQ(frames, (FrameSet{{0, 1}}));
+    EXPECT_TRUE(scope.GetFrameSelection(plane, frames) && frames == (FrameSet{{0, 1}}));
     EXPECT_TRUE(scope.ResetFrameSelection(plane));
-    ASSERT_TRUE(scope.GetFrameSelection(plane, frames));
-    EXPECT_TRUE(frames.empty());
-
+    EXPECT_TRUE(scope.GetFrameSelection(plane, frames) && frames.empty());
     EXPECT_TRUE(scope.ResetFrameSelection(999));
     EXPECT_TRUE(scope.ResetFrameSelection(stacked));  // whatever the tree says
     frames = {{4, 4}};
@@ -331,3 +296,4 @@ TEST_F(ChannelsTest, FrameSelectionByPlane)
 }
 
 }  // namespace
+}  // namespace imgscope_test

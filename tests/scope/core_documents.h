@@ -14,14 +14,27 @@
 
 namespace imgscope_test {
 
+constexpr utl::CUnit kMicron{utl::eQuantityLength, 1, -6};
+constexpr utl::CUnit kNano{utl::eQuantityLength, 1, -9};
+constexpr utl::CUnit kMilli{utl::eQuantityLength, 1, -3};
+constexpr utl::CUnit kSecond{utl::eQuantityTime, 1, 0};
+
 // A data frame at the origin with the given extent (x, y, then the plane
-// dimensions), one component of `type`.
+// dimensions): gray of `type`, or RGB with three components.
 inline boost::shared_ptr<mem::CDataFrame> MakeDataFrame(std::initializer_list<int> extent,
-                                                        utl::EType type = utl::eUInt8)
+                                                        utl::EType type = utl::eUInt8, int components = 1)
 {
     geo::CiVecN const size{std::vector<int>(extent)};
-    return boost::make_shared<mem::CDataFrame>(geo::CiVolumeN::FromPositionSize(geo::CiVecN(size.size(), 0), size),
-                                               img::CPixelInfo(type, 1, img::eColorSpaceGray));
+    return boost::make_shared<mem::CDataFrame>(
+        geo::CiVolumeN::FromPositionSize(geo::CiVecN(size.size(), 0), size),
+        img::CPixelInfo(type, components, components == 3 ? img::eColorSpaceRGB : img::eColorSpaceGray));
+}
+
+inline boost::shared_ptr<img::CVecGraph> MakeGraphic()
+{
+    auto graphic = boost::make_shared<img::CVecGraph>();
+    graphic->Add(img::CVecGraph::tShape{img::CVecGraph::eRectangle, geo::CdRect(1, 1, 5, 4)});
+    return graphic;
 }
 
 // Gives `layer` an entry at the end of the root of the document's tree;
@@ -44,9 +57,7 @@ inline int AddRasterLayer(img::CImg& doc, std::initializer_list<int> extent, boo
 
 inline int AddVectorLayer(img::CImg& doc, bool withEntry = true)
 {
-    auto graphic = boost::make_shared<img::CVecGraph>();
-    graphic->Add(img::CVecGraph::tShape{});
-    int const id = doc.Add(img::CStack(graphic));
+    int const id = doc.Add(img::CStack(MakeGraphic()));
     if (id != -1 && withEntry)
         AddEntry(doc, id);
     return id;

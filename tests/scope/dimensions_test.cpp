@@ -1,19 +1,17 @@
 // Dimension types, names, stepping, frame rates and channel values, checked
 // against the dimension properties they leave in the stack.
+#include "tests/scope/core_documents.h"
 #include "tests/scope/test_scope.h"
 
-#include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/contracts/platform/profile.h"
 
 #include <gtest/gtest.h>
 
+namespace imgscope_test {
 namespace {
 
-using imgscope_test::TestScope;
 using UDouble = utl::TUnitValue<double>;
 
-constexpr utl::CUnit kMicron{utl::eQuantityLength, 1, -6};
-constexpr utl::CUnit kSecond{utl::eQuantityTime, 1, 0};
 constexpr utl::CUnit kHertz{utl::eQuantityTime, -1, 0};
 
 constexpr int kType = 2023;
@@ -27,10 +25,7 @@ protected:
     {
         // 8 × 6 pixels, 3 z positions, 4 time points: two stack dimensions,
         // so dimension indices 0, 1 and 2 are addressable.
-        auto frame = mem::CDataFrame::Create(
-            geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0, 0}, geo::CiVecN{8, 6, 3, 4}),
-            img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray), utl::CPropSet());
-        layer = doc.Add(img::CStack(frame));
+        layer = AddRasterLayer(doc, {8, 6, 3, 4}, /*withEntry*/ false);
         ASSERT_GT(layer, 0);
         ASSERT_EQ(Stack().DimCount(0), 2);
     }
@@ -58,8 +53,7 @@ TEST_F(DimensionsTest, IndicesRunFromZeroToOrderInclusive)
         SCOPED_TRACE(dim);
         EXPECT_TRUE(scope.SetDimensionType(layer, dim, img::eDimZ, 0));
         img::EPhysDim type = img::eDimNone;
-        EXPECT_TRUE(scope.GetDimensionType(layer, dim, type));
-        EXPECT_EQ(type, img::eDimZ);
+        EXPECT_TRUE(scope.GetDimensionType(layer, dim, type) && type == img::eDimZ);
     }
     for (int dim : {-1, 3, 1000}) {
         SCOPED_TRACE(dim);
@@ -117,17 +111,14 @@ TEST_F(DimensionsTest, TypeAndNameReadWhatIsStored)
 
     // An int with a unit counts as an int.
     Store(1, kType, mem::CBin(int(img::eDimTime), kSecond));
-    EXPECT_TRUE(scope.GetDimensionType(layer, 1, type));
-    EXPECT_EQ(type, img::eDimTime);
-    EXPECT_TRUE(scope.GetDimensionName(layer, 1, name));
-    EXPECT_EQ(name, imgGetDimName(img::eDimTime, nullptr));
+    EXPECT_TRUE(scope.GetDimensionType(layer, 1, type) && type == img::eDimTime);
+    EXPECT_TRUE(scope.GetDimensionName(layer, 1, name) && name == imgGetDimName(img::eDimTime, nullptr));
     EXPECT_NE(name, imgGetDimName(img::eDimZ, nullptr));
 
     // Present but not an integer: found, yet the type stays as it was.
     Store(1, kType, mem::CBin(2.0));
     type = img::eDimAngle;
-    EXPECT_TRUE(scope.GetDimensionType(layer, 1, type));
-    EXPECT_EQ(type, img::eDimAngle);
+    EXPECT_TRUE(scope.GetDimensionType(layer, 1, type) && type == img::eDimAngle);
 }
 
 TEST_F(DimensionsTest, SteppingStoresUnderDefaultIdsAndReusesThem)
@@ -141,8 +132,7 @@ TEST_F(DimensionsTest, SteppingStoresUnderDefaultIdsAndReusesThem)
     EXPECT_EQ(Raw(0, 2013), mem::CBin(second));
 
     UDouble a, b;
-    ASSERT_TRUE(scope.GetDimensionStepping(layer, 0, a, b));
-    EXPECT_EQ(a, first);
+    EXPECT_TRUE(scope.GetDimensionStepping(layer, 0, a, b) && a == first);
     EXPECT_EQ(b, second);
 
     // Retyped to time: the stored IDs stay in charge, the time defaults
@@ -220,8 +210,7 @@ TEST_F(DimensionsTest, GetSteppingNeedsBothNamedProperties)
 
     // A value of another type leaves its output as it was.
     Store(0, 5002, mem::CBin(7.0));
-    ASSERT_TRUE(scope.GetDimensionStepping(layer, 0, a, b));
-    EXPECT_EQ(a, UDouble(kMicron, 3.0));
+    EXPECT_TRUE(scope.GetDimensionStepping(layer, 0, a, b) && a == UDouble(kMicron, 3.0));
     EXPECT_EQ(b, presetB);
 }
 
@@ -234,14 +223,11 @@ TEST_F(DimensionsTest, FrameRateVariantsAreSeparate)
     UDouble rate(kSecond, -1);
     EXPECT_FALSE(scope.GetDimensionFrameRate(layer, 1, rate, true));
     EXPECT_EQ(rate, UDouble(kSecond, -1));
-    ASSERT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false));
-    EXPECT_EQ(rate, UDouble(kHertz, 25));
+    EXPECT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false) && rate == UDouble(kHertz, 25));
 
     ASSERT_TRUE(scope.SetDimensionFrameRate(layer, 1, UDouble(kHertz, 30), true));
-    ASSERT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, true));
-    EXPECT_EQ(rate, UDouble(kHertz, 30));
-    ASSERT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false));
-    EXPECT_EQ(rate, UDouble(kHertz, 25));
+    EXPECT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, true) && rate == UDouble(kHertz, 30));
+    EXPECT_TRUE(scope.GetDimensionFrameRate(layer, 1, rate, false) && rate == UDouble(kHertz, 25));
 }
 
 TEST_F(DimensionsTest, ChannelValuesGoThroughTheValueProperty)
@@ -255,15 +241,13 @@ TEST_F(DimensionsTest, ChannelValuesGoThroughTheValueProperty)
     ASSERT_TRUE(scope.SetDimensionType(layer, 0, img::eDimZ, 0));  // 2027 = 2014
     ASSERT_TRUE(scope.SetDimensionChannelValue(layer, 0, 1, v));
     mem::CBin bin;
-    ASSERT_TRUE(Stack().GetDimProperty(0, 1, 2014, bin));
-    EXPECT_EQ(bin, mem::CBin(v));
+    EXPECT_TRUE(Stack().GetDimProperty(0, 1, 2014, bin) && bin == mem::CBin(v));
 
     // Stored only per channel: not yet set up for the dimension.
     EXPECT_FALSE(scope.GetDimensionChannelValue(layer, 0, 1, out));
     EXPECT_EQ(out, UDouble(kSecond, -1));
     Store(0, 2014, mem::CBin(UDouble(kMicron, 0.0)));
-    ASSERT_TRUE(scope.GetDimensionChannelValue(layer, 0, 1, out));
-    EXPECT_EQ(out, v);
+    EXPECT_TRUE(scope.GetDimensionChannelValue(layer, 0, 1, out) && out == v);
     // A channel without a value of its own.
     out = UDouble(kSecond, -1);
     EXPECT_FALSE(scope.GetDimensionChannelValue(layer, 0, 2, out));
@@ -277,3 +261,4 @@ TEST_F(DimensionsTest, ChannelValuesGoThroughTheValueProperty)
 }
 
 }  // namespace
+}  // namespace imgscope_test

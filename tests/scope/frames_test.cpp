@@ -112,6 +112,15 @@ TEST_F(FramesTest, SwapOfSameShapeExchangesContentAndKeepsTheStacksObject)
     auto incoming = MakeDataFrame({16, 8, 3});
     FillAll<std::uint8_t>(*incoming, 2);
 
+    // Failed swaps change nothing.
+    EXPECT_FALSE(scope.SwapDataFrame(layer, boost::shared_ptr<mem::CDataFrame>()));
+    EXPECT_FALSE(scope.SwapDataFrame(layer, 7, incoming)) << "no data frame 7";
+    EXPECT_FALSE(scope.SwapDataFrame(layer, -1, incoming));
+    EXPECT_FALSE(scope.SwapDataFrame(unknown, incoming));
+    EXPECT_FALSE(scope.SwapDataFrame(unknown, 0, incoming));
+    EXPECT_EQ(PixelAt<std::uint8_t>(*data, 0, 0), 1);
+    EXPECT_EQ(PixelAt<std::uint8_t>(*incoming, 0, 0), 2);
+
     EXPECT_TRUE(scope.SwapDataFrame(layer, incoming));
     EXPECT_EQ(scope.GetDataFrame(layer), data) << "the stack keeps its data-frame object";
     EXPECT_EQ(PixelAt<std::uint8_t>(*data, 3, 3, geo::CiVecN{1}), 2);
@@ -146,21 +155,6 @@ TEST_F(FramesTest, SwapOfOtherShapeCopiesAndLeavesTheCallersFrame)
         EXPECT_EQ(PixelAt<std::uint16_t>(*row.incoming, 15, 7), value) << "copied, not exchanged";
         EXPECT_NE(data.get(), row.incoming.get());
     }
-}
-
-TEST_F(FramesTest, FailedSwapChangesNothing)
-{
-    FillAll<std::uint8_t>(*data, 1);
-    auto incoming = MakeDataFrame({16, 8, 3});
-    FillAll<std::uint8_t>(*incoming, 2);
-
-    EXPECT_FALSE(scope.SwapDataFrame(layer, boost::shared_ptr<mem::CDataFrame>()));
-    EXPECT_FALSE(scope.SwapDataFrame(layer, 7, incoming)) << "no data frame 7";
-    EXPECT_FALSE(scope.SwapDataFrame(layer, -1, incoming));
-    EXPECT_FALSE(scope.SwapDataFrame(unknown, incoming));
-    EXPECT_FALSE(scope.SwapDataFrame(unknown, 0, incoming));
-    EXPECT_EQ(PixelAt<std::uint8_t>(*data, 0, 0), 1);
-    EXPECT_EQ(PixelAt<std::uint8_t>(*incoming, 0, 0), 2);
 }
 
 TEST_F(FramesTest, SamplesWalkOnceInTheStacksOrder)
@@ -208,19 +202,16 @@ TEST_F(FramesTest, ActiveFrameRoundTripsThroughTheTree)
     EXPECT_EQ(dim, 42);
 
     EXPECT_TRUE(scope.ActivateFrame(deep, geo::CiVecN{3, 1}));
-    EXPECT_TRUE(scope.GetActiveFrame(deep, index));
-    EXPECT_EQ(index, (geo::CiVecN{3, 1}));
+    EXPECT_TRUE(scope.GetActiveFrame(deep, index) && index == (geo::CiVecN{3, 1}));
 
     // Kept as a frame-index value of the layer's entry.
     img::CDisplProcessFlow observer(doc, false);
     int const plane = observer.FindLayer(deep);
     mem::CBin stored;
-    ASSERT_TRUE(observer.GetProperty(plane, 10014, stored));
-    EXPECT_TRUE(stored.Is<utl::CIndexN>());
+    EXPECT_TRUE(observer.GetProperty(plane, 10014, stored) && stored == mem::CBin(utl::CIndexN{3, 1}));
 
     EXPECT_TRUE(scope.ActivateDimension(deep, 1));
-    EXPECT_TRUE(scope.GetActiveDimension(deep, dim));
-    EXPECT_EQ(dim, 1);
+    EXPECT_TRUE(scope.GetActiveDimension(deep, dim) && dim == 1);
 
     // Another layer's entry has its own active frame.
     geo::CiVecN other{7};
@@ -230,8 +221,7 @@ TEST_F(FramesTest, ActiveFrameRoundTripsThroughTheTree)
     // A value of another type under 10014 leaves the caller's index as it is.
     ASSERT_TRUE(observer.SetProperty(plane, 10014, mem::CBin(5)));
     geo::CiVecN kept{1, 2, 3};
-    EXPECT_TRUE(scope.GetActiveFrame(deep, kept));
-    EXPECT_EQ(kept, (geo::CiVecN{1, 2, 3}));
+    EXPECT_TRUE(scope.GetActiveFrame(deep, kept) && kept == (geo::CiVecN{1, 2, 3}));
 
     // Only layers with an entry have an active frame; a plane ID is no layer.
     for (int id : {bare, unknown, -1, plane}) {
@@ -251,12 +241,9 @@ TEST_F(FramesTest, LayerFactsAndInvalidation)
     geo::CiRect bounds;
     img::CPixelInfo info;
     unsigned int before = 0;
-    EXPECT_TRUE(scope.GetLayerOrder(deep, order));
-    EXPECT_EQ(order, 2);
-    EXPECT_TRUE(scope.GetBoundary(layer, bounds));
-    EXPECT_EQ(bounds, geo::CiRect(0, 0, 16, 8));
-    EXPECT_TRUE(scope.GetPixelInfo(layer, info));
-    EXPECT_EQ(info, img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray));
+    EXPECT_TRUE(scope.GetLayerOrder(deep, order) && order == 2);
+    EXPECT_TRUE(scope.GetBoundary(layer, bounds) && bounds == geo::CiRect(0, 0, 16, 8));
+    EXPECT_TRUE(scope.GetPixelInfo(layer, info) && info == img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray));
 
     ASSERT_TRUE(scope.GetModificationCount(layer, before));
     EXPECT_TRUE(scope.InvalidateRect(layer, geo::CiRect()));  // an empty rectangle still invalidates

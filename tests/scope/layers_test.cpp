@@ -1,9 +1,9 @@
 // Layers and groups of the scope base over real documents: creation and IDs,
 // the flag table, hiding, deletion, moves in a small tree, and listing.
+#include "tests/scope/core_documents.h"
 #include "tests/scope/test_scope.h"
 
 #include "imgscope/contracts/document/mask.h"
-#include "imgscope/contracts/foundation/data_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -13,27 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace imgscope_test {
 namespace {
-
-using imgscope_test::TestScope;
-
-boost::shared_ptr<mem::CDataFrame> Frame(int width, int height, geo::CiVecN more = {})
-{
-    geo::CiVecN end{width, height};
-    end.Append(more);
-    return boost::shared_ptr<mem::CDataFrame>(new mem::CDataFrame(
-        geo::CiVolumeN(geo::CiVecN(end.size(), 0), end), img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray)));
-}
-
-boost::shared_ptr<img::CVecGraph> Graphic()
-{
-    boost::shared_ptr<img::CVecGraph> graphic(new img::CVecGraph);
-    img::CVecGraph::tShape shape;
-    shape.kind = img::CVecGraph::eRectangle;
-    shape.bounds = geo::CdRect(1, 1, 5, 4);
-    graphic->Add(shape);
-    return graphic;
-}
 
 class LayersTest : public ::testing::Test {
 protected:
@@ -42,14 +23,14 @@ protected:
     int Raster(int flags, char const* name = "L", int position = -3)
     {
         int id = -1;
-        EXPECT_TRUE(scope.InsertLayer(id, Frame(8, 6), CString::FromUtf8(name), position, flags, 0));
+        EXPECT_TRUE(scope.InsertLayer(id, MakeDataFrame({8, 6}), CString::FromUtf8(name), position, flags, 0));
         return id;
     }
 
     int Vector(int flags, char const* name = "V")
     {
         int id = -1;
-        EXPECT_TRUE(scope.InsertLayer(id, Graphic(), CString::FromUtf8(name), -3, flags, 0));
+        EXPECT_TRUE(scope.InsertLayer(id, MakeGraphic(), CString::FromUtf8(name), -3, flags, 0));
         return id;
     }
 
@@ -61,24 +42,7 @@ protected:
     }
 };
 
-TEST_F(LayersTest, FirstLayerGetsIdOneAndIdOneIsReusedWhenFree)
-{
-    const int first = Raster(9);
-    const int second = Raster(9);
-    const int third = Raster(9);
-    EXPECT_EQ(first, 1);
-    EXPECT_NE(second, 1);
-    EXPECT_NE(third, second);
-
-    ASSERT_TRUE(scope.DelLayer(1));
-    EXPECT_EQ(Raster(1), 1);
-    // ID 1 is taken again: the document chooses.
-    const int fifth = Raster(1);
-    EXPECT_NE(fifth, 1);
-    EXPECT_TRUE(scope.HasLayer(fifth));
-}
-
-TEST_F(LayersTest, RefusedStackReportsMinusOne)
+TEST_F(LayersTest, InsertTakesIdOneWhenFreeDeleteTakesAnyStackAndRefusalsReportMinusOne)
 {
     int id = 42;
     EXPECT_FALSE(scope.InsertLayer(id, boost::shared_ptr<mem::CDataFrame>(), CString(L"x"), -3, 9, 0));
@@ -87,9 +51,20 @@ TEST_F(LayersTest, RefusedStackReportsMinusOne)
     EXPECT_FALSE(scope.InsertLayer(id, boost::shared_ptr<img::CVecGraph>(), CString(L"x"), -3, 9, 0));
     EXPECT_EQ(id, -1);
     EXPECT_EQ(scope.FirstLayerID(), -1);
-    std::vector<int> layers{7};
-    EXPECT_TRUE(scope.GetLayers(layers, -1));
-    EXPECT_TRUE(layers.empty());
+
+    EXPECT_EQ(Raster(9), 1);
+    const int second = Raster(9), bare = Raster(0);
+    EXPECT_NE(second, 1);
+    EXPECT_NE(bare, second);
+    for (int layer : {1, bare}) {  // with and without an entry
+        EXPECT_TRUE(scope.DelLayer(layer));
+        EXPECT_FALSE(scope.HasLayer(layer));
+        EXPECT_FALSE(scope.DelLayer(layer));
+    }
+    EXPECT_EQ(Raster(1), 1);
+    const int next = Raster(1);  // ID 1 is taken again: the document chooses
+    EXPECT_NE(next, 1);
+    EXPECT_TRUE(scope.HasLayer(next));
 }
 
 TEST_F(LayersTest, FlagsWithoutEntryBitAddStackOnly)
@@ -103,8 +78,7 @@ TEST_F(LayersTest, FlagsWithoutEntryBitAddStackOnly)
         bool visible = true;
         EXPECT_FALSE(scope.IsLayerVisible(id, visible));
         bool hidden = true;
-        EXPECT_TRUE(scope.IsLayerHidden(id, hidden));
-        EXPECT_FALSE(hidden);
+        EXPECT_TRUE(scope.IsLayerHidden(id, hidden) && !hidden);
     }
     std::vector<int> layers;
     EXPECT_TRUE(scope.GetLayers(layers, -1));
@@ -142,6 +116,13 @@ TEST_F(LayersTest, FlagTableForRasterAndVectorLayers)
 
 TEST_F(LayersTest, SelectionIsKeptPerLayerType)
 {
+    Raster(1);
+    int layer = 77;
+    bool maskActive = true;
+    EXPECT_FALSE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive)) << "nothing selected yet";
+    EXPECT_EQ(layer, 77);
+    EXPECT_TRUE(maskActive);
+
     const int raster1 = Raster(9);
     const int vector = Vector(9);
     const int raster2 = Raster(1);
@@ -154,35 +135,21 @@ TEST_F(LayersTest, SelectionIsKeptPerLayerType)
     EXPECT_EQ(Flags(raster2), 0x129);
     EXPECT_EQ(Flags(vector), 0x209);
 
-    int layer = -1;
-    bool maskActive = false;
-    ASSERT_TRUE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive));
-    EXPECT_EQ(layer, raster2);
+    EXPECT_TRUE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive) && layer == raster2);
     EXPECT_TRUE(maskActive);
-    ASSERT_TRUE(scope.GetSelectedLayer(img::eLayerTypeVector, layer, maskActive));
-    EXPECT_EQ(layer, vector);
+    EXPECT_TRUE(scope.GetSelectedLayer(img::eLayerTypeVector, layer, maskActive) && layer == vector);
     EXPECT_FALSE(maskActive);
 
     EXPECT_FALSE(scope.SetSelectedLayer(999, false));
     EXPECT_FALSE(scope.SetSelectedLayer(scope.FindPlaneID(raster1), false));  // a plane ID is no layer ID
 }
 
-TEST_F(LayersTest, NothingSelectedLeavesOutputsAlone)
-{
-    Raster(1);
-    int layer = 77;
-    bool maskActive = true;
-    EXPECT_FALSE(scope.GetSelectedLayer(img::eLayerTypeImage, layer, maskActive));
-    EXPECT_EQ(layer, 77);
-    EXPECT_TRUE(maskActive);
-}
-
 TEST_F(LayersTest, KeepUnitDimensionsOption)
 {
     int kept = -1;
     int dropped = -1;
-    ASSERT_TRUE(scope.InsertLayer(kept, Frame(8, 6, {1}), CString(L"k"), -3, 1, 1));
-    ASSERT_TRUE(scope.InsertLayer(dropped, Frame(8, 6, {1}), CString(L"d"), -3, 1, 0));
+    ASSERT_TRUE(scope.InsertLayer(kept, MakeDataFrame({8, 6, 1}), CString(L"k"), -3, 1, 1));
+    ASSERT_TRUE(scope.InsertLayer(dropped, MakeDataFrame({8, 6, 1}), CString(L"d"), -3, 1, 0));
     EXPECT_TRUE(scope.TestOrder(kept, geo::CiVecN{0}));
     EXPECT_TRUE(scope.TestOrder(dropped, geo::CiVecN{}));
 }
@@ -194,11 +161,9 @@ TEST_F(LayersTest, NamesAndXYFixedLiveWithTheStack)
     ASSERT_TRUE(scope.SetLayerXYFixed(id, true));
     TestScope other(scope.GetCollection());
     CString name;
-    ASSERT_TRUE(other.GetLayerName(id, name));
-    EXPECT_EQ(name, L"renamed");
+    EXPECT_TRUE(other.GetLayerName(id, name) && name == L"renamed");
     bool fixed = false;
-    ASSERT_TRUE(other.IsLayerXYFixed(id, fixed));
-    EXPECT_TRUE(fixed);
+    EXPECT_TRUE(other.IsLayerXYFixed(id, fixed) && fixed);
     EXPECT_FALSE(scope.GetLayerName(999, name));
     EXPECT_EQ(name, L"renamed");
 }
@@ -222,31 +187,18 @@ TEST_F(LayersTest, HideAndUnhide)
     ASSERT_TRUE(scope.UnhideLayer(id, -2, 0));
     EXPECT_NE(scope.FindPlaneID(id), -1);
     std::vector<int> layers;
-    ASSERT_TRUE(scope.GetLayers(layers, -1));
-    EXPECT_EQ(layers, (std::vector<int>{id, other}));
+    EXPECT_TRUE(scope.GetLayers(layers, -1) && layers == (std::vector<int>{id, other}));
     EXPECT_FALSE(scope.UnhideLayer(999, -3, 1));
 
     const int flagged = Raster(0x041);
-    ASSERT_TRUE(scope.IsLayerHidden(flagged, hidden));
-    EXPECT_TRUE(hidden);
+    EXPECT_TRUE(scope.IsLayerHidden(flagged, hidden) && hidden);
     EXPECT_FALSE(scope.IsLayerHidden(999, hidden));
-}
-
-TEST_F(LayersTest, DelLayerRemovesStackWithOrWithoutEntry)
-{
-    const int shown = Raster(1);
-    const int bare = Raster(0);
-    EXPECT_TRUE(scope.DelLayer(shown));
-    EXPECT_TRUE(scope.DelLayer(bare));
-    EXPECT_FALSE(scope.HasLayer(shown));
-    EXPECT_FALSE(scope.HasLayer(bare));
-    EXPECT_FALSE(scope.DelLayer(shown));
 }
 
 TEST_F(LayersTest, MaskedLayerIsOpaqueOverItsFrame)
 {
     int id = -1;
-    ASSERT_TRUE(scope.InsertLayerMasked(id, Frame(70, 40), CString(L"m"), -3, 0x029, 0));
+    ASSERT_TRUE(scope.InsertLayerMasked(id, MakeDataFrame({70, 40}), CString(L"m"), -3, 0x029, 0));
     EXPECT_EQ(Flags(id), 0x129);  // selected with its mask active
     boost::shared_ptr<img::CMask> mask = scope.GetTranspMask(id);
     ASSERT_TRUE(mask);
@@ -256,7 +208,7 @@ TEST_F(LayersTest, MaskedLayerIsOpaqueOverItsFrame)
 
     // No entry, so no mask to fill: false, but the layer stays.
     int bare = -1;
-    EXPECT_FALSE(scope.InsertLayerMasked(bare, Frame(8, 6), CString(L"b"), -3, 0, 0));
+    EXPECT_FALSE(scope.InsertLayerMasked(bare, MakeDataFrame({8, 6}), CString(L"b"), -3, 0, 0));
     EXPECT_TRUE(scope.HasLayer(bare));
 }
 
@@ -281,10 +233,8 @@ TEST_F(LayersTest, CreateGroupSetsFlagsAndPosition)
     const int last = scope.CreateGroup(CString(L"last"), -1, 0);
     ASSERT_TRUE(scope.MoveGroup(last, -3));
     const int middle = scope.CreateGroup(CString(L"mid"), last, 0);
-    ASSERT_TRUE(scope.GetGroups(units));
-    EXPECT_EQ(units, (std::vector<int>{locked, unit, middle, last}));
-    ASSERT_TRUE(scope.IsGroupVisible(middle, visible));
-    EXPECT_FALSE(visible);
+    EXPECT_TRUE(scope.GetGroups(units) && units == (std::vector<int>{locked, unit, middle, last}));
+    EXPECT_TRUE(scope.IsGroupVisible(middle, visible) && !visible);
 
     // Before something that is no group: the start.
     const int first = scope.CreateGroup(CString(L"first"), unit, 1);
@@ -294,6 +244,9 @@ TEST_F(LayersTest, CreateGroupSetsFlagsAndPosition)
 
 TEST_F(LayersTest, GroupOperationsTakeGroupsOnly)
 {
+    const int lone = scope.CreateGroup(CString(L"g"), -1, 1);
+    EXPECT_FALSE(scope.MoveGroup(lone, -2)) << "a single root unit has nowhere to go";
+    EXPECT_FALSE(scope.MoveGroup(lone, -3));
     const int layer = Raster(1);
     const int plane = scope.FindPlaneID(layer);
     bool value = true;
@@ -475,18 +428,10 @@ TEST_F(LayerTreeTest, MoveGroupAmongRootUnits)
     EXPECT_FALSE(scope.MoveGroup(G1, scope.FindPlaneID(B)));  // not a root unit
 }
 
-TEST_F(LayersTest, MoveGroupNeedsTwoRootUnits)
-{
-    const int group = scope.CreateGroup(CString(L"g"), -1, 1);
-    EXPECT_FALSE(scope.MoveGroup(group, -2));
-    EXPECT_FALSE(scope.MoveGroup(group, -3));
-}
-
 TEST_F(LayerTreeTest, GroupsAndMembers)
 {
     int group = -1;
-    ASSERT_TRUE(scope.GetGroupOf(C, group));
-    EXPECT_EQ(group, G1);
+    EXPECT_TRUE(scope.GetGroupOf(C, group) && group == G1);
     ASSERT_TRUE(scope.GetGroupOf(A, group));
     EXPECT_NE(group, G1);
     EXPECT_NE(group, G2);
@@ -495,10 +440,8 @@ TEST_F(LayerTreeTest, GroupsAndMembers)
     EXPECT_EQ(group, 5);
 
     std::vector<int> members{42};
-    ASSERT_TRUE(scope.GetGroupMembers(G2, members));
-    EXPECT_EQ(members, (std::vector<int>{E, F}));
-    ASSERT_TRUE(scope.GetGroupMembers(scope.FindPlaneID(H), members));
-    EXPECT_EQ(members, (std::vector<int>{H}));
+    EXPECT_TRUE(scope.GetGroupMembers(G2, members) && members == (std::vector<int>{E, F}));
+    EXPECT_TRUE(scope.GetGroupMembers(scope.FindPlaneID(H), members) && members == (std::vector<int>{H}));
     EXPECT_FALSE(scope.GetGroupMembers(999, members));
     EXPECT_EQ(members, (std::vector<int>{H}));
 }
@@ -526,7 +469,7 @@ TEST_F(LayerTreeTest, GetLayersFiltersByFlagMask)
     ASSERT_TRUE(scope.SetSelectedLayer(B, false));
     ASSERT_TRUE(scope.SetLayerXYFixed(D, true));
     int hiddenC = -1;
-    ASSERT_TRUE(scope.InsertLayer(hiddenC, Frame(8, 6), CString(L"C2"), -3, 0x041, 0));
+    ASSERT_TRUE(scope.InsertLayer(hiddenC, MakeDataFrame({8, 6}), CString(L"C2"), -3, 0x041, 0));
     ASSERT_TRUE(scope.HideLayer(E));
     const int vector = Vector(1);
 
@@ -544,15 +487,14 @@ TEST_F(LayerTreeTest, GetLayersFiltersByFlagMask)
     for (Case const& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.mask);
         std::vector<int> layers{999};
-        ASSERT_TRUE(scope.GetLayers(layers, c.mask));
-        EXPECT_EQ(layers, c.expected);
+        EXPECT_TRUE(scope.GetLayers(layers, c.mask) && layers == c.expected);
     }
 
     std::vector<int> appended{999};
-    ASSERT_TRUE(scope.AppendGroupLayers(G1, 0x101, appended));
-    EXPECT_EQ(appended, (std::vector<int>{999, C}));
+    EXPECT_TRUE(scope.AppendGroupLayers(G1, 0x101, appended) && appended == (std::vector<int>{999, C}));
     EXPECT_FALSE(scope.AppendGroupLayers(scope.FindPlaneID(A), -1, appended));
     EXPECT_EQ(appended, (std::vector<int>{999, C}));
 }
 
 }  // namespace
+}  // namespace imgscope_test

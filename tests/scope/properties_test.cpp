@@ -55,8 +55,7 @@ TEST_F(PropertiesTest, AddressSplitWritesDocumentStackOrFrame)
 
     EXPECT_TRUE(scope.SetProperty(geo::CiVecN{layer, 2, 0}, 602, value));
     mem::CBin stored;
-    EXPECT_TRUE(Stack().GetProperty(utl::CIndexN{2, 0}, 602, stored));
-    EXPECT_EQ(stored, value);
+    EXPECT_TRUE(Stack().GetProperty(utl::CIndexN{2, 0}, 602, stored) && stored == value);
     EXPECT_FALSE(Stack().PropertyExists(utl::CIndexN{0, 2}, 602)) << "components keep their order";
     EXPECT_FALSE(Stack().PropertyExists(602));
     EXPECT_TRUE(scope.PropertyExists(geo::CiVecN{layer, 2, 0}, 602));
@@ -83,8 +82,7 @@ TEST_F(PropertiesTest, EmptyFrameIndexMeansStackForSetAndExistsButGoesOnForGet)
     // GetProperties passes the empty index to the stack, which answers with
     // its own set.
     utl::CPropSet props = MakeSet({{1, 1}});
-    EXPECT_TRUE(scope.GetProperties(layer, geo::CiVecN{}, props));
-    EXPECT_EQ(props, Stack().GetPropset());
+    EXPECT_TRUE(scope.GetProperties(layer, geo::CiVecN{}, props) && props == Stack().GetPropset());
     utl::CPropSet replaced = MakeSet({{42, 42}});
     EXPECT_TRUE(scope.GetProperties(layer, replaced));
     EXPECT_EQ(replaced, Stack().GetPropset()) << "the stack's set replaces the caller's";
@@ -146,8 +144,7 @@ TEST_F(PropertiesTest, MergeLoopOfAnEmptySetSucceedsEvenForUnknownLayers)
     EXPECT_FALSE(scope.SetProperties(geo::CiVecN{unknown}, some));
     EXPECT_TRUE(scope.SetProperties(geo::CiVecN{layer, 0, 1}, some));
     utl::CPropSet frame;
-    ASSERT_TRUE(Stack().GetProperties(utl::CIndexN{0, 1}, frame));
-    EXPECT_EQ(frame, some);
+    EXPECT_TRUE(Stack().GetProperties(utl::CIndexN{0, 1}, frame) && frame == some);
 }
 
 TEST_F(PropertiesTest, MergeLoopStopsAtFirstRefusedWriteAndKeepsEarlierOnes)
@@ -212,34 +209,21 @@ protected:
     utl::CPropSet const b = MakeSet({{2, 200}, {3, 300}});
 };
 
-TEST_F(DevicePropertiesTest, FrameSetIsMergedOverStackSet)
-{
-    ASSERT_TRUE(scope.SetDeviceProperties(layer, geo::CiVecN{}, a));
-    ASSERT_TRUE(scope.SetDeviceProperties(layer, geo::CiVecN{1, 0}, b));
-
-    utl::CPropSet expected = a;
-    expected.MergeProperties(b);
-    utl::CPropSet out = MakeSet({{99, 99}});
-    EXPECT_TRUE(scope.GetDeviceProperties(layer, geo::CiVecN{1, 0}, out));
-    EXPECT_EQ(out, expected) << "the stack set replaces what the caller held";
-
-    utl::CPropSet other;
-    EXPECT_TRUE(scope.GetDeviceProperties(layer, geo::CiVecN{2, 1}, other));
-    EXPECT_EQ(other, a);
-    mem::CBin stored;
-    ASSERT_TRUE(Stack().GetProperty(10048, stored));
-    EXPECT_TRUE(stored.Is<boost::shared_ptr<utl::CPropSet>>()) << "one property-set value";
-}
-
-TEST_F(DevicePropertiesTest, StoredSetIsACopyOfTheCallers)
+TEST_F(DevicePropertiesTest, FrameSetIsMergedOverACopyOfTheStackSet)
 {
     utl::CPropSet mine = a;
     ASSERT_TRUE(scope.SetDeviceProperties(layer, geo::CiVecN{}, mine));
-    mine.SetValue(1, -1);
+    ASSERT_TRUE(scope.SetDeviceProperties(layer, geo::CiVecN{1, 0}, b));
+    mine.SetValue(1, -1);  // the stored set is a copy
     mine.SetValue(5, 5);
-    utl::CPropSet out;
-    EXPECT_TRUE(scope.GetDeviceProperties(layer, geo::CiVecN{0, 0}, out));
-    EXPECT_EQ(out, a);
+
+    utl::CPropSet out = MakeSet({{99, 99}});
+    EXPECT_TRUE(scope.GetDeviceProperties(layer, geo::CiVecN{1, 0}, out));
+    EXPECT_EQ(out, MakeSet({{1, 10}, {2, 200}, {3, 300}})) << "the stack set replaces what the caller held";
+    EXPECT_TRUE(scope.GetDeviceProperties(layer, geo::CiVecN{2, 1}, out) && out == a);
+    mem::CBin stored;
+    ASSERT_TRUE(Stack().GetProperty(10048, stored));
+    EXPECT_TRUE(stored.Is<boost::shared_ptr<utl::CPropSet>>()) << "one property-set value";
 }
 
 TEST_F(DevicePropertiesTest, FrameSetAloneIsMergedIntoWhatTheCallerHeld)

@@ -49,15 +49,11 @@ public:
     using img::CBaseScope::GetLayerName;
     using img::CBaseScope::SetLayerName;
     using img::CBaseScope::GetGroupName;
-    using img::CBaseScope::SetGroupName;
     using img::CBaseScope::SetGroupVisible;
     using img::CBaseScope::IsGroupVisible;
-    using img::CBaseScope::SetGroupSingular;
     using img::CBaseScope::IsGroupSingular;
-    using img::CBaseScope::LockGroup;
     using img::CBaseScope::IsGroupLocked;
     using img::CBaseScope::IsOutsideGroup;
-    using img::CBaseScope::SetLayerVisible;
     using img::CBaseScope::IsLayerVisible;
     using img::CBaseScope::GetLayerFlags;
     using img::CBaseScope::IsLayerHidden;
@@ -124,7 +120,6 @@ public:
     using img::CBaseScope::SelectFrameRange;
     using img::CBaseScope::UnselectFrameRange;
     using img::CBaseScope::GetPixelWidth;
-    using img::CBaseScope::GetPixelHeight;
     using img::CBaseScope::GetPixelSize;
     using img::CBaseScope::SetPixelSize;
     using img::CBaseScope::GetPixelCoords;
@@ -147,10 +142,6 @@ public:
     using img::CBaseScope::SetDimensionFrameRate;
     using img::CBaseScope::GetDimensionChannelValue;
     using img::CBaseScope::SetDimensionChannelValue;
-    using img::CBaseScope::RenderComplete;
-    using img::CBaseScope::RenderLowerStack;
-    using img::CBaseScope::RenderHigherStack;
-    using img::CBaseScope::RenderSingleLayer;
     using img::CBaseScope::GetIntensityCol;
     using img::CBaseScope::GetIntensityRow;
     using img::CBaseScope::GetIntensityValue;

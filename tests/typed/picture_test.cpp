@@ -86,8 +86,7 @@ TEST_F(PictureTest, PictureFromAPixelFrameSharesItsDataAndIsNamedLayer1)
     const Picture picture(img::InsertPicture(doc, pixels, kNone, kNone));
     ASSERT_TRUE(picture);
     CString name;
-    ASSERT_TRUE(picture->GetLayerName(name));
-    EXPECT_EQ(name, L"Layer 1");
+    EXPECT_TRUE(picture->GetLayerName(name) && name == L"Layer 1");
     EXPECT_EQ(doc.FindStack(picture->GetLayerID()).GetDataFrame(0), pixels->GetDataFrame());
     EXPECT_EQ(picture->GetBoundary(), geo::CiRect(0, 0, 20, 10));
 }

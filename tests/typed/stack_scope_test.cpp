@@ -15,6 +15,7 @@ using Scope = std::unique_ptr<img::CStackScope>;
 
 const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
 const utl::CUnit kMicrometre(utl::eQuantityLength, 1, -6);
+using UVec = utl::TUnitValue<geo::CdVec2>;
 
 class StackScopeTest : public ::testing::Test {
 protected:
@@ -117,27 +118,23 @@ TEST_F(StackScopeTest, LayerIsNamedByProperty2030OrLayer1)
         const Scope scope = Insert(8, 8, 1, c.props);
         ASSERT_TRUE(scope);
         CString name(L"unset");
-        EXPECT_TRUE(scope->GetLayerName(name));
-        EXPECT_EQ(name, CString(c.name));
+        EXPECT_TRUE(scope->GetLayerName(name) && name == CString(c.name));
     }
 }
 
-TEST_F(StackScopeTest, UncalibratedCanvasTakesTheLayersBoundaryAndCalibration)
+TEST_F(StackScopeTest, ResetRenderer2DGivesAnUncalibratedCanvasTheLayersCalibrationAndShowsTheLayer)
 {
     const Scope scope = Insert(300, 200, 1);
     ASSERT_TRUE(scope);
     geo::CiRect canvasRect;
-    ASSERT_TRUE(scope->GetCanvasPixelRect(canvasRect));
-    EXPECT_EQ(canvasRect, geo::CiRect(0, 0, 300, 200));
+    EXPECT_TRUE(scope->GetCanvasPixelRect(canvasRect) && canvasRect == geo::CiRect(0, 0, 300, 200));
     utl::TUnitValue<geo::CdVec2> scale;
     geo::CdVec2 origin;
     EXPECT_FALSE(scope->GetCanvasCoords(scale, origin));  // an uncalibrated layer calibrates nothing
 
     ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 0.5, 0.0));
     ASSERT_TRUE(scope->ResetRenderer2D());
-    ASSERT_TRUE(scope->GetCanvasCoords(scale, origin));
-    EXPECT_EQ(scale.unit, kMicrometre);
-    EXPECT_EQ(scale.value, geo::CdVec2(0.5, 0.5));
+    EXPECT_TRUE(scope->GetCanvasCoords(scale, origin) && scale == UVec(kMicrometre, geo::CdVec2(0.5, 0.5)));
     img::CDisplProcessFlow tree = Tree();
     const int plane = tree.FindLayer(scope->GetLayerID());
     ASSERT_NE(plane, -1);
@@ -150,10 +147,17 @@ TEST_F(StackScopeTest, UncalibratedCanvasTakesTheLayersBoundaryAndCalibration)
     // and the layer is placed at its origin with the layer's pixel size.
     ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 2.0, 0.0));
     ASSERT_TRUE(scope->ResetRenderer2D());
-    ASSERT_TRUE(scope->GetCanvasCoords(scale, origin));
-    EXPECT_EQ(scale.value, geo::CdVec2(0.5, 0.5));
-    ASSERT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale));
-    EXPECT_EQ(placeScale, geo::CdVec2(2.0, 2.0));
+    EXPECT_TRUE(scope->GetCanvasCoords(scale, origin) && scale.value == geo::CdVec2(0.5, 0.5));
+    EXPECT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale) && placeScale == geo::CdVec2(2.0, 2.0));
+
+    // It shows a layer that was switched off, but never adds an entry: a
+    // layer taken out of the tree reports no hidden flag, so it stays out.
+    ASSERT_TRUE(tree.SetVisibility(plane, false));
+    ASSERT_TRUE(scope->ResetRenderer2D());
+    EXPECT_TRUE(tree.IsVisible(plane));
+    ASSERT_TRUE(tree.Remove(plane));
+    EXPECT_TRUE(scope->ResetRenderer2D());
+    EXPECT_EQ(tree.FindLayer(scope->GetLayerID()), -1);
 }
 
 TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
@@ -171,29 +175,11 @@ TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
 
     utl::TUnitValue<geo::CdVec2> scale;
     geo::CdVec2 origin;
-    ASSERT_TRUE(second->GetCanvasCoords(scale, origin));
-    EXPECT_EQ(scale, canvasScale);
+    EXPECT_TRUE(second->GetCanvasCoords(scale, origin) && scale == canvasScale);
     EXPECT_EQ(origin, geo::CdVec2(10.0, 20.0));
     geo::CdVec2 placeOrigin, placeScale;
-    ASSERT_TRUE(second->GetCanvasPlacement(placeOrigin, placeScale));
-    EXPECT_EQ(placeOrigin, geo::CdVec2(10.0, 20.0));  // the canvas origin
+    EXPECT_TRUE(second->GetCanvasPlacement(placeOrigin, placeScale) && placeOrigin == geo::CdVec2(10.0, 20.0));
     EXPECT_EQ(placeScale, geo::CdVec2(4.0, 4.0));     // the layer's pixel size
-}
-
-TEST_F(StackScopeTest, ResetRenderer2DShowsTheLayerButNeverAddsAnEntry)
-{
-    const Scope scope = Insert(16, 16, 1);
-    ASSERT_TRUE(scope);
-    img::CDisplProcessFlow tree = Tree();
-    const int plane = tree.FindLayer(scope->GetLayerID());
-    ASSERT_TRUE(tree.SetVisibility(plane, false));
-    ASSERT_TRUE(scope->ResetRenderer2D());
-    EXPECT_TRUE(tree.IsVisible(plane));
-
-    // A layer taken out of the tree reports no hidden flag, so it stays out.
-    ASSERT_TRUE(tree.Remove(plane));
-    EXPECT_TRUE(scope->ResetRenderer2D());
-    EXPECT_EQ(tree.FindLayer(scope->GetLayerID()), -1);
 }
 
 TEST_F(StackScopeTest, VirtualUnlockDropsOneLockFromEveryExistingTile)
@@ -252,8 +238,7 @@ TEST_F(StackScopeTest, StubsAndForwardersReportTheCore)
     EXPECT_FALSE(scope->FramePropertyExists(geo::CiVecN{1}, 5001));
     EXPECT_TRUE(scope->SetDimensionType(0, img::eDimZ));
     img::EPhysDim type = img::eDimNone;
-    EXPECT_TRUE(scope->GetDimensionType(0, type));
-    EXPECT_EQ(type, img::eDimZ);
+    EXPECT_TRUE(scope->GetDimensionType(0, type) && type == img::eDimZ);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "imgscope/contracts/document/pix_frame.h"
 
+#include "tests/contracts/foundation/store_test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,14 +10,8 @@
 
 namespace {
 
-img::CPixelInfo Gray8() { return img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray); }
-
-utl::CPropSet TileProps(int tw, int th)
-{
-    utl::CPropSet p;
-    p.SetValue(mem::ePropTileSize, geo::CiVec3(tw, th, 1));
-    return p;
-}
+using storetest::Gray8;
+using storetest::TileProps;
 
 class PixFrameTest : public ::testing::Test {
 protected:

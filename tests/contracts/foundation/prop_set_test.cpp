@@ -75,10 +75,8 @@ TEST(PropSetTest, SearchMatchesTheTypeCodeWithOrWithoutUnitDepthFirstInIdOrder)
     layer.SetProperty(100, mem::CBin(first));
 
     mem::CBin found;
-    ASSERT_TRUE(layer.SearchProperty(120060, utl::eDouble, found));
-    EXPECT_EQ(found, mem::CBin(40.0, kNone));
-    ASSERT_TRUE(layer.SearchProperty(120060, utl::eInt32, found));
-    EXPECT_EQ(found, mem::CBin(1));
+    EXPECT_TRUE(layer.SearchProperty(120060, utl::eDouble, found) && found == mem::CBin(40.0, kNone));
+    EXPECT_TRUE(layer.SearchProperty(120060, utl::eInt32, found) && found == mem::CBin(1));
 
     const mem::CBin before = found;
     EXPECT_FALSE(layer.SearchProperty(120060, utl::eFloat, found));

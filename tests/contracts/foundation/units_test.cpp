@@ -31,7 +31,7 @@ TEST(UnitTest, CompatibilityNeedsQuantityAndExponentEqualityAlsoThePrefix)
     EXPECT_TRUE(CUnit(utl::eQuantityArbitrary, 1, 0).Compatible(CUnit(191, 1, 3)));
 }
 
-TEST(UnitTest, ConvertScalesByThePrefixTimesTheExponent)
+TEST(UnitTest, ConvertScalesByThePrefixTimesTheExponentAndThrowsForIncompatibleUnits)
 {
     struct Case {
         double value;
@@ -61,16 +61,14 @@ TEST(UnitTest, ConvertScalesByThePrefixTimesTheExponent)
     EXPECT_EQ(utl::Convert(1.0, CUnit(1, 1, -400), CUnit(1, 1, 400)), 0.0);
     EXPECT_TRUE(std::isinf(utl::Convert(1.0, CUnit(1, 3, 200), CUnit(1, 3, -200))));
     EXPECT_TRUE(std::isnan(utl::Convert(std::nan(""), kMicrometre, kNanometre)));
-}
+    EXPECT_EQ(utl::Convert(geo::CdRect(0, 1, 2, 3), kMicrometre, kNanometre), geo::CdRect(0, 1000, 2000, 3000));
 
-TEST(UnitTest, IncompatibleUnitsThrowFromEveryOverload)
-{
+    // Incompatible units throw from every overload.
     EXPECT_THROW(utl::Convert(1.0, kMicrometre, utl::c_pixel), std::invalid_argument);
     EXPECT_THROW(utl::Convert(1.0, kMicrometre, kSquareMicrometre), std::invalid_argument);
     EXPECT_THROW(utl::Convert(1.0, kPerSecond, CUnit(utl::eQuantityTime, 1, 0)), std::invalid_argument);
     EXPECT_THROW(utl::Convert(geo::CdVec2(1, 2), kMetre, utl::c_pixel), std::invalid_argument);
     EXPECT_THROW(utl::Convert(geo::CdRect(0, 0, 1, 1), utl::c_pixel, kMetre), std::invalid_argument);
-    EXPECT_EQ(utl::Convert(geo::CdRect(0, 1, 2, 3), kMicrometre, kNanometre), geo::CdRect(0, 1000, 2000, 3000));
 }
 
 TEST(UnitTest, ElementSizesAndIntervals)

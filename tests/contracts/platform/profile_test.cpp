@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,15 +33,6 @@ protected:
     std::string m_path;
 };
 
-TEST_F(ProfileTest, ReadsIntegersOfTheRightSectionOnly)
-{
-    Write("; settings\n[Other]\nSyncMask=7\n\n[ mosaik ]\n  syncmask = 0 \nUseAlphaNoMask=-12\r\n");
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 0, 3, 0), -12);
-    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"Missing", 5, 3, 0), 5);
-    EXPECT_EQ(appGetProfileInt(L"Absent", L"SyncMask", 9, 3, 0), 9);
-}
-
 TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
 {
     Write("[Mosaik]\nA=12abc\nB=\nC=99999999999\nD=1.5\nE\nG=5;no blank before\nH=-\nI=0x10\n[Broken\nF=3\n");
@@ -54,8 +45,14 @@ TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
     EXPECT_EQ(appGetProfileInt(nullptr, L"A", 43, 3, 0), 43);
 }
 
-TEST_F(ProfileTest, ByteOrderMarkCommentsQuotesAndTheFirstKeyWin)
+TEST_F(ProfileTest, ReadsIntegersOfTheRightSectionWithMarkCommentsQuotesAndTheFirstKey)
 {
+    Write("; settings\n[Other]\nSyncMask=7\n\n[ mosaik ]\n  syncmask = 0 \nUseAlphaNoMask=-12\r\n");
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 0, 3, 0), -12);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"Missing", 5, 3, 0), 5);
+    EXPECT_EQ(appGetProfileInt(L"Absent", L"SyncMask", 9, 3, 0), 9);
+
     Write("\xEF\xBB\xBF[Mosaik]\nSyncMask = 0 ; off for slow disks\nUseAlphaNoMask=\"1\"\n"
           "UseAlphaNoMask=0\nC=+4\n[Mosaik]\nLate=8\n");
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0), 0);
@@ -86,11 +83,10 @@ TEST_F(ProfileTest, WithoutAnExplicitPathTheUserConfigDirectoryIsRead)
     char pattern[] = "/tmp/imgscope_home_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
-    for (std::string sub : {"/xdg", "/xdg/imgscope", "/.config", "/.config/imgscope", "/rel", "/rel/imgscope"})
-        ASSERT_EQ(mkdir((dir + sub).c_str(), 0700), 0);
-    std::ofstream(dir + "/xdg/imgscope/profile.ini") << "[Mosaik]\nSyncMask=3\n";
-    std::ofstream(dir + "/.config/imgscope/profile.ini") << "[Mosaik]\nSyncMask=4\n";
-    std::ofstream(dir + "/rel/imgscope/profile.ini") << "[Mosaik]\nSyncMask=9\n";
+    for (auto [sub, value] : {std::pair<char const*, int>{"/xdg", 3}, {"/.config", 4}, {"/rel", 9}}) {
+        ASSERT_TRUE(std::filesystem::create_directories(dir + sub + "/imgscope"));
+        std::ofstream(dir + sub + "/imgscope/profile.ini") << "[Mosaik]\nSyncMask=" << value << "\n";
+    }
     char oldCwd[4096];
     ASSERT_NE(getcwd(oldCwd, sizeof oldCwd), nullptr);
     ASSERT_EQ(chdir(dir.c_str()), 0);
@@ -106,12 +102,7 @@ TEST_F(ProfileTest, WithoutAnExplicitPathTheUserConfigDirectoryIsRead)
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 6, 3, 0), 6);
 
     ASSERT_EQ(chdir(oldCwd), 0);
-    for (std::string sub : {"/xdg", "/.config", "/rel"}) {
-        std::remove((dir + sub + "/imgscope/profile.ini").c_str());
-        rmdir((dir + sub + "/imgscope").c_str());
-        rmdir((dir + sub).c_str());
-    }
-    rmdir(dir.c_str());
+    std::filesystem::remove_all(dir);
 }
 
 TEST(DimNameTest, KnownTypesHaveNamesAndOthersAGenericOne)

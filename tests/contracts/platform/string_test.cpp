@@ -8,25 +8,6 @@
 
 namespace {
 
-TEST(StringFormatTest, MagnificationFormatsRoundAsPrintfDoes)
-{
-    struct Case {
-        wchar_t const* format;
-        double value;
-        wchar_t const* expected;
-    };
-    const Case cases[] = {
-        {L"%.0lfx", 10.0, L"10x"},   {L"%.0lfx", 0.999, L"1x"},  {L"%.1lfx", 2.5, L"2.5x"},
-        {L"%.2lfx", 1.25, L"1.25x"}, {L"%.0lfx", 1.999, L"2x"}, {L"%.2lfx", 0.25, L"0.25x"},
-    };
-    for (auto const& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.value);
-        CString s;
-        s.Format(c.format, c.value);
-        EXPECT_EQ(s, CString(c.expected));
-    }
-}
-
 TEST(StringFormatTest, FrameworkDialectWidthsPrecisionsAndLengths)
 {
     CString s;
@@ -41,6 +22,9 @@ TEST(StringFormatTest, FrameworkDialectWidthsPrecisionsAndLengths)
         return out;
     };
     const Case cases[] = {
+        {"magnifications round as printf does", fmt(L"%.0lfx|%.0lfx|%.1lfx|%.2lfx|%.0lfx|%.2lfx", 10.0, 0.999, 2.5, 1.25,
+                                                    1.999, 0.25),
+         L"10x|1x|2.5x|1.25x|2x|0.25x"},
         {"layer name", fmt(L"%s FocusMap %d%%", L"10x", 50), L"10x FocusMap 50%"},
         {"wide width", fmt(L"[%5s|%-5s]", L"ab", L"cd"), L"[   ab|cd   ]"},
         {"precision cuts text", fmt(L"%.3s", L"Overview"), L"Ove"},
