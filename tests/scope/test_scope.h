@@ -130,6 +130,10 @@ public:
     using img::CBaseScope::SetPixelOrigin;
     using img::CBaseScope::GetCanvasPlacement;
     using img::CBaseScope::SetCanvasPlacement;
+    using img::CBaseScope::RenderComplete;
+    using img::CBaseScope::RenderLowerStack;
+    using img::CBaseScope::RenderHigherStack;
+    using img::CBaseScope::RenderSingleLayer;
     using img::CBaseScope::Pixel2Lcs;
     using img::CBaseScope::Lcs2Pixel;
     using img::CBaseScope::SetBoundary;

@@ -1,0 +1,100 @@
+#include "tests/scope/core_documents.h"
+#include "tests/scope/test_scope.h"
+
+#include "imgscope/contracts/document/pix_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+using imgscope_test::AddEntry;
+using imgscope_test::MakeDataFrame;
+using imgscope_test::TestScope;
+using Pixel = std::array<std::uint8_t, 3>;
+
+// Two opaque 4 × 4 gray layers, 100 below and 200 above, on a 4 × 4
+// canvas with a known background.
+class RenderingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        bottom = Layer(100);
+        top = Layer(200);
+        img::CCanvasColor background, border;
+        background[0] = 10;
+        background[1] = 20;
+        background[2] = 30;
+        ASSERT_TRUE(scope.SetCanvasColors(background, border));
+        ASSERT_TRUE(scope.SetCanvasPixelRect(geo::CiRect(0, 0, 4, 4)));
+        target = img::CPixFrame::Create(geo::CiRect(0, 0, 4, 4), img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceBGR),
+                                        mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
+        ASSERT_TRUE(target);
+        const Pixel unset{77, 77, 77};
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                target->WriteRowSegment(geo::CiVec2(x, y), 1, unset.data(), 0);
+    }
+
+    int Layer(std::uint8_t value)
+    {
+        auto frame = MakeDataFrame({4, 4});
+        frame->Fill(frame->GetBoundary(0), &value);
+        const int id = doc.Add(img::CStack(frame));
+        AddEntry(doc, id);
+        return id;
+    }
+
+    Pixel At(int x, int y) const
+    {
+        Pixel p{};
+        target->ReadRowSegment(geo::CiVec2(x, y), 1, p.data(), 0);
+        return p;
+    }
+
+    img::CImg doc;
+    TestScope scope{doc};
+    int bottom = -1;
+    int top = -1;
+    boost::shared_ptr<img::CPixFrame> target;
+    const geo::CiRect pixels{0, 0, 4, 4};
+    const geo::CdRect canvas{0.0, 0.0, 4.0, 4.0};
+};
+
+TEST_F(RenderingTest, CompleteRendersEveryShownLayerInTreeOrder)
+{
+    ASSERT_TRUE(scope.RenderComplete(target, pixels, canvas, false, img::eZoomNearest));
+    EXPECT_EQ(At(2, 2), (Pixel{200, 200, 200}));
+
+    // A hidden entry leaves the render list; the zoom mode and flag change nothing.
+    img::CDisplProcessFlow(doc, false).SetHidden(scope.FindPlaneID(top), true);
+    ASSERT_TRUE(scope.RenderComplete(target, pixels, canvas, true, img::eZoomSmooth));
+    EXPECT_EQ(At(2, 2), (Pixel{100, 100, 100}));
+}
+
+TEST_F(RenderingTest, LowerStackStopsBeforeTheLayer)
+{
+    ASSERT_TRUE(scope.RenderLowerStack(top, target, pixels, canvas, img::eZoomNearest));
+    EXPECT_EQ(At(0, 3), (Pixel{100, 100, 100}));
+
+    // Below the first layer lies nothing but the background (blue, green, red).
+    ASSERT_TRUE(scope.RenderLowerStack(bottom, target, pixels, canvas, img::eZoomNearest));
+    const Pixel background = At(1, 1);
+    EXPECT_TRUE(background == (Pixel{10, 20, 30}) || background == (Pixel{30, 20, 10}));
+}
+
+TEST_F(RenderingTest, LayersOutsideTheRenderListAndStubsRenderNothing)
+{
+    const int entryless = doc.Add(img::CStack(MakeDataFrame({4, 4})));
+    const auto other = img::CPixFrame::Create(pixels, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceBGR),
+                                              mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
+    EXPECT_FALSE(scope.RenderLowerStack(entryless, target, pixels, canvas, img::eZoomNearest));
+    EXPECT_FALSE(scope.RenderLowerStack(999, target, pixels, canvas, img::eZoomNearest));
+    EXPECT_FALSE(scope.RenderHigherStack(top, target, other, pixels, canvas, false, img::eZoomNearest));
+    EXPECT_FALSE(scope.RenderSingleLayer(top, target, false, img::eZoomNearest));
+    EXPECT_EQ(At(3, 3), (Pixel{77, 77, 77}));
+}
+
+}  // namespace
