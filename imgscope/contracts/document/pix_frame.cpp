@@ -144,7 +144,11 @@ bool CPixFrame::FillRect(geo::CiRect const& rect, void const* pixel)
     mem::CTileStore const& s = m_pFrame->Store();
     if (rect.IsEmpty() || !PlaneValid(s, m_plane))
         return false;
-    return m_pFrame->Fill(PlaneBox(s, rect, m_plane), pixel);
+    try {
+        return m_pFrame->Fill(PlaneBox(s, rect, m_plane), pixel);
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
 }
 
 int CPixFrame::GetRowSpan(geo::CiVec2 point, std::uint8_t const*& data) const

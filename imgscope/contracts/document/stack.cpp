@@ -326,9 +326,11 @@ boost::shared_ptr<CPixFrame> CStack::GetPixFrame(utl::CIndexN const& index) cons
     if (!detail::FrameKeyOf(*m_stack, index, key))
         return boost::shared_ptr<CPixFrame>();
     const boost::shared_ptr<mem::CDataFrame>& frame = m_stack->dataFrames.at(0).frame;
-    // Data frame 0 is authoritative for every plane it holds.
+    // Data frame 0 is authoritative for every plane it holds. The view is
+    // made directly: running out of memory must not read as "no frame"
+    // (a render would then leave the layer out and report success).
     if (detail::PlaneInRange(detail::PlanesOf(*frame), key))
-        return CPixFrame::Create(frame, key);
+        return boost::shared_ptr<CPixFrame>(new CPixFrame(frame, key));
     auto it = m_stack->looseFrames.find(key);
     return it == m_stack->looseFrames.end() ? boost::shared_ptr<CPixFrame>() : it->second;
 }

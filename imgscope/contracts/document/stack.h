@@ -77,7 +77,8 @@ public:
     // Marks every frame as changed and tells the subscribers.
     void Invalidate();
 
-    // Frames.
+    // Frames. Empty where the stack has no frame; throws std::bad_alloc
+    // when a view of data frame 0 cannot be made.
     boost::shared_ptr<CPixFrame> GetPixFrame(utl::CIndexN const& index) const;
     boost::shared_ptr<CVecGraph> GetVecGraph(utl::CIndexN const& index) const;
     // False for a null frame, an index of the wrong length, or a frame whose

@@ -83,7 +83,7 @@ CTileStore::CTileStore(geo::CiVolumeN const& volume, img::CPixelInfo const& info
         try {
             CommitAll();
         } catch (...) {
-            Clear();
+            Clear(true);
             throw;
         }
     }
@@ -226,15 +226,21 @@ CTileStore::CTileStore(CTileStore const& other)
       m_uniformIds(other.m_uniformIds)
 {
     const std::size_t rowLen = static_cast<std::size_t>(std::min(m_tileW, kUniformRowPixels)) * m_px;
+    m_uniformRows.reserve(other.m_uniformRows.size());
     for (auto const& row : other.m_uniformRows) {
-        m_uniformRows.emplace_back(new std::uint8_t[rowLen]);
-        std::memcpy(m_uniformRows.back().get(), row.get(), rowLen);
+        // Owned before the vector takes it: the vector cannot fail after the
+        // reserve, and the row is freed if its allocation is the last to fail.
+        std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[rowLen]);
+        std::memcpy(copy.get(), row.get(), rowLen);
+        m_uniformRows.push_back(std::move(copy));
     }
     try {
         for (auto const& [key, src] : other.m_planeMap) {
             tPlane& dst = m_planeMap[key];
             for (auto const& [ci, chunk] : src.chunks) {
-                auto copy = std::make_unique<tChunk>();
+                // In the map before any tile is copied into it, so that Clear
+                // gives back the tiles of a copy that fails halfway.
+                tChunk* copy = &AddChunk(dst, ci);
                 for (int i = 0; i < kChunkSide * kChunkSide; ++i) {
                     tTileSlot const& s = chunk->slots[i];
                     tTileSlot& d = copy->slots[i];
@@ -254,11 +260,10 @@ CTileStore::CTileStore(CTileStore const& other)
                         ++m_tileCount;
                     }
                 }
-                dst.chunks.emplace(ci, std::move(copy));
             }
         }
     } catch (...) {
-        Clear();
+        Clear(true);
         throw;
     }
 }
@@ -268,14 +273,14 @@ CTileStore::~CTileStore()
     Clear();
 }
 
-void CTileStore::Clear()
+void CTileStore::Clear(bool discard)
 {
     auto& pool = detail::CTilePool::Instance();
     for (auto& [key, plane] : m_planeMap)
         for (auto& [ci, chunk] : plane.chunks)
             for (auto& slot : chunk->slots)
                 if (slot.data)
-                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes), discard);
     m_planeMap.clear();
     m_lastPlane = nullptr;
     m_tileCount = 0;
@@ -285,6 +290,16 @@ void CTileStore::Clear()
 
 void CTileStore::CommitAll()
 {
+    // All or nothing, and nothing taken for a frame that cannot fit: filling
+    // tiles only to give them back would leave their pages resident.
+    std::int64_t planes = m_planes.GetDimension() == 0 ? 1 : m_planes.Volume();
+    std::int64_t missing = 0;
+    if (MulOverflows(planes, std::int64_t(m_tilesX) * m_tilesY, missing))
+        throw std::bad_alloc();
+    if (m_tileBytes > 0)
+        missing -= m_allocated / m_tileBytes;
+    if (!detail::CTilePool::Instance().Fits(missing, static_cast<std::size_t>(m_tileBytes), m_budget))
+        throw std::bad_alloc();
     ForEachPlaneKey(m_planes, [&](geo::CiVecN const& key) {
         tPlane& plane = ProvidePlane(key);
         for (int ty = 0; ty < m_tilesY; ++ty)
@@ -294,26 +309,20 @@ void CTileStore::CommitAll()
     });
 }
 
-bool CTileStore::ResolvePlane(geo::CiVecN const& plane, geo::CiVecN& key) const
+geo::CiVecN const* CTileStore::ResolvePlane(geo::CiVecN const& plane) const
 {
+    // A pointer, not a copy: row reads of N-D frames call this per span, and
+    // a copied key would cost an allocation each time.
+    static const geo::CiVecN kNoPlane;
     if (m_width == 0 || m_height == 0)
-        return false;
-    if (m_planes.GetDimension() == 0) {
-        if (!plane.empty())
-            return false;
-        key = geo::CiVecN();
-        return true;
-    }
+        return nullptr;
+    if (m_planes.GetDimension() == 0)
+        return plane.empty() ? &kNoPlane : nullptr;
     if (m_planes.Volume() == 0)
-        return false;
-    if (plane.empty()) {
-        key = m_planes.Position();
-        return true;
-    }
-    if (!m_planes.Contains(plane))
-        return false;
-    key = plane;
-    return true;
+        return nullptr;
+    if (plane.empty())
+        return &m_planes.Position();
+    return m_planes.Contains(plane) ? &plane : nullptr;
 }
 
 tPlane* CTileStore::FindPlane(geo::CiVecN const& key) const
@@ -323,9 +332,14 @@ tPlane* CTileStore::FindPlane(geo::CiVecN const& key) const
     auto it = m_planeMap.find(key);
     if (it == m_planeMap.end())
         return nullptr;
-    m_lastKey = key;
-    m_lastPlane = const_cast<tPlane*>(&it->second);
-    return m_lastPlane;
+    tPlane* found = const_cast<tPlane*>(&it->second);
+    try {
+        m_lastKey = key;
+        m_lastPlane = found;
+    } catch (std::bad_alloc const&) {
+        m_lastPlane = nullptr;  // only the lookup cache is lost
+    }
+    return found;
 }
 
 tPlane& CTileStore::ProvidePlane(geo::CiVecN const& key)
@@ -355,16 +369,24 @@ tTileSlot* CTileStore::FindSlot(tPlane const& plane, int tx, int ty) const
     return &chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
+tChunk& CTileStore::AddChunk(tPlane& plane, std::int64_t index)
+{
+    // The chunk is made before its map entry: an entry whose chunk could not
+    // be had would be a null chunk that every later walk trips over.
+    auto made = std::make_unique<tChunk>();
+    auto& entry = plane.chunks.try_emplace(index).first->second;
+    entry = std::move(made);
+    return *entry;
+}
+
 tTileSlot& CTileStore::ProvideSlot(tPlane& plane, int tx, int ty)
 {
     if (tTileSlot* slot = FindSlot(plane, tx, ty))
         return *slot;
     const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
-    auto& chunk = plane.chunks[ci];
-    if (!chunk)
-        chunk = std::make_unique<tChunk>();
+    tChunk* chunk = &AddChunk(plane, ci);
     plane.lastIndex = ci;
-    plane.lastChunk = chunk.get();
+    plane.lastChunk = chunk;
     return chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
@@ -566,22 +588,32 @@ struct tPrepared {
     bool toUniform;         // the write covers it wholly: it becomes uniform
 };
 
-// Gives the slot memory for a write of `piece` and remembers it. When memory
-// runs out, gives back what the write took so far and returns false, so the
-// frame is left as it was.
+// Gives back the memory a write took before it failed, so that the frame is
+// left as it was.
+void Rollback(CTileStore& store, tPlane& plane, std::vector<tPrepared> const& prepared)
+{
+    for (auto const& p : prepared)
+        if (p.made)
+            store.Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+}
+
+// Gives the slot memory for a write of `piece` and remembers it; false when
+// memory runs out. `prepared` has room reserved, so remembering never throws.
 bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& piece,
                  std::vector<tPrepared>& prepared)
 {
     const bool made = !slot.data;
     const std::uint32_t before = slot.uniform;
-    if (!store.Materialize(plane, slot, tx, ty, piece)) {
-        for (auto const& p : prepared)
-            if (p.made)
-                store.Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+    if (!store.Materialize(plane, slot, tx, ty, piece))
         return false;
-    }
     prepared.push_back({&slot, tx, ty, before, made, false});
     return true;
+}
+
+std::size_t TileCount(CTileStore const& store, geo::CiRect const& rect)
+{
+    return static_cast<std::size_t>(store.TileX(rect.right - 1) - store.TileX(rect.left) + 1) *
+           static_cast<std::size_t>(store.TileY(rect.bottom - 1) - store.TileY(rect.top) + 1);
 }
 
 }  // namespace
@@ -593,31 +625,38 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
     const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
     const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
     std::vector<tPrepared> prepared;
-    prepared.reserve(static_cast<std::size_t>(tx1 - tx0 + 1) * static_cast<std::size_t>(ty1 - ty0 + 1));
+    prepared.reserve(TileCount(*this, rect));
     // Take all memory first, so that a failure leaves the frame as it was.
-    for (int ty = ty0; ty <= ty1; ++ty) {
-        for (int tx = tx0; tx <= tx1; ++tx) {
-            const geo::CiRect piece = geo::Intersection(TileRect(tx, ty), rect);
-            tTileSlot& slot = ProvideSlot(plane, tx, ty);
-            if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
-                // Sparse frames keep tiles that would hold only the fill value
-                // unmade.
-                bool allFill = true;
-                std::uint8_t const* fill = FillValue();
-                for (int y = piece.top; y < piece.bottom && allFill; ++y) {
-                    std::uint8_t const* src = buffer + (y - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
-                    for (int x = 0; x < piece.Width(); ++x)
-                        if (std::memcmp(src + std::int64_t(x) * m_px, fill, static_cast<std::size_t>(m_px)) != 0) {
-                            allFill = false;
-                            break;
-                        }
+    try {
+        for (int ty = ty0; ty <= ty1; ++ty) {
+            for (int tx = tx0; tx <= tx1; ++tx) {
+                const geo::CiRect piece = geo::Intersection(TileRect(tx, ty), rect);
+                tTileSlot& slot = ProvideSlot(plane, tx, ty);
+                if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
+                    // Sparse frames keep tiles that would hold only the fill value
+                    // unmade.
+                    bool allFill = true;
+                    std::uint8_t const* fill = FillValue();
+                    for (int y = piece.top; y < piece.bottom && allFill; ++y) {
+                        std::uint8_t const* src = buffer + (y - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+                        for (int x = 0; x < piece.Width(); ++x)
+                            if (std::memcmp(src + std::int64_t(x) * m_px, fill, static_cast<std::size_t>(m_px)) != 0) {
+                                allFill = false;
+                                break;
+                            }
+                    }
+                    if (allFill)
+                        continue;
                 }
-                if (allFill)
-                    continue;
+                if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared)) {
+                    Rollback(*this, plane, prepared);
+                    return false;
+                }
             }
-            if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared))
-                return false;
         }
+    } catch (...) {
+        Rollback(*this, plane, prepared);
+        throw;
     }
     const bool stream = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
     for (auto const& p : prepared) {
@@ -659,22 +698,30 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
     const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
     const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
     std::vector<tPrepared> prepared;
-    for (int ty = ty0; ty <= ty1; ++ty) {
-        for (int tx = tx0; tx <= tx1; ++tx) {
-            const geo::CiRect tile = TileRect(tx, ty);
-            const geo::CiRect piece = geo::Intersection(tile, rect);
-            tTileSlot& slot = ProvideSlot(plane, tx, ty);
-            const bool whole = piece == tile;
-            // A locked tile keeps its memory: it is written in place.
-            if (whole && id != 0xFFFFFFFFu && !slot.Pinned()) {
-                prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
-                continue;  // no memory needed
+    prepared.reserve(TileCount(*this, rect));
+    try {
+        for (int ty = ty0; ty <= ty1; ++ty) {
+            for (int tx = tx0; tx <= tx1; ++tx) {
+                const geo::CiRect tile = TileRect(tx, ty);
+                const geo::CiRect piece = geo::Intersection(tile, rect);
+                tTileSlot& slot = ProvideSlot(plane, tx, ty);
+                const bool whole = piece == tile;
+                // A locked tile keeps its memory: it is written in place.
+                if (whole && id != 0xFFFFFFFFu && !slot.Pinned()) {
+                    prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
+                    continue;  // no memory needed
+                }
+                if (!slot.data && slot.uniform == id)
+                    continue;  // already shows the value
+                if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared)) {
+                    Rollback(*this, plane, prepared);
+                    return false;
+                }
             }
-            if (!slot.data && slot.uniform == id)
-                continue;  // already shows the value
-            if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared))
-                return false;
         }
+    } catch (...) {
+        Rollback(*this, plane, prepared);
+        throw;
     }
     for (auto const& p : prepared) {
         const geo::CiRect tile = TileRect(p.tx, p.ty);
@@ -752,29 +799,38 @@ void CTileStore::PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::v
             }
 }
 
-bool CTileStore::DropPlanesOutside()
+bool CTileStore::OutsidePlanes(geo::CiVecN const& key) const
 {
-    auto outside = [&](geo::CiVecN const& key) {
-        return m_width == 0 || m_height == 0 || (m_planes.GetDimension() > 0 && !m_planes.Contains(key));
-    };
+    return m_width == 0 || m_height == 0 || (m_planes.GetDimension() > 0 && !m_planes.Contains(key));
+}
+
+bool CTileStore::PinnedOutside() const
+{
     for (auto const& [key, plane] : m_planeMap) {
-        if (!outside(key))
+        if (!OutsidePlanes(key))
             continue;
         for (auto const& [ci, chunk] : plane.chunks)
             for (auto const& slot : chunk->slots)
                 if (slot.pins > 0)
-                    return false;
+                    return true;
     }
+    return false;
+}
+
+bool CTileStore::DropPlanesOutside(bool discard)
+{
+    if (PinnedOutside())
+        return false;
     auto& pool = detail::CTilePool::Instance();
     for (auto it = m_planeMap.begin(); it != m_planeMap.end();) {
-        if (!outside(it->first)) {
+        if (!OutsidePlanes(it->first)) {
             ++it;
             continue;
         }
         for (auto& [ci, chunk] : it->second.chunks)
             for (auto& slot : chunk->slots)
                 if (slot.data) {
-                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes), discard);
                     m_allocated -= m_tileBytes;
                 }
         m_tileCount -= it->second.count;
