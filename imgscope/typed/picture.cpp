@@ -9,8 +9,12 @@ namespace img {
 
 namespace {
 
+// The refusals below throw before the layer is inserted, so a bad argument
+// leaves the document untouched and the factory returns null.
 geo::CiVolumeN PictureVolume(geo::CiRect const& rect)
 {
+    if (geo::IsInverted(rect))
+        throw new CBadScopeException;  // never flipped into a layer elsewhere
     geo::CiVolumeN volume(rect);
     volume.Append(geo::CiVolumeN(geo::CiVecN{0}, geo::CiVecN{1}));
     return volume;

@@ -165,10 +165,8 @@ CiRect Union(CiRect const& a, CiRect const& b)
 
 CiVolumeN::CiVolumeN(CiRect const& rect)
 {
-    CiRect r = rect;
-    r.Normalize();
-    m_position = CiVecN{r.left, r.top};
-    m_size = CiVecN{r.Width(), r.Height()};
+    m_position = CiVecN{rect.left, rect.top};
+    m_size = CiVecN{std::max(rect.Width(), 0), std::max(rect.Height(), 0)};
 }
 
 CiVolumeN::CiVolumeN(CiVecN const& begin, CiVecN const& end)
