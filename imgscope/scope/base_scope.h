@@ -85,6 +85,7 @@ public:
 
     // Canvas of the scope's layer tree.
     bool GetCanvasPixelRect(geo::CiRect& rect) const;
+    // False, canvas unchanged, for an inverted rectangle.
     bool SetCanvasPixelRect(geo::CiRect const& rect);
     // False while the canvas is uncalibrated. `origin` is handed to the tree
     // itself and may change even then.

@@ -191,7 +191,15 @@ bool CBaseScope::ActivateFrame(int layer, geo::CiVecN const& index)
         int const plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        return renderer2D().SetProperty(plane, kPropActiveFrame, mem::CBin(utl::CIndexN(index)));
+        // An index that names no frame would leave the layer showing nothing
+        // at all; it is refused before the tree changes.
+        CStack const stack = ResolveStack(layer);
+        const utl::CIndexN frame(index);
+        const bool exists = stack.GetLayerType() == eLayerTypeVector ? bool(stack.GetVecGraph(frame))
+                                                                     : bool(stack.GetPixFrame(frame));
+        if (!exists)
+            return false;
+        return renderer2D().SetProperty(plane, kPropActiveFrame, mem::CBin(frame));
     });
 }
 

@@ -105,6 +105,10 @@ bool CStackScope::ResetRenderer2D()
 {
     if (!CBaseScope::ResetRenderer2D())
         return false;
+    // Without its layer the steps below would read default values and write
+    // them over the canvas every scope of the document shares.
+    if (!HasLayer(m_layerId))
+        return false;
     utl::TUnitValue<geo::CdVec2> layerScale;
     geo::CdVec2 layerOrigin;
     CBaseScope::GetPixelCoords(m_layerId, layerScale, layerOrigin);

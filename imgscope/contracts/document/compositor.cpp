@@ -46,14 +46,14 @@ constexpr tTint kCycle[] = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0}, {1, 0, 1
 
 // ---------------------------------------------------------------- geometry
 
-// The frame an entry shows: property 10014, else the entry's active frame,
-// else the stack's first.
+// The frame an entry shows: property 10014 while it names a frame, else the
+// entry's active frame, else the stack's first.
 utl::CIndexN FrameShown(tEntry const& entry, CStack const& stack)
 {
     const std::size_t order = std::size_t(std::max(0, stack.DimCount(0)));
     utl::CIndexN frame;
     if (mem::CBin const* bin = entry.properties.AccessProperty(kActiveFrameProperty)) {
-        if (bin->Get(frame) && frame.size() == order)
+        if (bin->Get(frame) && frame.size() == order && (stack.GetPixFrame(frame) || stack.GetVecGraph(frame)))
             return frame;
     }
     if (entry.hasActiveFrame && (entry.activeFrame.size() == order || entry.activeFrame.empty()))
