@@ -58,11 +58,13 @@ CStackScope::CStackScope(CImg img, int layerId) : CBaseScope(img), m_layerId(lay
         m_layerId = FirstLayerID();
     if (!HasLayer(m_layerId))
         throw new CBadScopeException;
+    BindLayer(m_layerId);
 }
 
 CStackScope::CStackScope(CImg img, boost::shared_ptr<mem::CDataFrame> frame) : CBaseScope(img)
 {
     InsertLayer(m_layerId, frame, CString(L"Layer 1"), kPositionEnd, kFlagVisible | kFlagSelected, 0);
+    BindLayer(m_layerId);
     ResetRenderer2D();
 }
 
@@ -75,6 +77,7 @@ CStackScope::CStackScope(CImg img, geo::CiVolumeN const& volume, CPixelInfo cons
     if (!frame)
         throw new CBadScopeException;
     InsertLayer(m_layerId, frame, LayerName(set), kPositionEnd, kFlagVisible | kFlagSelected, 1);
+    BindLayer(m_layerId);
     ResetRenderer2D();
 }
 

@@ -13,6 +13,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstdint>
 #include <vector>
 
 namespace mem {
@@ -56,6 +57,10 @@ public:
     bool IsValid() const;
     // The stack's ID in its document, or -1 before it is added.
     int GetId() const;
+    // A number no other stack of the process has had, shared by copies of
+    // the handle; 0 for an invalid stack. Tells a stack apart from a later
+    // one that took over its ID.
+    std::uint64_t GetInstanceId() const;
     ELayerType GetLayerType() const;
     CString GetName() const;
     void SetName(CString const& name);
