@@ -610,10 +610,33 @@ bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int 
     return true;
 }
 
-std::size_t TileCount(CTileStore const& store, geo::CiRect const& rect)
+// Walks the tiles of `rect` row by row and hands each to
+// `take(slot, tx, ty, tile, piece)`, which remembers in `prepared` the tiles
+// the write will change (PrepareTile) and returns false when memory runs
+// out. Then, or when bookkeeping throws, what the walk took is given back,
+// so the frame is left as it was.
+template <class Take>
+bool PrepareRect(CTileStore& store, tPlane& plane, geo::CiRect const& rect, std::vector<tPrepared>& prepared,
+                 Take&& take)
 {
-    return static_cast<std::size_t>(store.TileX(rect.right - 1) - store.TileX(rect.left) + 1) *
-           static_cast<std::size_t>(store.TileY(rect.bottom - 1) - store.TileY(rect.top) + 1);
+    const int tx0 = store.TileX(rect.left), tx1 = store.TileX(rect.right - 1);
+    const int ty0 = store.TileY(rect.top), ty1 = store.TileY(rect.bottom - 1);
+    prepared.reserve(static_cast<std::size_t>(tx1 - tx0 + 1) * static_cast<std::size_t>(ty1 - ty0 + 1));
+    try {
+        for (int ty = ty0; ty <= ty1; ++ty) {
+            for (int tx = tx0; tx <= tx1; ++tx) {
+                const geo::CiRect tile = store.TileRect(tx, ty);
+                if (!take(store.ProvideSlot(plane, tx, ty), tx, ty, tile, geo::Intersection(tile, rect))) {
+                    Rollback(store, plane, prepared);
+                    return false;
+                }
+            }
+        }
+    } catch (...) {
+        Rollback(store, plane, prepared);
+        throw;
+    }
+    return true;
 }
 
 }  // namespace
@@ -622,42 +645,26 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
                            std::int64_t rowBytes)
 {
     tPlane& plane = ProvidePlane(key);
-    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
-    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
     std::vector<tPrepared> prepared;
-    prepared.reserve(TileCount(*this, rect));
     // Take all memory first, so that a failure leaves the frame as it was.
-    try {
-        for (int ty = ty0; ty <= ty1; ++ty) {
-            for (int tx = tx0; tx <= tx1; ++tx) {
-                const geo::CiRect piece = geo::Intersection(TileRect(tx, ty), rect);
-                tTileSlot& slot = ProvideSlot(plane, tx, ty);
-                if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
-                    // Sparse frames keep tiles that would hold only the fill value
-                    // unmade.
-                    bool allFill = true;
-                    std::uint8_t const* fill = FillValue();
-                    for (int y = piece.top; y < piece.bottom && allFill; ++y) {
-                        std::uint8_t const* src = buffer + (y - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
-                        for (int x = 0; x < piece.Width(); ++x)
-                            if (std::memcmp(src + std::int64_t(x) * m_px, fill, static_cast<std::size_t>(m_px)) != 0) {
-                                allFill = false;
-                                break;
-                            }
-                    }
-                    if (allFill)
-                        continue;
-                }
-                if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared)) {
-                    Rollback(*this, plane, prepared);
-                    return false;
-                }
+    const bool taken = PrepareRect(*this, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+                                                                     geo::CiRect const&, geo::CiRect const& piece) {
+        if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
+            // Sparse frames keep tiles that would hold only the fill value
+            // unmade.
+            std::uint8_t const* fill = FillValue();
+            for (int y = piece.top; y < piece.bottom; ++y) {
+                std::uint8_t const* src = buffer + (y - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+                for (int x = 0; x < piece.Width(); ++x)
+                    if (std::memcmp(src + std::int64_t(x) * m_px, fill, static_cast<std::size_t>(m_px)) != 0)
+                        return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
             }
+            return true;
         }
-    } catch (...) {
-        Rollback(*this, plane, prepared);
-        throw;
-    }
+        return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
+    });
+    if (!taken)
+        return false;
     const bool stream = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
     for (auto const& p : prepared) {
         const geo::CiRect piece = geo::Intersection(TileRect(p.tx, p.ty), rect);
@@ -695,34 +702,20 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
             std::memcpy(pattern.data() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
         row = pattern.data();
     }
-    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
-    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
     std::vector<tPrepared> prepared;
-    prepared.reserve(TileCount(*this, rect));
-    try {
-        for (int ty = ty0; ty <= ty1; ++ty) {
-            for (int tx = tx0; tx <= tx1; ++tx) {
-                const geo::CiRect tile = TileRect(tx, ty);
-                const geo::CiRect piece = geo::Intersection(tile, rect);
-                tTileSlot& slot = ProvideSlot(plane, tx, ty);
-                const bool whole = piece == tile;
-                // A locked tile keeps its memory: it is written in place.
-                if (whole && id != 0xFFFFFFFFu && !slot.Pinned()) {
-                    prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
-                    continue;  // no memory needed
-                }
-                if (!slot.data && slot.uniform == id)
-                    continue;  // already shows the value
-                if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared)) {
-                    Rollback(*this, plane, prepared);
-                    return false;
-                }
-            }
+    const bool taken = PrepareRect(*this, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+                                                                     geo::CiRect const& tile, geo::CiRect const& piece) {
+        // A locked tile keeps its memory: it is written in place.
+        if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
+            prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
+            return true;  // no memory needed
         }
-    } catch (...) {
-        Rollback(*this, plane, prepared);
-        throw;
-    }
+        if (!slot.data && slot.uniform == id)
+            return true;  // already shows the value
+        return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
+    });
+    if (!taken)
+        return false;
     for (auto const& p : prepared) {
         const geo::CiRect tile = TileRect(p.tx, p.ty);
         const geo::CiRect piece = geo::Intersection(tile, rect);
