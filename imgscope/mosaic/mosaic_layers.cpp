@@ -5,6 +5,7 @@
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/mosaic/mosaic_ids_internal.h"
+#include "imgscope/mosaic/opaque_fill_internal.h"
 #include "imgscope/scope/layer_flags_internal.h"
 #include "imgscope/scope/property_ids_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
@@ -158,7 +159,7 @@ bool CMosaikScope::Paste(boost::shared_ptr<mem::CDataFrame> const& tile, geo::Ci
 
         const geo::CiVolumeN target = geo::CiVolumeN::FromPositionSize(box.position, box.size);
         if (mask && !m_bUseAlphaNoMask)
-            mask->Rectangle(target.Reduce(), 255, 0);
+            FillOpaque(*mask, target.Reduce());
         if (m_bSyncMask != 0) {
             // Published before returning, so that a viewer polling the
             // modification counts sees the tile at once.

@@ -267,6 +267,33 @@ TEST_F(MosaicLayersTest, PastesAcrossTileBordersMatchAPlainReference)
     EXPECT_TRUE(actual == reference);
 }
 
+TEST_F(MosaicLayersTest, MaskFollowsLargePastesOverMissingWholeUniformAndWrittenTiles)
+{
+    tLayer spec;
+    spec.info = kGray8;
+    spec.volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{100, 50, 0}, geo::CiVecN{1500, 1300, 1});
+    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    const auto maskFrame = Mask()->GetPixFrame()->GetDataFrame();
+    std::vector<std::uint8_t> reference(std::size_t(1500) * 1300, 0);
+    const auto paste = [&](int x, int y, int w, int h) {
+        ASSERT_TRUE(mosaic->Paste(RampTile(w, h, kGray8, x), geo::CiVecN{x, y, 0}));
+        for (int py = std::max(y, 50); py < std::min(y + h, 1350); ++py)
+            for (int px = std::max(x, 100); px < std::min(x + w, 1600); ++px)
+                reference[std::size_t(py - 50) * 1500 + (px - 100)] = 255;
+    };
+    paste(612, 562, 512, 512);  // one whole mask tile: kept without memory
+    const std::int64_t held = maskFrame->GetAllocatedBytes();
+    paste(700, 600, 400, 400);  // inside it: nothing to write
+    EXPECT_EQ(maskFrame->GetAllocatedBytes(), held);
+    paste(333, 111, 600, 500);  // new tiles, and part of the whole one
+    paste(401, 257, 700, 300);  // tiles written before, at odd offsets
+    paste(1300, 1100, 512, 512);  // past the lower right corner
+    paste(80, 1200, 513, 400);    // past the lower left corner
+    std::vector<std::uint8_t> actual(reference.size());
+    ASSERT_TRUE(maskFrame->ReadRect(geo::CiRect(100, 50, 1600, 1350), {}, actual.data(), 0));
+    EXPECT_TRUE(actual == reference);
+}
+
 // ---------------------------------------------------------------- deletion
 
 TEST_F(MosaicLayersTest, DeletingTheOnlyLayerOfAMagnificationTakesItsGroupAlong)
