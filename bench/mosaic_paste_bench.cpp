@@ -168,21 +168,14 @@ void BM_PasteIntoFreshPages(benchmark::State& state)
     b.Finish(state, t, "x_fresh");
 }
 
+// The fresh-bytes baseline must get fresh pages each time: with a fixed
+// threshold glibc maps every tile-sized block anew instead of recycling its
+// heap. Set before main, so before any baseline runs.
+[[maybe_unused]] const int kMapTileSizedBlocks = mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+
 BENCHMARK(BM_PasteIntoExistingTiles)->ArgsProduct({{1, 2}, {0, 256, 293}})->ArgNames({"kind", "offset"})->UseManualTime();
 BENCHMARK(BM_PasteIntoFreshPages)->ArgsProduct({{1, 2}, {0, 256, 293}})->ArgNames({"kind", "offset"})->UseManualTime();
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    // The fresh-bytes baseline must get fresh pages each time: with a fixed
-    // threshold glibc maps every tile-sized block anew instead of recycling
-    // its heap.
-    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

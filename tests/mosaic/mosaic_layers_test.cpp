@@ -20,6 +20,14 @@ class MosaicLayersTest : public ::testing::Test, public MosaicFixture {
 protected:
     boost::shared_ptr<img::CMask> Mask() { return core.GetTranspMask(Active()); }
     int MaskAt(int x, int y) { return Mask()->GetValue(geo::CiVec2(x, y)); }
+    // A 20x layer whose device set holds its magnification.
+    static tLayer TwentyX()
+    {
+        tLayer spec;
+        spec.magnification = 20.0;
+        spec.props = DeviceMagnification(20.0);
+        return spec;
+    }
     utl::TUnitValue<geo::CdRect> RectOf(int layer)
     {
         utl::TUnitValue<geo::CdRect> rect;
@@ -108,12 +116,8 @@ TEST_F(MosaicLayersTest, StacksKeepPlaneDimensionsWhenDeeperThanOnePlaneOrOfMore
 
 TEST_F(MosaicLayersTest, FailedCreationLeavesNoActiveOrFocusLayerAndNothingAdded)
 {
-    const int picture = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
-    const int focus = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
-    for (auto [id, type] : {std::pair<int, int>{picture, 0}, {focus, 4}}) {
-        doc.FindStack(id).SetProperty(2074, mem::CBin(type));
-        doc.FindStack(id).SetProperty(2015, mem::CBin(std::int64_t(1)));
-    }
+    const int picture = AddTypedLayer(doc, 0, 1);
+    const int focus = AddTypedLayer(doc, 4, 1);
     const Mosaic opened(img::CreateMosaikImage(&doc));
     ASSERT_EQ(opened->GetActiveLayerID(), picture);
     tLayer spec;
@@ -298,10 +302,7 @@ TEST_F(MosaicLayersTest, MaskFollowsLargePastesOverMissingWholeUniformAndWritten
 
 TEST_F(MosaicLayersTest, DeletingTheOnlyLayerOfAMagnificationTakesItsGroupAlong)
 {
-    tLayer spec;
-    spec.magnification = 20.0;
-    spec.props = DeviceMagnification(20.0);
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    ASSERT_TRUE(TwentyX().CreateIn(*mosaic));
     const int layer = Active();
     EXPECT_TRUE(mosaic->DelCurrentLayers());
     EXPECT_FALSE(doc.FindStack(layer).IsValid());
@@ -314,12 +315,9 @@ TEST_F(MosaicLayersTest, DeletingTheOnlyLayerOfAMagnificationTakesItsGroupAlong)
 
 TEST_F(MosaicLayersTest, DeletingKeepsAGroupWithOtherMembers)
 {
-    tLayer spec;
-    spec.magnification = 20.0;
-    spec.props = DeviceMagnification(20.0);
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    ASSERT_TRUE(TwentyX().CreateIn(*mosaic));
     const int older = Active();
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    ASSERT_TRUE(TwentyX().CreateIn(*mosaic));
     EXPECT_TRUE(mosaic->DelCurrentLayers());
     EXPECT_EQ(RootNames(doc), std::vector<std::wstring>{L"20x"});
     EXPECT_EQ(MemberNames(doc, GroupOf(doc, older)), std::vector<std::wstring>{L"20x"});
@@ -340,10 +338,8 @@ TEST_F(MosaicLayersTest, LayerWithoutDeviceMagnificationLeavesItsGroupAndTouches
 
 TEST_F(MosaicLayersTest, DeletionIsTrueOnlyWhenTheActiveLayerWentAndTheFocusLayerToo)
 {
-    const int picture = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
-    const int focus = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
-    doc.FindStack(focus).SetProperty(2074, mem::CBin(4));
-    doc.FindStack(focus).SetProperty(2015, mem::CBin(std::int64_t(1)));
+    const int picture = AddTypedLayer(doc, -1);
+    const int focus = AddTypedLayer(doc, 4, 1);
     const Mosaic focusOnly(img::CreateMosaikImage(&doc));
     EXPECT_FALSE(focusOnly->DelCurrentLayers());
     EXPECT_FALSE(doc.FindStack(focus).IsValid());
@@ -351,9 +347,7 @@ TEST_F(MosaicLayersTest, DeletionIsTrueOnlyWhenTheActiveLayerWentAndTheFocusLaye
 
     // A focus layer that went by other means fails the deletion, after the
     // active layer was deleted all the same.
-    const int focus2 = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
-    doc.FindStack(focus2).SetProperty(2074, mem::CBin(4));
-    doc.FindStack(focus2).SetProperty(2015, mem::CBin(std::int64_t(1)));
+    const int focus2 = AddTypedLayer(doc, 4, 1);
     doc.FindStack(picture).SetProperty(2074, mem::CBin(0));
     doc.FindStack(picture).SetProperty(2015, mem::CBin(std::int64_t(1)));
     const Mosaic both(img::CreateMosaikImage(&doc));
@@ -384,12 +378,8 @@ TEST_F(MosaicLayersTest, CalibrationCarriesToTheFocusLayerAndFromTheActiveOvervi
     EXPECT_EQ(RectOf(Active()), utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(5, 7, 2053, 2055)));
 
     // The focus layer of an opened mosaic follows its active layer.
-    const int picture = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
-    const int focus = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
-    for (auto [id, type] : {std::pair<int, int>{picture, 0}, {focus, 4}}) {
-        doc.FindStack(id).SetProperty(2074, mem::CBin(type));
-        doc.FindStack(id).SetProperty(2015, mem::CBin(std::int64_t(1000)));
-    }
+    AddTypedLayer(doc, 0, 1000);  // the active layer of the opened mosaic
+    const int focus = AddTypedLayer(doc, 4, 1000);
     const Mosaic opened(img::CreateMosaikImage(&doc));
     ASSERT_TRUE(opened->SetPixelCoords(scale, geo::CdVec2(1, 1)));
     EXPECT_EQ(RectOf(focus), utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(1, 1, 17, 17)));

@@ -9,26 +9,11 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 namespace {
 
 using namespace mosaic_test;
 using imgscope_test::AddRasterLayer;
-
-// A raster layer with an entry, a stack type (none for -1) and an opening
-// rank (none for `noRank`).
-constexpr std::int64_t kNoRank = std::numeric_limits<std::int64_t>::min();
-int AddLayer(img::CImg& doc, int type, std::int64_t rank = kNoRank)
-{
-    const int id = AddRasterLayer(doc, {8, 8, 1});
-    img::CStack stack = doc.FindStack(id);
-    if (type != -1)
-        stack.SetProperty(2074, mem::CBin(type));
-    if (rank != kNoRank)
-        stack.SetProperty(2015, mem::CBin(rank));
-    return id;
-}
 
 class MosaicModelTest : public ::testing::Test, public MosaicFixture {};
 
@@ -53,7 +38,7 @@ TEST(MosaicOpeningTest, ActiveLayerIsThePictureOfHighestPositiveRankFirstOnTies)
         img::CImg doc;
         std::vector<int> ids;
         for (auto const& [type, rank] : c.layers)
-            ids.push_back(AddLayer(doc, type, rank));
+            ids.push_back(AddTypedLayer(doc, type, rank));
         const Mosaic mosaic(img::CreateMosaikImage(&doc));
         ASSERT_TRUE(mosaic);
         EXPECT_EQ(mosaic->GetActiveLayerID(), c.expected == -1 ? -1 : ids[c.expected]);
@@ -63,12 +48,12 @@ TEST(MosaicOpeningTest, ActiveLayerIsThePictureOfHighestPositiveRankFirstOnTies)
 TEST(MosaicOpeningTest, RankIsA64BitNumberPlainOrWithUnitAndFocusMapsRankApart)
 {
     img::CImg doc;
-    const int int32Rank = AddLayer(doc, 0);
+    const int int32Rank = AddTypedLayer(doc, 0);
     doc.FindStack(int32Rank).SetProperty(2015, mem::CBin(100));  // another type counts as 0
-    const int unitRank = AddLayer(doc, 0);
+    const int unitRank = AddTypedLayer(doc, 0);
     doc.FindStack(unitRank).SetProperty(2015, mem::CBin(std::int64_t(2), kMicron));
-    const int focusLow = AddLayer(doc, 4, 3);
-    const int focusHigh = AddLayer(doc, 4, 9);
+    const int focusLow = AddTypedLayer(doc, 4, 3);
+    const int focusHigh = AddTypedLayer(doc, 4, 9);
     const Mosaic mosaic(img::CreateMosaikImage(&doc));
     EXPECT_EQ(mosaic->GetActiveLayerID(), unitRank);
 
@@ -151,7 +136,7 @@ TEST_F(MosaicModelTest, EqualMagnificationsShareAGroupNewestFirstAndNearOnesDoNo
 
 TEST_F(MosaicModelTest, GroupsRunInDecreasingMagnificationWithRootLayersLast)
 {
-    const int loose = AddLayer(doc, -1);
+    const int loose = AddTypedLayer(doc, -1);
     doc.FindStack(loose).SetName(CString(L"loose"));
     for (double m : {2.5, 40.0, 10.0, 0.5}) {
         tLayer spec;
@@ -202,7 +187,7 @@ TEST_F(MosaicModelTest, RolesAreFoundInTreeOrderAmongLayersWithAnEntry)
     EXPECT_FALSE(mosaic->HasSampleMask());
 
     // A stack type of another value type reads as whatever role is asked.
-    const int odd = AddLayer(doc, -1);
+    const int odd = AddTypedLayer(doc, -1);
     doc.FindStack(odd).SetProperty(2074, mem::CBin(3.0));
     EXPECT_TRUE(mosaic->HasLabel());
     EXPECT_TRUE(mosaic->HasSampleMask());
@@ -215,8 +200,8 @@ TEST_F(MosaicModelTest, RolesAreFoundInTreeOrderAmongLayersWithAnEntry)
 TEST_F(MosaicModelTest, LayerCountsCountStacksAndShownEntries)
 {
     AddRasterLayer(doc, {8, 8, 1}, /*withEntry*/ false);
-    const int invisible = AddLayer(doc, -1);
-    const int hidden = AddLayer(doc, -1);
+    const int invisible = AddTypedLayer(doc, -1);
+    const int hidden = AddTypedLayer(doc, -1);
     img::CDisplProcessFlow(doc, false).SetVisibility(core.FindPlaneID(invisible), false);
     img::CDisplProcessFlow(doc, false).SetHidden(core.FindPlaneID(hidden), true);
     ASSERT_TRUE(tLayer().CreateIn(*mosaic));
@@ -227,8 +212,8 @@ TEST_F(MosaicModelTest, LayerCountsCountStacksAndShownEntries)
 TEST_F(MosaicModelTest, ActivePicturePassesTheIdOnEvenWithoutAnActiveLayer)
 {
     EXPECT_FALSE(mosaic->GetActivePicture());
-    const int first = AddLayer(doc, 0);
-    const int second = AddLayer(doc, 0);
+    const int first = AddTypedLayer(doc, 0);
+    const int second = AddTypedLayer(doc, 0);
     ASSERT_EQ(mosaic->GetActiveLayerID(), -1);
     // -1 opens the document's first layer.
     EXPECT_EQ(mosaic->GetActivePicture()->GetLayerID(), first);

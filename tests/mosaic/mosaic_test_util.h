@@ -12,6 +12,7 @@
 #include <boost/make_shared.hpp>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,20 @@ inline utl::CPropSet DeviceMagnification(double m)
     utl::CPropSet props;
     props.SetValue(10048, boost::make_shared<utl::CPropSet>(device));
     return props;
+}
+
+// A raster layer with an entry in the tree, a stack type (none for -1) and
+// an opening rank (none for kNoRank).
+constexpr std::int64_t kNoRank = std::numeric_limits<std::int64_t>::min();
+inline int AddTypedLayer(img::CImg& doc, int type, std::int64_t rank = kNoRank)
+{
+    const int id = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
+    img::CStack stack = doc.FindStack(id);
+    if (type != -1)
+        stack.SetProperty(2074, mem::CBin(type));
+    if (rank != kNoRank)
+        stack.SetProperty(2015, mem::CBin(rank));
+    return id;
 }
 
 // The arguments of CreateLayer, with the values a scanner passes most.
