@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace {
 
@@ -79,71 +80,51 @@ TEST(MosaicOpeningTest, FactoriesMakeScopesOverNewOrGivenDocuments)
     EXPECT_TRUE(over->GetCollection() == doc);
 }
 
-TEST_F(MosaicModelTest, LayersAndGroupsAreNamedByTheMagnificationText)
+TEST_F(MosaicModelTest, LayersAndGroupsAreNamedByTheMagnificationTextOrTheRole)
 {
     struct tCase {
         double m;
+        img::EStackType type;
         wchar_t const* text;
     };
-    for (tCase c : {tCase{40.0, L"40x"}, {10.0, L"10x"}, {2.5, L"2.5x"}, {1.25, L"1.25x"}, {0.5, L"0.5x"},
-                    {0.25, L"0.25x"}, {1.999, L"2x"}, {0.999, L"1x"}, {0.05, L"0.05x"}, {12.3, L"12.3x"}}) {
+    for (tCase c : {tCase{40.0, img::eStackPicture, L"40x"}, {2.5, img::eStackPicture, L"2.5x"},
+                    {1.25, img::eStackPicture, L"1.25x"}, {0.5, img::eStackPicture, L"0.5x"},
+                    {0.25, img::eStackPicture, L"0.25x"}, {1.999, img::eStackPicture, L"2x"},
+                    {0.999, img::eStackPicture, L"1x"}, {0.05, img::eStackPicture, L"0.05x"},
+                    {12.3, img::eStackPicture, L"12.3x"}, {1.3, img::eStackOverview, L"Overview"},
+                    {3.3, img::eStackLabel, L"Label"}}) {
         SCOPED_TRACE(CString(c.text).ToUtf8());
         tLayer spec;
         spec.magnification = c.m;
+        spec.type = c.type;
         ASSERT_TRUE(spec.CreateIn(*mosaic));
         EXPECT_EQ(ActiveStack().GetName(), c.text);
-        CString group;
-        ASSERT_TRUE(core.GetGroupName(GroupOf(doc, Active()), group));
-        EXPECT_EQ(group, c.text);
+        const int group = GroupOf(doc, Active());
+        CString name;
+        ASSERT_TRUE(core.GetGroupName(group, name));
+        EXPECT_EQ(name, c.text);
+        mem::CBin m;
+        ASSERT_TRUE(img::CDisplProcessFlow(doc, false).GetProperty(group, -1, 120060, m));
+        EXPECT_EQ(m.GetOr(0.0), c.m);
     }
 }
 
-TEST_F(MosaicModelTest, OverviewAndLabelAreNamedByRoleInAGroupOfTheirMagnification)
+TEST_F(MosaicModelTest, GroupsRunInDecreasingMagnificationSharedOnlyByEqualOnesNewestFirst)
 {
-    tLayer overview;
-    overview.type = img::eStackOverview;
-    overview.magnification = 1.25;
-    ASSERT_TRUE(overview.CreateIn(*mosaic));
-    const int overviewId = Active();
-    tLayer label;
-    label.type = img::eStackLabel;
-    ASSERT_TRUE(label.CreateIn(*mosaic));
-
-    EXPECT_EQ(doc.FindStack(overviewId).GetName(), L"Overview");
-    EXPECT_EQ(ActiveStack().GetName(), L"Label");
-    EXPECT_EQ(RootNames(doc), (std::vector<std::wstring>{L"Label", L"Overview"}));
-    mem::CBin m;
-    ASSERT_TRUE(img::CDisplProcessFlow(doc, false).GetProperty(GroupOf(doc, overviewId), -1, 120060, m));
-    EXPECT_EQ(m.GetOr(0.0), 1.25);
-}
-
-TEST_F(MosaicModelTest, EqualMagnificationsShareAGroupNewestFirstAndNearOnesDoNot)
-{
-    tLayer spec;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
-    const int first = Active();
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
-    const int second = Active();
-    EXPECT_EQ(GroupOf(doc, first), GroupOf(doc, second));
-    img::CDisplProcessFlow flow(doc, false);
-    EXPECT_EQ(flow.GetStackId(flow.GetOpUnit(GroupOf(doc, first), 0)), second);
-
-    spec.magnification = 10.0000001;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
-    EXPECT_NE(GroupOf(doc, Active()), GroupOf(doc, first));
-    EXPECT_EQ(RootNames(doc).size(), 2u);
-}
-
-TEST_F(MosaicModelTest, GroupsRunInDecreasingMagnificationWithRootLayersLast)
-{
-    const int loose = AddTypedLayer(doc, -1);
-    doc.FindStack(loose).SetName(CString(L"loose"));
-    for (double m : {2.5, 40.0, 10.0, 0.5}) {
+    AddTypedLayer(doc, -1);  // a root-level layer counts as magnification 0
+    std::vector<int> ids;
+    for (double m : {10.0, 2.5, 10.0, 40.0, 10.0000001}) {
         tLayer spec;
         spec.magnification = m;
         ASSERT_TRUE(spec.CreateIn(*mosaic));
+        ids.push_back(Active());
     }
-    EXPECT_EQ(RootNames(doc), (std::vector<std::wstring>{L"40x", L"10x", L"2.5x", L"0.5x", L"layer:loose"}));
+    EXPECT_EQ(RootNames(doc), (std::vector<std::wstring>{L"40x", L"10x", L"10x", L"2.5x", L"layer:"}));
+    img::CDisplProcessFlow flow(doc, false);
+    const int group = flow.GetOpUnit(flow.RootId(), 2);
+    EXPECT_EQ(GroupOf(doc, ids[0]), group);
+    EXPECT_EQ(flow.GetOpUnitCount(group), 2);
+    EXPECT_EQ(flow.GetStackId(flow.GetOpUnit(group, 0)), ids[2]);
 }
 
 TEST_F(MosaicModelTest, SortingEndsForInfiniteAndNaNMagnificationsWhichGoFirst)
@@ -155,13 +136,7 @@ TEST_F(MosaicModelTest, SortingEndsForInfiniteAndNaNMagnificationsWhichGoFirst)
     }
     // NaN equals nothing, so each NaN layer has its own group; the
     // unorderable groups lead, in the order they had.
-    const auto names = RootNames(doc);
-    ASSERT_EQ(names.size(), 5u);
-    EXPECT_EQ(names[0], L"nanx");
-    EXPECT_EQ(names[1], L"nanx");
-    EXPECT_EQ(names[2], L"infx");
-    EXPECT_EQ(names[3], L"20x");
-    EXPECT_EQ(names[4], L"10x");
+    EXPECT_EQ(RootNames(doc), (std::vector<std::wstring>{L"nanx", L"nanx", L"infx", L"20x", L"10x"}));
 }
 
 TEST_F(MosaicModelTest, RolesAreFoundInTreeOrderAmongLayersWithAnEntry)

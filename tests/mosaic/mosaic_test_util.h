@@ -111,16 +111,6 @@ inline std::vector<std::wstring> RootNames(img::CImg const& doc)
     return names;
 }
 
-// The layer names of a group in order.
-inline std::vector<std::wstring> MemberNames(img::CImg const& doc, int group)
-{
-    img::CDisplProcessFlow flow(doc, false);
-    std::vector<std::wstring> names;
-    for (int i = 0; i < flow.GetOpUnitCount(group); ++i)
-        names.push_back(flow.GetStack(flow.GetOpUnit(group, i)).GetName().Str());
-    return names;
-}
-
 // The group holding `layer`, or -1.
 inline int GroupOf(img::CImg const& doc, int layer)
 {
