@@ -72,7 +72,13 @@ CMosaikScope::~CMosaikScope() = default;
 
 CMosaikScope* CreateMosaikImage()
 {
-    return new (std::nothrow) CMosaikScope();
+    // The new document and the scope's record are allocated inside the
+    // constructors: running out of memory there is a null result too.
+    try {
+        return new CMosaikScope();
+    } catch (std::bad_alloc const&) {
+        return nullptr;
+    }
 }
 
 CMosaikScope* CreateMosaikImage(CImg* img)

@@ -71,8 +71,8 @@ public:
                      bool opaqueFirst, bool zeroFill);
     // Copies `tile` into the active layer with its first pixel at
     // `position` (x, y and optionally the plane coordinates). A position of
-    // as many dimensions as the layer is clipped to the layer first; a
-    // shorter one is left to the copy's own clipping. The pasted area of the
+    // at least as many dimensions as the layer is clipped to the layer
+    // first; a shorter one is left to the copy's own clipping. The pasted area of the
     // transparency mask becomes opaque (255), and with the profile setting
     // SyncMask on, the area is written back through a write cache before
     // the call returns. False without an active layer, for an empty tile,
