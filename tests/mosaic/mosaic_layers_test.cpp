@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -189,6 +190,9 @@ TEST_F(MosaicPasteTest, RefusedPastesChangeNeitherPixelsNorMask)
     EXPECT_FALSE(mosaic->Paste(tile, geo::CiVecN{0, -256, 0}));   // just above it
     EXPECT_FALSE(mosaic->Paste(RampTile(8, 8, kRgb8, 1), geo::CiVecN{0, 0, 0}));
     EXPECT_FALSE(mosaic->Paste(nullptr, geo::CiVecN{0, 0, 0}));
+    EXPECT_FALSE(mosaic->Paste(tile, geo::CiVecN{INT_MAX - 10, INT_MAX - 10, 0}));
+    EXPECT_FALSE(mosaic->Paste(tile, geo::CiVecN{INT_MIN, INT_MIN, INT_MIN}));
+    EXPECT_FALSE(mosaic->Paste(tile, geo::CiVecN{0, 0, 0, 0}));  // more dimensions than the layer
     EXPECT_EQ(frame->GetModificationCount(), before);
     EXPECT_EQ(MaskAt(0, 0), 0);
     EXPECT_EQ(MaskAt(1023, 0), 0);
