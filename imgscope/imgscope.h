@@ -33,3 +33,6 @@
 
 #include "imgscope/typed/picture.h"
 #include "imgscope/typed/stack_scope.h"
+
+#include "imgscope/mosaic/mosaic_scope.h"
+#include "imgscope/mosaic/stack_type.h"
