@@ -204,22 +204,23 @@ TEST(StoreAllocationTest, CopiesAndReadsFailWithoutTouchingTheirTargets)
 
 TEST(StoreAllocationTest, MaskRectanglesAndGrowingFramesFailAsAWhole)
 {
-    const auto run = [](auto arm, auto disarm) {
-        // The rectangle covers one mask tile wholly (it stays uniform), cuts
-        // through others, one of which already holds memory.
-        img::CMask mask(geo::CiRect(-7, 0, 1100, 700), 40);
-        EXPECT_TRUE(mask.Rectangle(geo::CiRect(100, 100, 300, 200), 90, img::CMask::eCombineSet));
-        const geo::CiRect rect(0, 0, 1030, 600);
-        const auto committed = mem::CDataFrame::Create(Box({0, 0, 0}, {30, 20, 2}), kGray16, Tiles(16, true));
-        const auto frameBefore = Pixels(*committed, {1});
-        std::vector<std::vector<std::uint8_t>> expected;
-        for (int mode = 0; mode <= 5; ++mode) {
-            img::CMask reference(mask);
-            EXPECT_TRUE(reference.Rectangle(rect, static_cast<unsigned char>(30 + mode), mode));
-            expected.push_back(Pixels(*reference.GetPixFrame()->GetDataFrame()));
-        }
-        const auto maskBefore = Pixels(*mask.GetPixFrame()->GetDataFrame());
+    // Four mask tiles: the rectangle covers the one at the top right wholly
+    // (it stays uniform), cuts through the other three, and the one at the
+    // top left already holds memory.
+    img::CMask mask(geo::CiRect(-7, 0, 1017, 560), 40);
+    ASSERT_TRUE(mask.Rectangle(geo::CiRect(100, 100, 300, 200), 90, img::CMask::eCombineSet));
+    const geo::CiRect rect(50, 0, 1017, 530);
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (int mode = 0; mode <= 5; ++mode) {
+        img::CMask reference(mask);
+        ASSERT_TRUE(reference.Rectangle(rect, static_cast<unsigned char>(30 + mode), mode));
+        expected.push_back(Pixels(*reference.GetPixFrame()->GetDataFrame()));
+    }
+    const auto maskBefore = Pixels(*mask.GetPixFrame()->GetDataFrame());
+    const geo::CiVolumeN planes = Box({0, 0, 0}, {30, 20, 2});
+    const utl::CPropSet committedProps = Tiles(16, true);
 
+    const auto run = [&](auto arm, auto disarm) {
         bool reached = false;
         for (int mode = 0; mode <= 5; ++mode) {
             img::CMask work(mask);
@@ -229,6 +230,8 @@ TEST(StoreAllocationTest, MaskRectanglesAndGrowingFramesFailAsAWhole)
             const auto pixels = Pixels(*work.GetPixFrame()->GetDataFrame());
             EXPECT_EQ(pixels, ok ? expected[static_cast<std::size_t>(mode)] : maskBefore) << "mode " << mode;
         }
+        const auto committed = mem::CDataFrame::Create(planes, kGray16, committedProps);
+        const auto frameBefore = Pixels(*committed, {1});
         arm();
         const bool grown = committed->GrowPlanes(2);
         reached = disarm() || reached;
