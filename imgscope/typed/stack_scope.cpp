@@ -4,6 +4,7 @@
 #include "imgscope/contracts/foundation/tile_distributor.h"
 #include "imgscope/scope/layer_flags_internal.h"
 #include "imgscope/scope/property_ids_internal.h"
+#include "imgscope/scope/scope_guard_internal.h"
 
 #include <exception>
 
@@ -162,13 +163,18 @@ void CStackScope::VirtualUnlock()
     mem::CTileDistributor* tiles = frame->GetTileDistributor();
     if (!tiles)
         return;
-    geo::CiVecN position = tiles->GetBegin(0);
-    const geo::CiVecN end = tiles->GetEnd(0);
-    if (position == end)
-        return;
-    do {
-        tiles->DecrementFlag(position, 0, mem::eTileFlagLocked, 1);
-    } while (tiles->GetNextExisting(position, position, 0));
+    // The walk's position lists may not be had; the walk then stops where it
+    // is, as nothing reports back from here.
+    Guarded(false, [&] {
+        geo::CiVecN position = tiles->GetBegin(0);
+        const geo::CiVecN end = tiles->GetEnd(0);
+        if (position == end)
+            return true;
+        do {
+            tiles->DecrementFlag(position, 0, mem::eTileFlagLocked, 1);
+        } while (tiles->GetNextExisting(position, position, 0));
+        return true;
+    });
 }
 
 boost::shared_ptr<CMask> CStackScope::CreateTranspMask(unsigned char value)

@@ -130,6 +130,8 @@ TEST(DocumentAllocationTest, PicturesAndLayerCallsFailCleanly)
         const bool calibrated = d.gray->SetCalibration(calibration);
         const bool reset = d.color->ResetRenderer2D();
         const bool limited = d.gray->SetLimits(utl::TInterval<double>(0.0, 1000.0));
+        d.color->VirtualUnlock();
+        d.color->GarbageCollection();
         const bool reached = Disarm();
 
         // A picture is whole or absent; a failed one adds no layer.

@@ -522,24 +522,18 @@ bool CTileStore::SlotIsUniform(tTileSlot const& slot, int tx, int ty, std::uint8
     const geo::CiRect r = TileRect(tx, ty);
     const int w = r.Width();
     const int h = r.Height();
+    const std::size_t px = static_cast<std::size_t>(m_px);
     if (!slot.data)
-        return std::memcmp(UniformRow(slot.uniform), pixel, static_cast<std::size_t>(m_px)) == 0;
-    const std::size_t rowLen = static_cast<std::size_t>(w) * m_px;
-    std::uint8_t const* ref = nullptr;
-    std::vector<std::uint8_t> pattern;
-    if (rowLen <= static_cast<std::size_t>(std::min(m_tileW, kUniformRowPixels)) * m_px) {
-        auto it = m_uniformIds.find(std::string(reinterpret_cast<char const*>(pixel), static_cast<std::size_t>(m_px)));
-        if (it != m_uniformIds.end())
-            ref = UniformRow(it->second);
-    }
-    if (!ref) {
-        pattern.resize(rowLen);
-        for (int i = 0; i < w; ++i)
-            std::memcpy(pattern.data() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
-        ref = pattern.data();
-    }
-    for (int y = 0; y < h; ++y)
-        if (std::memcmp(slot.data + y * m_rowBytes, ref, rowLen) != 0)
+        return std::memcmp(UniformRow(slot.uniform), pixel, px) == 0;
+    // Compared in place, without a pattern row to allocate: the first pixel
+    // is `pixel`, each pixel of the first row equals the one before it (one
+    // overlapping compare), and every row equals the first.
+    std::uint8_t const* first = slot.data;
+    const std::size_t rowLen = static_cast<std::size_t>(w) * px;
+    if (std::memcmp(first, pixel, px) != 0 || std::memcmp(first + px, first, rowLen - px) != 0)
+        return false;
+    for (int y = 1; y < h; ++y)
+        if (std::memcmp(first + y * m_rowBytes, first, rowLen) != 0)
             return false;
     return true;
 }
