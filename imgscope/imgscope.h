@@ -33,3 +33,6 @@
 
 #include "imgscope/typed/picture.h"
 #include "imgscope/typed/stack_scope.h"
+#include "imgscope/typed/simple_stack.h"
+#include "imgscope/typed/simple_ram_stack.h"
+#include "imgscope/typed/multi_dim_stack_scope.h"
