@@ -62,42 +62,6 @@ geo::CiVecN CMultiDimStackScope::GetEndIndex() const
     });
 }
 
-bool CMultiDimStackScope::AddPixFrame(boost::shared_ptr<CPixFrame> frame, geo::CiVecN const& index)
-{
-    return CStackScope::AddPixFrame(frame, index);
-}
-
-bool CMultiDimStackScope::AddPixFrame(boost::shared_ptr<CPixFrame> frame, geo::CiVecN const& index,
-                                      utl::CPropSet const& props)
-{
-    return CStackScope::AddPixFrame(frame, index, props);
-}
-
-boost::shared_ptr<CPixFrame> CMultiDimStackScope::GetPixFrame(geo::CiVecN const& index)
-{
-    return CStackScope::GetPixFrame(index);
-}
-
-boost::shared_ptr<CPixFrame> CMultiDimStackScope::GetPixFrame(geo::CiVecN const& index) const
-{
-    return CStackScope::GetPixFrame(index);
-}
-
-boost::shared_ptr<mem::CDataFrame> CMultiDimStackScope::GetDataFrame(int n)
-{
-    return CStackScope::GetDataFrame(n);
-}
-
-boost::shared_ptr<mem::CDataFrame> CMultiDimStackScope::GetDataFrame(int n) const
-{
-    return CStackScope::GetDataFrame(n);
-}
-
-bool CMultiDimStackScope::InvalidateRect(geo::CiRect const& rect)
-{
-    return CStackScope::InvalidateRect(rect);
-}
-
 bool CMultiDimStackScope::SetDimensionValue(geo::CiVecN const& index, EPhysDim type,
                                             utl::TUnitValue<double> const& value)
 {

@@ -32,15 +32,14 @@ public:
     // their start); no components without a data frame.
     geo::CiVecN GetEndIndex() const;
 
-    bool AddPixFrame(boost::shared_ptr<CPixFrame> frame, geo::CiVecN const& index);
-    // Stores the frame with `props` as its frame properties.
-    bool AddPixFrame(boost::shared_ptr<CPixFrame> frame, geo::CiVecN const& index, utl::CPropSet const& props);
-    boost::shared_ptr<CPixFrame> GetPixFrame(geo::CiVecN const& index);
-    boost::shared_ptr<CPixFrame> GetPixFrame(geo::CiVecN const& index) const;
-    // Data frame `n` of the layer: 0 the main data, higher numbers samples.
-    boost::shared_ptr<mem::CDataFrame> GetDataFrame(int n);
-    boost::shared_ptr<mem::CDataFrame> GetDataFrame(int n) const;
-    bool InvalidateRect(geo::CiRect const& rect);
+    // The stack scope's frame access, published: frames by full index (the
+    // three-argument AddPixFrame stores `props` as the frame's properties),
+    // data frame `n` (0 the main data, higher numbers samples; none: 0) and
+    // invalidation.
+    using CStackScope::AddPixFrame;
+    using CStackScope::GetDataFrame;
+    using CStackScope::GetPixFrame;
+    using CStackScope::InvalidateRect;
 
     // A frame's value along a dimension of physical type `type`, kept as a
     // frame property: z 2014, time 2017, wavelength 2041, channel 2417. A
