@@ -17,34 +17,31 @@ inline const img::CPixelInfo kGray16(utl::eUInt16, 1, img::eColorSpaceGray);
 inline const img::CPixelInfo kFloat(utl::eFloat, 1, img::eColorSpaceGray);
 inline const img::CPixelInfo kRgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
 
-// The first element of a pixel stored as `info`'s element type.
-inline std::vector<std::uint8_t> PixelOf(img::CPixelInfo const& info, double value)
+// Calls f(T()) with T the element type of the 8-bit, 16-bit and float
+// descriptions above.
+template <class F>
+auto WithElement(img::CPixelInfo const& info, F f)
 {
-    std::vector<std::uint8_t> pixel(static_cast<std::size_t>(info.Size()), 0);
     switch (info.GetElementType()) {
-    case utl::eUInt8: pixel[0] = static_cast<std::uint8_t>(value); break;
-    case utl::eUInt16: {
-        const auto v = static_cast<std::uint16_t>(value);
-        std::memcpy(pixel.data(), &v, sizeof v);
-        break;
+    case utl::eUInt16: return f(std::uint16_t());
+    case utl::eFloat: return f(float());
+    default: return f(std::uint8_t());
     }
-    case utl::eFloat: {
-        const auto v = static_cast<float>(value);
-        std::memcpy(pixel.data(), &v, sizeof v);
-        break;
-    }
-    default: break;
-    }
-    return pixel;
 }
 
 // A frame of `rect` whose every pixel holds `value` in its first element.
 inline boost::shared_ptr<img::CPixFrame> UniformFrame(geo::CiRect const& rect, img::CPixelInfo const& info,
                                                       double value)
 {
+    std::vector<std::uint8_t> pixel(static_cast<std::size_t>(info.Size()), 0);
+    WithElement(info, [&](auto t) {
+        const auto v = static_cast<decltype(t)>(value);
+        std::memcpy(pixel.data(), &v, sizeof v);
+        return 0;
+    });
     auto frame = img::CPixFrame::Create(rect, info, mem::eMemoryTiled, mem::eAlignNone, utl::CPropSet());
     if (frame)
-        frame->FillRect(rect, PixelOf(info, value).data());
+        frame->FillRect(rect, pixel.data());
     return frame;
 }
 
@@ -56,19 +53,10 @@ inline double PixelAt(boost::shared_ptr<img::CPixFrame> const& frame, geo::CiVec
     std::vector<std::uint8_t> pixel(static_cast<std::size_t>(frame->GetPixelInfo().Size()));
     if (!frame->ReadRowSegment(point, 1, pixel.data(), 0))
         return -1;
-    switch (frame->GetPixelInfo().GetElementType()) {
-    case utl::eUInt16: {
-        std::uint16_t v = 0;
-        std::memcpy(&v, pixel.data(), sizeof v);
-        return v;
-    }
-    case utl::eFloat: {
-        float v = 0;
-        std::memcpy(&v, pixel.data(), sizeof v);
-        return v;
-    }
-    default: return pixel[0];
-    }
+    return WithElement(frame->GetPixelInfo(), [&](auto t) {
+        std::memcpy(&t, pixel.data(), sizeof t);
+        return static_cast<double>(t);
+    });
 }
 
 }  // namespace imgscope_test
