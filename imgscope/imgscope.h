@@ -33,3 +33,5 @@
 
 #include "imgscope/typed/picture.h"
 #include "imgscope/typed/stack_scope.h"
+#include "imgscope/scope/intensity_calibration.h"
+#include "imgscope/typed/layer_scope.h"
