@@ -76,15 +76,15 @@ void BlendAs(std::uint8_t* out, std::uint8_t const* layer, std::uint16_t const* 
 }  // namespace
 
 void Blend(std::uint8_t* out, std::uint8_t const* layer, std::uint16_t const* weights, int count,
-           tLayerPlan const& plan)
+           ELayerFunction function, unsigned weight)
 {
     const int bytes = count * 3;
-    switch (plan.function) {
-    case eFunctionAdd: return BlendAs<eFunctionAdd>(out, layer, weights, bytes, plan.weight);
-    case eFunctionMultiply: return BlendAs<eFunctionMultiply>(out, layer, weights, bytes, plan.weight);
-    case eFunctionMax: return BlendAs<eFunctionMax>(out, layer, weights, bytes, plan.weight);
-    case eFunctionMin: return BlendAs<eFunctionMin>(out, layer, weights, bytes, plan.weight);
-    default: return BlendAs<eFunctionNormal>(out, layer, weights, bytes, plan.weight);
+    switch (function) {
+    case eFunctionAdd: return BlendAs<eFunctionAdd>(out, layer, weights, bytes, weight);
+    case eFunctionMultiply: return BlendAs<eFunctionMultiply>(out, layer, weights, bytes, weight);
+    case eFunctionMax: return BlendAs<eFunctionMax>(out, layer, weights, bytes, weight);
+    case eFunctionMin: return BlendAs<eFunctionMin>(out, layer, weights, bytes, weight);
+    default: return BlendAs<eFunctionNormal>(out, layer, weights, bytes, weight);
     }
 }
 

@@ -10,7 +10,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
+
+#if defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__)
+#define IMGSCOPE_LITTLE_ENDIAN (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+#elif defined(_M_X64) || defined(_M_IX86) || defined(_M_ARM64)
+#define IMGSCOPE_LITTLE_ENDIAN 1
+#else
+#define IMGSCOPE_LITTLE_ENDIAN 0
+#endif
 
 namespace img {
 namespace detail {
@@ -27,9 +36,15 @@ void ColourPacked(tSource const& s, Reader const& at, int k0, int k1, std::uint8
     for (int k = k0; k < k1; ++k) {
         const std::uint32_t c = table[TableIndex<T>(ch, at(k) + component)];
         std::uint8_t* o = bgr + std::int64_t(k) * 3;
+#if IMGSCOPE_LITTLE_ENDIAN
+        // One store of blue, green, red and a byte that the next pixel
+        // overwrites (the row keeps one byte of slack for the last).
+        std::memcpy(o, &c, sizeof(c));
+#else
         o[0] = std::uint8_t(c);
         o[1] = std::uint8_t(c >> 8);
         o[2] = std::uint8_t(c >> 16);
+#endif
     }
 }
 
@@ -72,12 +87,14 @@ void Coverage(tSource const& s, Reader const& at, int k0, int k1, std::uint8_t* 
     }
 }
 
-// Runs kernel K<T> over every run of the source's fetched row.
+// Runs kernel K<T> over the runs of columns [lo, hi) of the source's
+// fetched row.
 template <template <class, class> class K, class T, class... Args>
-void OverRuns(tSource const& s, Args... args)
+void OverRuns(tSource const& s, int lo, int hi, Args... args)
 {
     s.access.ForEachRun(
-        [&](auto const& at, int k0, int k1) { K<T, std::decay_t<decltype(at)>>::Run(s, at, k0, k1, args...); });
+        [&](auto const& at, int k0, int k1) { K<T, std::decay_t<decltype(at)>>::Run(s, at, k0, k1, args...); }, lo,
+        hi);
 }
 
 template <class T, class R>
@@ -108,19 +125,19 @@ struct KCoverage {
 
 // Chooses the element type once per source and row.
 template <template <class, class> class K, class... Args>
-void ByType(tSource const& s, Args... args)
+void ByType(tSource const& s, int lo, int hi, Args... args)
 {
     switch (s.type) {
-    case utl::eInt8: OverRuns<K, std::int8_t>(s, args...); return;
-    case utl::eUInt8: OverRuns<K, std::uint8_t>(s, args...); return;
-    case utl::eInt16: OverRuns<K, std::int16_t>(s, args...); return;
-    case utl::eUInt16: OverRuns<K, std::uint16_t>(s, args...); return;
-    case utl::eInt32: OverRuns<K, std::int32_t>(s, args...); return;
-    case utl::eUInt32: OverRuns<K, std::uint32_t>(s, args...); return;
-    case utl::eInt64: OverRuns<K, std::int64_t>(s, args...); return;
-    case utl::eUInt64: OverRuns<K, std::uint64_t>(s, args...); return;
-    case utl::eFloat: OverRuns<K, float>(s, args...); return;
-    case utl::eDouble: OverRuns<K, double>(s, args...); return;
+    case utl::eInt8: OverRuns<K, std::int8_t>(s, lo, hi, args...); return;
+    case utl::eUInt8: OverRuns<K, std::uint8_t>(s, lo, hi, args...); return;
+    case utl::eInt16: OverRuns<K, std::int16_t>(s, lo, hi, args...); return;
+    case utl::eUInt16: OverRuns<K, std::uint16_t>(s, lo, hi, args...); return;
+    case utl::eInt32: OverRuns<K, std::int32_t>(s, lo, hi, args...); return;
+    case utl::eUInt32: OverRuns<K, std::uint32_t>(s, lo, hi, args...); return;
+    case utl::eInt64: OverRuns<K, std::int64_t>(s, lo, hi, args...); return;
+    case utl::eUInt64: OverRuns<K, std::uint64_t>(s, lo, hi, args...); return;
+    case utl::eFloat: OverRuns<K, float>(s, lo, hi, args...); return;
+    case utl::eDouble: OverRuns<K, double>(s, lo, hi, args...); return;
     default: return;
     }
 }

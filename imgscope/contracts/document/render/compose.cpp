@@ -23,6 +23,204 @@ namespace {
 
 const std::uint8_t kZeroPixel[64] = {};
 
+// Coverage runs at least this long blend at one weight (or are skipped when
+// clear); shorter ones join their neighbours under per-byte weights.
+constexpr int kMinConstantRun = 16;
+
+// What every row of one render shares: the target, the clip and the
+// background rows.
+struct tFrameJob {
+    CPixFrame* target = nullptr;
+    geo::CiRect clip;
+    bool rgbOrder = false;
+    bool skipBackground = false;
+    bool hasCanvasRect = false;
+    geo::CiRect canvasPixels;
+    double py = 1.0, qy = 0.0;  // target row centre → canvas pixel row
+    std::vector<std::uint8_t> insideRow, borderRow;
+};
+
+// Scratch rows of one composing loop.
+struct tRowBuffers {
+    explicit tRowBuffers(std::size_t width)
+        : out(width * 3), layerRow(width * 3 + 1), coverage(width), weights(width * 3), sum(width)
+    {
+    }
+    std::vector<std::uint8_t> out;
+    std::vector<std::uint8_t> layerRow;  // one byte of slack: packed colours store four bytes
+    std::vector<std::uint8_t> coverage;
+    std::vector<std::uint16_t> weights;
+    std::vector<tLanes> sum;
+};
+
+// One past the run of equal values that starts at k, at most `end`; eight
+// bytes are compared at a time.
+int RunEnd(std::uint8_t const* values, int k, int end)
+{
+    const std::uint8_t v = values[k];
+    const std::uint64_t pattern = 0x0101010101010101ull * v;
+    int e = k + 1;
+    for (; e + 8 <= end; e += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, values + e, sizeof(word));
+        if (word != pattern)
+            break;
+    }
+    while (e < end && values[e] == v)
+        ++e;
+    return e;
+}
+
+// Blends columns [k0, k1) of a layer row by their coverage: long runs of
+// one coverage at one weight (clear runs not at all), the rest through
+// per-byte weights.
+void BlendByCoverage(std::uint8_t* dest, std::uint8_t const* row, std::uint8_t const* coverage, int k0, int k1,
+                     tLayerPlan const& plan, std::uint16_t* weights)
+{
+    int mixedFrom = -1;
+    const auto flushMixed = [&](int end) {
+        if (mixedFrom < 0)
+            return;
+        for (int k = mixedFrom; k < end; ++k) {
+            const std::uint16_t w = plan.weightOf[coverage[k]];
+            weights[3 * k] = w;
+            weights[3 * k + 1] = w;
+            weights[3 * k + 2] = w;
+        }
+        Blend(dest + 3 * std::int64_t(mixedFrom), row + 3 * std::int64_t(mixedFrom), weights + 3 * mixedFrom,
+              end - mixedFrom, plan.function, 0);
+        mixedFrom = -1;
+    };
+    for (int k = k0; k < k1;) {
+        const int e = RunEnd(coverage, k, k1);
+        if (e - k >= kMinConstantRun) {
+            flushMixed(k);
+            if (coverage[k] != 0)
+                Blend(dest + 3 * std::int64_t(k), row + 3 * std::int64_t(k), nullptr, e - k, plan.function,
+                      plan.weightOf[coverage[k]]);
+        } else if (mixedFrom < 0) {
+            mixedFrom = k;
+        }
+        k = e;
+    }
+    flushMixed(k1);
+}
+
+// Composes raster layer `plan` into output row `o` at target row `rowK`
+// of the clip. Columns the coverage hides are neither coloured nor blended,
+// and rows that the mask hides throughout are not even fetched.
+void ComposeRasterRow(tLayerPlan& plan, int rowK, int clipLeft, std::uint8_t* o, tRowBuffers& buffers)
+{
+    const int y = plan.rowIndex[std::size_t(rowK)];
+    if (y == INT_MIN)
+        return;
+    const int count = plan.x1 - plan.x0;
+    std::uint8_t* coverage = buffers.coverage.data();
+    bool partial = false;  // coverage holds per-pixel values
+    if (plan.mask) {
+        if (!plan.MaskRowMayShow(y) || plan.maskAccess.Empty())
+            return;  // wholly transparent here
+        const CMask& mask = *plan.mask;
+        if (!plan.maskAccess.Fetch(y, [&](geo::CiVec2 p, std::uint8_t const*& data) {
+                return mask.GetRowSpan(p, data);
+            }))
+            return;
+        plan.maskAccess.CopyBytes(coverage, 0, count);
+        partial = true;
+    }
+    for (tSource& src : plan.sources) {
+        CPixFrame const& frame = *src.frame;
+        if (!src.access.Fetch(y, [&](geo::CiVec2 p, std::uint8_t const*& data) { return frame.GetRowSpan(p, data); }))
+            return;
+    }
+    // Alpha first, so that the columns that can show are known before any
+    // colour is made.
+    for (tSource const& src : plan.sources) {
+        if (src.alphaComponent >= 0) {
+            ByType<KCoverage>(src, 0, count, coverage, partial);
+            partial = true;
+        }
+    }
+    int k0 = 0, k1 = count;
+    if (partial) {
+        while (k0 < k1 && coverage[k0] == 0)
+            ++k0;
+        while (k1 > k0 && coverage[k1 - 1] == 0)
+            --k1;
+        if (k0 == k1)
+            return;
+    }
+    // A display filter sees the layer's whole row, as it always has.
+    const int c0 = plan.filter ? 0 : k0, c1 = plan.filter ? count : k1;
+
+    std::uint8_t* row = buffers.layerRow.data();
+    tSource const& first = plan.sources[0];
+    if (plan.sources.size() == 1 && first.mode == eModePacked) {
+        ByType<KPacked>(first, c0, c1, row);
+    } else if (plan.sources.size() == 1 && first.mode == eModeBytes) {
+        if (!first.allLanesLit)
+            std::memset(row + 3 * std::int64_t(c0), 0, std::size_t(c1 - c0) * 3);
+        ByType<KBytes>(first, c0, c1, row);
+    } else {
+        tLanes* sum = buffers.sum.data();
+        std::fill(sum + c0, sum + c1, tLanes(0));
+        for (tSource const& src : plan.sources)
+            ByType<KSum>(src, c0, c1, sum);
+        for (int k = c0; k < c1; ++k) {
+            row[3 * k] = Clamp8(sum[k]);
+            row[3 * k + 1] = Clamp8(sum[k] >> 16);
+            row[3 * k + 2] = Clamp8(sum[k] >> 32);
+        }
+    }
+    if (plan.filter)
+        plan.filter->Apply(row, count);
+
+    std::uint8_t* dest = o + std::int64_t(plan.x0 - clipLeft) * 3;
+    if (partial)
+        BlendByCoverage(dest, row, coverage, k0, k1, plan, buffers.weights.data());
+    else
+        Blend(dest, row, nullptr, count, plan.function, plan.weight);
+}
+
+// Composes target rows [y0, y1) of the clip, each layer in turn over the
+// background, and writes them into the target. Rows are independent of one
+// another: a range can go to any thread that has plans and buffers of its own.
+bool ComposeRows(tFrameJob const& job, std::vector<tLayerPlan>& plans, int y0, int y1, tRowBuffers& buffers)
+{
+    const int width = job.clip.Width();
+    const std::size_t rowBytes = std::size_t(width) * 3;
+    for (int j = y0; j < y1; ++j) {
+        std::uint8_t* o = buffers.out.data();
+        if (job.skipBackground) {
+            if (!job.target->ReadRowSegment(geo::CiVec2(job.clip.left, j), width, o, 0))
+                return false;
+            if (job.rgbOrder)
+                for (int i = 0; i < width; ++i)
+                    std::swap(o[3 * i], o[3 * i + 2]);
+        } else {
+            const double c = (j + 0.5) * job.py + job.qy;
+            const bool insideY =
+                !job.hasCanvasRect || (c >= job.canvasPixels.top && c < job.canvasPixels.bottom);
+            std::memcpy(o, insideY ? job.insideRow.data() : job.borderRow.data(), rowBytes);
+        }
+
+        const int rowK = j - job.clip.top;
+        for (tLayerPlan& plan : plans) {
+            if (plan.isVector)
+                DrawShapesRow(plan, j, o, job.clip.left, job.clip.right);
+            else
+                ComposeRasterRow(plan, rowK, job.clip.left, o, buffers);
+        }
+
+        if (job.rgbOrder)
+            for (int i = 0; i < width; ++i)
+                std::swap(o[3 * i], o[3 * i + 2]);
+        if (!job.target->WriteRowSegment(geo::CiVec2(job.clip.left, j), width, o, 0))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo::CiRect const& pixelRect,
@@ -76,11 +274,9 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
             if (!LayerToCanvas(flow, d.layerId, canvas, o, s))
                 continue;
             tLayerPlan plan;
-            plan.weight = unsigned(std::lround(OpacityOf(*d.entry) * d.groupOpacity * 256.0));
-            if (!hints.ignoreMasks && d.entry->mask) {
-                plan.mask = d.entry->mask;
-                plan.maskBounds = plan.mask->GetBoundary();
-            }
+            plan.SetWeight(unsigned(std::lround(OpacityOf(*d.entry) * d.groupOpacity * 256.0)));
+            if (!hints.ignoreMasks && d.entry->mask)
+                PlanMask(d.entry->mask, plan);
             const std::vector<int> channels = ChannelsOf(stack);
             for (int c : channels) {
                 if (ChannelVisible(*d.entry, c)) {
@@ -121,124 +317,29 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
     // Background: canvas pixels inside the canvas's pixel rectangle take the
     // background colour, those outside the border colour. Both kinds of
     // row are made once and copied.
-    const bool hasCanvasRect = !canvas.pixelRect.IsEmpty();
-    std::vector<std::uint8_t> insideRow(rowPixels * 3), borderRow(rowPixels * 3);
+    tFrameJob job;
+    job.target = target.get();
+    job.clip = clip;
+    job.rgbOrder = targetInfo.GetColorSpace() == eColorSpaceRGB;
+    job.skipBackground = hints.skipBackground;
+    job.hasCanvasRect = !canvas.pixelRect.IsEmpty();
+    job.canvasPixels = canvas.pixelRect;
+    job.py = py;
+    job.qy = qy;
+    job.insideRow.resize(rowPixels * 3);
+    job.borderRow.resize(rowPixels * 3);
     for (int i = 0; i < width; ++i) {
         const double c = (clip.left + i + 0.5) * px + qx;
-        const bool inside = !hasCanvasRect || (c >= canvas.pixelRect.left && c < canvas.pixelRect.right);
+        const bool inside = !job.hasCanvasRect || (c >= canvas.pixelRect.left && c < canvas.pixelRect.right);
         CCanvasColor const& colour = inside ? canvas.background : canvas.border;
         for (int k = 0; k < 3; ++k) {
-            insideRow[std::size_t(3 * i + k)] = colour[k];
-            borderRow[std::size_t(3 * i + k)] = canvas.border[k];
+            job.insideRow[std::size_t(3 * i + k)] = colour[k];
+            job.borderRow[std::size_t(3 * i + k)] = canvas.border[k];
         }
     }
 
-    std::vector<std::uint8_t> out(rowPixels * 3);
-    std::vector<std::uint8_t> layerRow(rowPixels * 3);
-    std::vector<std::uint8_t> coverage(rowPixels);
-    std::vector<std::uint16_t> weights(rowPixels * 3);
-    std::vector<tLanes> sum(rowPixels);
-    const bool rgbOrder = targetInfo.GetColorSpace() == eColorSpaceRGB;
-
-    for (int j = clip.top; j < clip.bottom; ++j) {
-        const std::size_t rowK = std::size_t(j - clip.top);
-        std::uint8_t* o = out.data();
-        if (hints.skipBackground) {
-            if (!target->ReadRowSegment(geo::CiVec2(clip.left, j), width, o, 0))
-                return false;
-            if (rgbOrder)
-                for (int i = 0; i < width; ++i)
-                    std::swap(o[3 * i], o[3 * i + 2]);
-        } else {
-            const double c = (j + 0.5) * py + qy;
-            const bool insideY = !hasCanvasRect || (c >= canvas.pixelRect.top && c < canvas.pixelRect.bottom);
-            std::memcpy(o, insideY ? insideRow.data() : borderRow.data(), rowPixels * 3);
-        }
-
-        for (tLayerPlan& plan : plans) {
-            if (plan.isVector) {
-                DrawShapesRow(plan, j, o, clip.left, clip.right);
-                continue;
-            }
-            const int y = plan.rowIndex[rowK];
-            if (y == INT_MIN)
-                continue;
-            const int count = plan.x1 - plan.x0;
-            bool partial = false;  // coverage holds per-pixel values
-            if (plan.mask) {
-                if (y < plan.maskBounds.top || y >= plan.maskBounds.bottom || plan.maskAccess.Empty())
-                    continue;  // wholly transparent here
-                const CMask& mask = *plan.mask;
-                if (!plan.maskAccess.Fetch(y, [&](geo::CiVec2 p, std::uint8_t const*& data) {
-                        return mask.GetRowSpan(p, data);
-                    }))
-                    continue;
-                std::uint8_t* cov = coverage.data();
-                plan.maskAccess.ForEachRun([cov](auto const& at, int k0, int k1) {
-                    for (int k = k0; k < k1; ++k)
-                        cov[k] = *at(k);
-                });
-                partial = true;
-            }
-            bool fetched = true;
-            for (tSource& src : plan.sources) {
-                CPixFrame const& frame = *src.frame;
-                fetched = fetched && src.access.Fetch(y, [&](geo::CiVec2 p, std::uint8_t const*& data) {
-                    return frame.GetRowSpan(p, data);
-                });
-            }
-            if (!fetched)
-                continue;
-
-            std::uint8_t* row = layerRow.data();
-            tSource const& first = plan.sources[0];
-            if (plan.sources.size() == 1 && first.mode == eModePacked) {
-                ByType<KPacked>(first, row);
-            } else if (plan.sources.size() == 1 && first.mode == eModeBytes) {
-                if (!first.allLanesLit)
-                    std::memset(row, 0, std::size_t(count) * 3);
-                ByType<KBytes>(first, row);
-            } else {
-                std::fill(sum.begin(), sum.begin() + count, tLanes(0));
-                for (tSource const& src : plan.sources)
-                    ByType<KSum>(src, sum.data());
-                for (int k = 0; k < count; ++k) {
-                    row[3 * k] = Clamp8(sum[std::size_t(k)]);
-                    row[3 * k + 1] = Clamp8(sum[std::size_t(k)] >> 16);
-                    row[3 * k + 2] = Clamp8(sum[std::size_t(k)] >> 32);
-                }
-            }
-            for (tSource const& src : plan.sources) {
-                if (src.alphaComponent >= 0) {
-                    ByType<KCoverage>(src, coverage.data(), partial);
-                    partial = true;
-                }
-            }
-            if (plan.filter)
-                plan.filter->Apply(row, count);
-
-            std::uint8_t* dest = o + std::int64_t(plan.x0 - clip.left) * 3;
-            if (partial) {
-                std::uint16_t* w = weights.data();
-                for (int k = 0; k < count; ++k) {
-                    const std::uint16_t v = std::uint16_t(plan.WeightOf(coverage[std::size_t(k)]));
-                    w[3 * k] = v;
-                    w[3 * k + 1] = v;
-                    w[3 * k + 2] = v;
-                }
-                Blend(dest, row, w, count, plan);
-            } else {
-                Blend(dest, row, nullptr, count, plan);
-            }
-        }
-
-        if (rgbOrder)
-            for (int i = 0; i < width; ++i)
-                std::swap(o[3 * i], o[3 * i + 2]);
-        if (!target->WriteRowSegment(geo::CiVec2(clip.left, j), width, o, 0))
-            return false;
-    }
-    return true;
+    tRowBuffers buffers(rowPixels);
+    return ComposeRows(job, plans, clip.top, clip.bottom, buffers);
 }
 
 }  // namespace detail

@@ -54,6 +54,10 @@ struct tLayerPlan {
     boost::shared_ptr<CMask> mask;
     geo::CiRect maskBounds;
     CRowAccess maskAccess;
+    // Rows of mask tiles, from the mask's top, that may hold anything but
+    // 0; empty when every row may (the mask's fill value is not 0).
+    std::vector<bool> maskTileRowsLive;
+    int maskTileHeight = 1;
     int x0 = 0;  // covered target columns [x0, x1)
     int x1 = 0;
     std::vector<int> rowIndex;  // source y per target row of the clip; INT_MIN outside
@@ -65,8 +69,23 @@ struct tLayerPlan {
     std::vector<tShape> shapes;
     double ax = 1.0, bx = 0.0, ay = 1.0, by = 0.0;
 
+    std::uint16_t weightOf[256] = {};  // WeightOf of every coverage, once `weight` is set
+
     // Blend weight 0..256 of a coverage of 0..255.
     unsigned WeightOf(unsigned coverage) const { return (coverage * weight + 127u) / 255u; }
+    void SetWeight(unsigned w)
+    {
+        weight = w;
+        for (unsigned c = 0; c < 256; ++c)
+            weightOf[c] = std::uint16_t(WeightOf(c));
+    }
+    // False when mask row `y` hides the layer throughout.
+    bool MaskRowMayShow(int y) const
+    {
+        if (y < maskBounds.top || y >= maskBounds.bottom)
+            return false;
+        return maskTileRowsLive.empty() || maskTileRowsLive[std::size_t((y - maskBounds.top) / maskTileHeight)];
+    }
 };
 
 struct tView {
@@ -101,6 +120,11 @@ bool ChannelVisible(tEntry const& entry, int channel);
 bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo::CiRect& bounds);
 
 std::vector<tDrawn> DrawnLayers(tFlowState const& state, std::vector<int> const& layerIds);
+
+// Takes `mask` as the plan's mask and notes which of its tile rows hold any
+// tile: where the mask's fill value is 0, a row without tiles hides the
+// layer, and the compositor skips it before fetching anything.
+void PlanMask(boost::shared_ptr<CMask> const& mask, tLayerPlan& plan);
 
 }  // namespace render
 }  // namespace detail

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 namespace img {
@@ -45,12 +47,16 @@ public:
         m_outside = outside;
         m_first = INT_MAX;
         m_last = INT_MIN;
+        m_sampled.clear();
         for (int x : columns) {
             if (x == INT_MIN)
                 continue;
             m_first = std::min(m_first, x);
             m_last = std::max(m_last, x);
+            m_sampled.push_back(x);
         }
+        std::sort(m_sampled.begin(), m_sampled.end());
+        m_sampled.erase(std::unique(m_sampled.begin(), m_sampled.end()), m_sampled.end());
         m_starts.clear();
         m_counts.clear();
         m_span.assign(columns.size(), 0);
@@ -61,7 +67,9 @@ public:
 
     bool Empty() const { return m_first > m_last; }
 
-    // Fetches row `y`; false when the store gives no pixels there.
+    // Fetches row `y`; false when the store gives no pixels there. Only
+    // spans holding a sampled column are asked for: zoomed out, the columns
+    // skip whole tiles, and the cost follows the output, not the extent.
     template <class GetSpan>
     bool Fetch(int y, GetSpan const& getSpan)
     {
@@ -70,7 +78,8 @@ public:
         m_scratchCounts.clear();
         bool same = !m_starts.empty();
         std::size_t k = 0;
-        for (int x = m_first; x <= m_last; ++k) {
+        for (auto next = m_sampled.begin(); next != m_sampled.end(); ++k) {
+            const int x = *next;
             std::uint8_t const* data = nullptr;
             const int count = getSpan(geo::CiVec2(x, y), data);
             if (count <= 0 || !data)
@@ -80,7 +89,9 @@ public:
             m_pointers.push_back(data);
             m_scratchStarts.push_back(x);
             m_scratchCounts.push_back(count);
-            x = count > m_last - x ? m_last + 1 : x + count;
+            const std::int64_t end = std::int64_t(x) + count;
+            next = end > m_last ? m_sampled.end()
+                                : std::lower_bound(next + 1, m_sampled.end(), int(end));
         }
         if (!same || k != m_starts.size()) {
             m_starts.swap(m_scratchStarts);
@@ -91,17 +102,44 @@ public:
         return true;
     }
 
-    // Calls f(reader, k0, k1) over all covered columns of the fetched row.
+    // Calls f(reader, k0, k1) over the covered columns [lo, hi) of the
+    // fetched row, all of them by default.
     template <class F>
-    void ForEachRun(F&& f) const
+    void ForEachRun(F&& f, int lo = 0, int hi = INT_MAX) const
     {
+        hi = std::min(hi, int(m_columns.size()));
         if (m_linear) {
-            for (tRun const& run : m_runs)
-                f(tLinearReader{m_pointers[std::size_t(run.span)] + run.offset, run.first, run.stride}, run.first,
-                  run.last);
-        } else {
-            f(tIndexedReader{m_pointers.data(), m_span.data(), m_offset.data()}, 0, int(m_columns.size()));
+            for (tRun const& run : m_runs) {
+                const int k0 = std::max(run.first, lo), k1 = std::min(run.last, hi);
+                if (k0 < k1)
+                    f(tLinearReader{m_pointers[std::size_t(run.span)] + run.offset, run.first, run.stride}, k0, k1);
+            }
+        } else if (lo < hi) {
+            f(tIndexedReader{m_pointers.data(), m_span.data(), m_offset.data()}, lo, hi);
         }
+    }
+
+    // The first byte of each column in [lo, hi) into out[lo, hi): the
+    // coverage of a mask row. Runs along a mask row are plain copies.
+    void CopyBytes(std::uint8_t* out, int lo, int hi) const
+    {
+        ForEachRun(
+            [&](auto const& at, int k0, int k1) {
+                using Reader = std::decay_t<decltype(at)>;
+                if constexpr (std::is_same_v<Reader, tLinearReader>) {
+                    if (at.stride == 1) {
+                        std::memcpy(out + k0, at(k0), std::size_t(k1 - k0));
+                        return;
+                    }
+                    if (at.stride == 0) {
+                        std::memset(out + k0, *at(k0), std::size_t(k1 - k0));
+                        return;
+                    }
+                }
+                for (int k = k0; k < k1; ++k)
+                    out[k] = *at(k);
+            },
+            lo, hi);
     }
 
 private:
@@ -148,6 +186,7 @@ private:
     }
 
     std::vector<int> m_columns;
+    std::vector<int> m_sampled;  // the distinct source columns, ascending
     int m_pixelBytes = 1;
     std::uint8_t const* m_outside = nullptr;
     int m_first = INT_MAX;
