@@ -191,14 +191,18 @@ bool CBaseScope::ActivateFrame(int layer, geo::CiVecN const& index)
         int const plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        // An index that names no frame would leave the layer showing nothing
-        // at all; it is refused before the tree changes.
+        // An index of the layer's order that names no frame would be shown
+        // instead of a frame; it is refused before the tree changes. Indices
+        // of another length are kept as given (views keep such indices; the
+        // compositor does not show them).
         CStack const stack = ResolveStack(layer);
         const utl::CIndexN frame(index);
-        const bool exists = stack.GetLayerType() == eLayerTypeVector ? bool(stack.GetVecGraph(frame))
-                                                                     : bool(stack.GetPixFrame(frame));
-        if (!exists)
-            return false;
+        if (static_cast<int>(index.size()) == stack.DimCount(0)) {
+            const bool exists = stack.GetLayerType() == eLayerTypeVector ? bool(stack.GetVecGraph(frame))
+                                                                         : bool(stack.GetPixFrame(frame));
+            if (!exists)
+                return false;
+        }
         return renderer2D().SetProperty(plane, kPropActiveFrame, mem::CBin(frame));
     });
 }

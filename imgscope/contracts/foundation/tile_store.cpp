@@ -290,17 +290,27 @@ void CTileStore::Clear(bool discard)
 
 void CTileStore::CommitAll()
 {
-    // All or nothing, and nothing taken for a frame that cannot fit: filling
+    CommitPlanes(m_planes);
+}
+
+void CTileStore::CommitPlanes(geo::CiVolumeN const& planeBox)
+{
+    // All or nothing, and nothing taken for planes that cannot fit: filling
     // tiles only to give them back would leave their pages resident.
-    std::int64_t planes = m_planes.GetDimension() == 0 ? 1 : m_planes.Volume();
+    std::int64_t planes = planeBox.GetDimension() == 0 ? 1 : planeBox.Volume();
     std::int64_t missing = 0;
     if (MulOverflows(planes, std::int64_t(m_tilesX) * m_tilesY, missing))
         throw std::bad_alloc();
-    if (m_tileBytes > 0)
-        missing -= m_allocated / m_tileBytes;
+    for (auto const& [key, plane] : m_planeMap) {
+        if (planeBox.GetDimension() > 0 && !planeBox.Contains(key))
+            continue;
+        for (auto const& [ci, chunk] : plane.chunks)
+            for (auto const& slot : chunk->slots)
+                missing -= slot.data != nullptr;
+    }
     if (!detail::CTilePool::Instance().Fits(missing, static_cast<std::size_t>(m_tileBytes), m_budget))
         throw std::bad_alloc();
-    ForEachPlaneKey(m_planes, [&](geo::CiVecN const& key) {
+    ForEachPlaneKey(planeBox, [&](geo::CiVecN const& key) {
         tPlane& plane = ProvidePlane(key);
         for (int ty = 0; ty < m_tilesY; ++ty)
             for (int tx = 0; tx < m_tilesX; ++tx)

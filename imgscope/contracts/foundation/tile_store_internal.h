@@ -125,9 +125,11 @@ public:
     std::uint8_t const* FillValue() const { return m_uniformRows[0].get(); }
 
     // ---- whole-store operations ----------------------------------------
-    // Gives every tile of every plane memory; throws std::bad_alloc, before
+    // Gives every tile of every plane memory (CommitAll), or of the planes of
+    // `planeBox` only (plane dimensions); throws std::bad_alloc, before
     // taking any, when they would not fit the budget.
     void CommitAll();
+    void CommitPlanes(geo::CiVolumeN const& planeBox);
     // Frees every tile; with `discard` their pages go back to the system.
     void Clear(bool discard = false);
     // Calls f(key, plane) for every plane that holds tiles.
