@@ -353,8 +353,12 @@ bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& so
     CTileStore& T = target.Store();
     tConvert conv;
     tRegion r;
-    if (!MakeConvert(S.m_info, T.m_info, conv) || !ClipRegion(S, T, sourceBox, targetPosition, r))
-        return false;
+    try {
+        if (!MakeConvert(S.m_info, T.m_info, conv) || !ClipRegion(S, T, sourceBox, targetPosition, r))
+            return false;
+    } catch (std::bad_alloc const&) {
+        return false;  // before anything of the target was touched
+    }
     try {
         if (&S == &T) {
             // Within one frame source and target may overlap: go through a
