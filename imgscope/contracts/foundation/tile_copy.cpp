@@ -325,9 +325,11 @@ void CopyPieces(CTileStore const& S, CTileStore& T, std::vector<tJob> const& job
                     for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
                         CopyPixels(dst, src, w, spx, 0, conv);
                 } else if (std::int64_t(n) == sstride && std::int64_t(n) == T.m_rowBytes) {
-                    // One long block: the library's memcpy picks its own
-                    // best stores for that.
-                    std::memcpy(dst, src, n * static_cast<std::size_t>(h));
+                    // One long block.
+                    if (stream)
+                        detail::StreamRow(dst, src, n * static_cast<std::size_t>(h));
+                    else
+                        std::memcpy(dst, src, n * static_cast<std::size_t>(h));
                 } else if (stream) {
                     for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
                         detail::StreamRow(dst, src, n);
