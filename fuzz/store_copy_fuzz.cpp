@@ -461,8 +461,13 @@ void CheckWhole(tFrame& f)
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     FuzzedDataProvider in(data, size);
-    const img::CPixelInfo family(in.ConsumeIntegralInRange(1, 10), in.ConsumeIntegralInRange(1, 4),
-                                 in.ConsumeIntegralInRange(0, 4));
+    // Half the time a camera's layout (gray or RGB of 8 or 16 bits), which
+    // the alpha-adding kernels serve; else any.
+    const bool camera = in.ConsumeBool();
+    const img::CPixelInfo family = camera ? img::CPixelInfo(in.ConsumeBool() ? utl::eUInt8 : utl::eUInt16,
+                                                            in.ConsumeBool() ? 1 : 3, img::eColorSpaceRGB)
+                                          : img::CPixelInfo(in.ConsumeIntegralInRange(1, 10),
+                                                            in.ConsumeIntegralInRange(1, 4), in.ConsumeIntegralInRange(0, 4));
     std::vector<tFrame> frames(static_cast<std::size_t>(in.ConsumeIntegralInRange(1, 3)));
     for (auto& f : frames)
         if (!MakeFrame(in, family, f))
