@@ -209,49 +209,64 @@ std::vector<std::uint8_t> Noise(std::size_t n, std::uint32_t seed)
     return v;
 }
 
+// A rectangle of one plane for a read or write, and whether the call must
+// succeed.
+struct tRectCall {
+    geo::CiRect r;
+    geo::CiVecN plane;
+    std::int64_t planeIndex = 0;
+    std::int64_t w = 0, h = 0;
+    bool ok = false;
+
+    tRectCall(FuzzedDataProvider& in, tDense const& d) : r(PickRect(in, d))
+    {
+        std::vector<std::int64_t> coords;
+        bool planeOk = false;
+        plane = PickPlane(in, d, coords, planeOk);
+        ok = planeOk && WhollyInside(r, d);
+        planeIndex = ok ? d.PlaneIndex(coords) : 0;
+        w = std::max(r.Width(), 0);
+        h = std::max(r.Height(), 0);
+    }
+};
+
 void WriteRect(FuzzedDataProvider& in, tFrame& f)
 {
     tDense& d = f.dense;
-    const geo::CiRect r = PickRect(in, d);
-    std::vector<std::int64_t> coords;
-    bool planeOk = false;
-    const geo::CiVecN plane = PickPlane(in, d, coords, planeOk);
-    const bool ok = planeOk && WhollyInside(r, d);
-    const std::int64_t w = std::max(r.Width(), 0), h = std::max(r.Height(), 0);
+    const tRectCall c(in, d);
+    const geo::CiRect& r = c.r;
+    const bool ok = c.ok;
+    const std::int64_t w = c.w, h = c.h;
     const std::int64_t rowBytes = in.ConsumeBool() ? 0 : w * d.px + in.ConsumeIntegralInRange(0, 9);
     const std::int64_t stride = rowBytes ? rowBytes : w * d.px;
     auto data = Noise(static_cast<std::size_t>(std::max<std::int64_t>(stride * h, 1)), in.ConsumeIntegral<std::uint32_t>());
     const auto before = f.frame->GetModificationCount();
-    const bool done = f.frame->WriteRect(r, plane, data.data(), rowBytes);
+    const bool done = f.frame->WriteRect(r, c.plane, data.data(), rowBytes);
     Check(done == ok, "WriteRect result");
     if (!done) {
         Check(f.frame->GetModificationCount() == before, "failed WriteRect counted a change");
         return;
     }
-    const std::int64_t pi = d.PlaneIndex(coords);
     for (int y = r.top; y < r.bottom; ++y)
-        std::memcpy(d.At(pi, r.left, y), data.data() + (y - r.top) * stride, static_cast<std::size_t>(w * d.px));
+        std::memcpy(d.At(c.planeIndex, r.left, y), data.data() + (y - r.top) * stride, static_cast<std::size_t>(w * d.px));
 }
 
 void ReadRect(FuzzedDataProvider& in, tFrame& f)
 {
     tDense& d = f.dense;
-    const geo::CiRect r = PickRect(in, d);
-    std::vector<std::int64_t> coords;
-    bool planeOk = false;
-    const geo::CiVecN plane = PickPlane(in, d, coords, planeOk);
-    const bool ok = planeOk && WhollyInside(r, d);
-    const std::int64_t w = std::max(r.Width(), 0), h = std::max(r.Height(), 0);
+    const tRectCall c(in, d);
+    const bool ok = c.ok;
+    const std::int64_t w = c.w, h = c.h;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max<std::int64_t>(w * h * d.px, 1)), 0xA5);
-    Check(f.frame->ReadRect(r, plane, buffer.data(), 0) == ok, "ReadRect result");
-    const std::int64_t pi = d.PlaneIndex(coords);
+    Check(f.frame->ReadRect(c.r, c.plane, buffer.data(), 0) == ok, "ReadRect result");
     for (std::int64_t y = 0; y < h; ++y) {
         std::uint8_t const* got = buffer.data() + y * w * d.px;
         if (!ok) {
             Check(std::all_of(got, got + w * d.px, [](std::uint8_t b) { return b == 0xA5; }), "failed read wrote");
             continue;
         }
-        Check(std::memcmp(got, d.At(pi, r.left, r.top + y), static_cast<std::size_t>(w * d.px)) == 0, "read pixels");
+        Check(std::memcmp(got, d.At(c.planeIndex, c.r.left, c.r.top + y), static_cast<std::size_t>(w * d.px)) == 0,
+              "read pixels");
     }
 }
 
