@@ -30,11 +30,9 @@ constexpr int kCentreFirstPasses = 5;
 constexpr std::int64_t kMaxSharedCells = std::int64_t(1) << 22;
 constexpr std::int64_t kMinSharedCellPixels = 16;
 // Column counters are bytes, folded into the cells every so many rows.
-constexpr int kFoldRows = 255;
+constexpr std::int64_t kFoldRows = 255;
 // Columns counted at once: the counters stay in the first-level cache.
 constexpr std::int64_t kChunkColumns = std::int64_t(1) << 15;
-// Runs shorter than this are counted in line.
-constexpr std::int64_t kShortRun = 16;
 
 // Pixels of `size` bytes among `n` at `p` that are not all zero.
 std::int64_t CountSample(std::uint8_t const* p, std::int64_t n, int size)
@@ -51,68 +49,96 @@ std::int64_t CountSample(std::uint8_t const* p, std::int64_t n, int size)
     return count;
 }
 
-std::int64_t SumCounters(std::uint8_t const* p, std::int64_t n)
-{
-    if (n >= kShortRun)
-        return vopSum8u(p, n);
-    std::int64_t sum = 0;
-    for (std::int64_t i = 0; i < n; ++i)
-        sum += p[i];
-    return sum;
-}
-
-// The mask's rows, read in place through the tiles. A read cache over the
-// searched region keeps those tiles where they are while the search runs.
+// The mask's pixels, read in place, a block of rows of one tile at a time:
+// asking the store for every row costs more than counting it. A read cache
+// over the searched region keeps those tiles where they are meanwhile.
 class CMaskRows {
 public:
     CMaskRows(CPixFrame const& frame, geo::CiRect const& region)
-        : m_frame(frame), m_cache(frame.CreateReadCache(region, 0)), m_plane(frame.GetPlane()),
-          m_size(frame.GetPixelInfo().Size())
+        : m_frame(frame), m_cache(frame.CreateReadCache(region, 0)), m_size(frame.GetPixelInfo().Size()),
+          m_top(frame.GetBoundary().top)
     {
+        const boost::shared_ptr<mem::CDataFrame> data = frame.GetDataFrame();
+        m_tileHeight = std::max(data->GetTileSize().y, 1);
+        m_rowBytes = data->GetTileRowSize();
     }
 
     int PixelSize() const { return m_size; }
 
-    // Calls f(data, x, n) for the pieces of row y from x0 to x1, each within
-    // one tile, until f returns false. Throws when a piece cannot be read,
-    // which only a frame changed under the search can cause.
+    // Calls f(data, stride, x, n, rows) for blocks covering rows [y0, y1)
+    // and columns [x0, x1), each inside one tile: row r of a block starts
+    // at data + r × stride, and a stride of 0 means every row reads alike
+    // (a tile without memory). Stops when f returns false. Throws when a
+    // row cannot be read, which only a frame changed under the search can
+    // cause.
     template <class F>
-    void ForPieces(std::int64_t y, std::int64_t x0, std::int64_t x1, F&& f) const
+    void ForBlocks(std::int64_t y0, std::int64_t y1, std::int64_t x0, std::int64_t x1, F&& f) const
     {
-        for (std::int64_t x = x0; x < x1;) {
-            std::uint8_t const* data = nullptr;
-            const geo::CiVec2 point(static_cast<int>(x), static_cast<int>(y));
-            const int n = m_cache ? m_cache->GetRowSpan(point, m_plane, data) : m_frame.GetRowSpan(point, data);
-            if (n <= 0)
-                throw std::runtime_error("sample mask: row not readable");
-            const std::int64_t m = std::min<std::int64_t>(n, x1 - x);
-            if (!f(data, x, m))
-                return;
-            x += m;
+        for (std::int64_t y = y0; y < y1;) {
+            const std::int64_t tileEnd = m_top + ((y - m_top) / m_tileHeight + 1) * m_tileHeight;
+            const std::int64_t rows = std::min(y1, tileEnd) - y;
+            for (std::int64_t x = x0; x < x1;) {
+                std::uint8_t const* first = nullptr;
+                const std::int64_t n = std::min<std::int64_t>(Span(x, y, first), x1 - x);
+                std::int64_t stride = 0;
+                if (rows > 1) {
+                    std::uint8_t const* second = nullptr;
+                    Span(x, y + 1, second);
+                    stride = second - first;
+                    if (stride != 0 && stride != m_rowBytes) {
+                        // Not one block of memory: row by row.
+                        for (std::int64_t r = 0; r < rows; ++r) {
+                            std::uint8_t const* row = nullptr;
+                            Span(x, y + r, row);
+                            if (!f(row, 0, x, n, 1))
+                                return;
+                        }
+                        x += n;
+                        continue;
+                    }
+                }
+                if (!f(first, stride, x, n, rows))
+                    return;
+                x += n;
+            }
+            y += rows;
         }
     }
 
-    // Adds 1 to counters[x − x0] for each pixel of row y in [x0, x1) that is
-    // no sample (counters wrap past 255).
-    void CountZeros(std::int64_t y, std::int64_t x0, std::int64_t x1, std::uint8_t* counters) const
+    // Adds 1 to counters[x − x0] for each pixel of rows [y0, y1) and
+    // columns [x0, x1) that is no sample (counters wrap past 255).
+    void CountZeros(std::int64_t y0, std::int64_t y1, std::int64_t x0, std::int64_t x1, std::uint8_t* counters) const
     {
-        ForPieces(y, x0, x1, [&](std::uint8_t const* data, std::int64_t x, std::int64_t n) {
+        ForBlocks(y0, y1, x0, x1, [&](std::uint8_t const* data, std::int64_t stride, std::int64_t x, std::int64_t n,
+                                      std::int64_t rows) {
             std::uint8_t* c = counters + (x - x0);
-            if (m_size == 1) {
-                vopCountZeros8u(data, c, n);
-                return true;
+            for (std::int64_t r = 0; r < rows; ++r, data += stride) {
+                if (m_size == 1) {
+                    vopCountZeros8u(data, c, n);
+                    continue;
+                }
+                for (std::int64_t i = 0; i < n; ++i)
+                    c[i] = static_cast<std::uint8_t>(c[i] + (CountSample(data + i * m_size, 1, m_size) == 0));
             }
-            for (std::int64_t i = 0; i < n; ++i)
-                c[i] = static_cast<std::uint8_t>(c[i] + (CountSample(data + i * m_size, 1, m_size) == 0));
             return true;
         });
     }
 
 private:
+    std::int64_t Span(std::int64_t x, std::int64_t y, std::uint8_t const*& data) const
+    {
+        const int n = m_frame.GetRowSpan(geo::CiVec2(static_cast<int>(x), static_cast<int>(y)), data);
+        if (n <= 0)
+            throw std::runtime_error("sample mask: row not readable");
+        return n;
+    }
+
     CPixFrame const& m_frame;
     boost::shared_ptr<mem::CReadCache> m_cache;
-    geo::CiVecN m_plane;
     int m_size;
+    std::int64_t m_top;
+    std::int64_t m_tileHeight = 1;
+    std::int64_t m_rowBytes = 0;
 };
 
 // Window positions along one axis: start + i × step for i < count, each
@@ -224,32 +250,44 @@ private:
         for (std::int64_t c0 = x0; c0 < x1; c0 += kChunkColumns) {
             const std::int64_t c1 = std::min(x1, c0 + kChunkColumns);
             m_counters.assign(static_cast<std::size_t>(c1 - c0), 0);
-            int rows = 0;
-            for (std::int64_t y = y0; y < y1; ++y) {
-                m_rows.CountZeros(y, c0, c1, m_counters.data());
-                if (++rows == kFoldRows) {
-                    Fold(c0, c1, rows, first, last, out);
-                    rows = 0;
-                }
-            }
-            if (rows > 0)
+            for (std::int64_t y = y0; y < y1; y += kFoldRows) {
+                const std::int64_t rows = std::min<std::int64_t>(kFoldRows, y1 - y);
+                m_rows.CountZeros(y, y + rows, c0, c1, m_counters.data());
                 Fold(c0, c1, rows, first, last, out);
+            }
         }
     }
 
     // Moves the counters of columns [c0, c1) over `rows` rows into the
-    // cells they belong to, and clears them.
-    void Fold(std::int64_t c0, std::int64_t c1, int rows, std::size_t first, std::size_t last, std::uint64_t* out)
+    // cells they belong to, and clears them. Counters are summed by eights
+    // first, so a cell costs one addition per eight columns.
+    void Fold(std::int64_t c0, std::int64_t c1, std::int64_t rows, std::size_t first, std::size_t last,
+              std::uint64_t* out)
     {
+        m_groups.resize(static_cast<std::size_t>((c1 - c0) / 8));
+        vopSumGroups8u(m_counters.data(), std::int64_t(m_groups.size()), m_groups.data());
         std::size_t u = static_cast<std::size_t>(std::upper_bound(m_cols.begin() + std::ptrdiff_t(first),
                                                                   m_cols.begin() + std::ptrdiff_t(last), c0) -
                                                  m_cols.begin()) - 1;
         for (; u < last && m_cols[u] < c1; ++u) {
-            const std::int64_t lo = std::max(m_cols[u], c0), hi = std::min(m_cols[u + 1], c1);
-            const std::int64_t zeros = SumCounters(m_counters.data() + (lo - c0), hi - lo);
-            out[u - first] += static_cast<std::uint64_t>(rows * (hi - lo) - zeros);
+            const std::int64_t lo = std::max(m_cols[u], c0) - c0, hi = std::min(m_cols[u + 1], c1) - c0;
+            out[u - first] += static_cast<std::uint64_t>(rows * (hi - lo) - Zeros(lo, hi));
         }
         std::memset(m_counters.data(), 0, m_counters.size());
+    }
+
+    // The counters of columns [lo, hi) from c0, added up.
+    std::int64_t Zeros(std::int64_t lo, std::int64_t hi) const
+    {
+        std::uint8_t const* c = m_counters.data();
+        std::int64_t sum = 0, x = lo;
+        for (; x < hi && (x & 7) != 0; ++x)
+            sum += c[x];
+        for (; x + 8 <= hi; x += 8)
+            sum += m_groups[static_cast<std::size_t>(x >> 3)];
+        for (; x < hi; ++x)
+            sum += c[x];
+        return sum;
     }
 
     CMaskRows const& m_rows;
@@ -259,6 +297,7 @@ private:
     std::vector<std::uint32_t> m_kept;
     std::vector<std::uint8_t> m_known;
     std::vector<std::uint8_t> m_counters;
+    std::vector<std::uint16_t> m_groups;
 };
 
 enum class EWant { eSample, eNoSample };
@@ -452,11 +491,13 @@ bool IsSampleAtPos(CPicture const* mask, utl::TUnitValue<geo::CdRect> area, doub
 
         const CMaskRows rows(*frame, region);
         std::int64_t count = 0;
-        for (std::int64_t y = region.top; y < region.bottom && count < needed; ++y)
-            rows.ForPieces(y, region.left, region.right, [&](std::uint8_t const* data, std::int64_t, std::int64_t n) {
-                count += CountSample(data, n, rows.PixelSize());
-                return count < needed;
-            });
+        rows.ForBlocks(region.top, region.bottom, region.left, region.right,
+                       [&](std::uint8_t const* data, std::int64_t stride, std::int64_t, std::int64_t n,
+                           std::int64_t blockRows) {
+                           for (std::int64_t r = 0; r < blockRows && count < needed; ++r, data += stride)
+                               count += CountSample(data, n, rows.PixelSize());
+                           return count < needed;
+                       });
         return count >= needed;
     });
 }

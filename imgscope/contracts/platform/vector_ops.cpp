@@ -121,25 +121,25 @@ void vopCountZeros8u(std::uint8_t const* data, std::uint8_t* counts, std::int64_
         counts[i] = static_cast<std::uint8_t>(counts[i] + (data[i] == 0));
 }
 
-std::int64_t vopSum8u(std::uint8_t const* data, std::int64_t count)
+void vopSumGroups8u(std::uint8_t const* data, std::int64_t groups, std::uint16_t* out)
 {
-    if (!data || count <= 0)
-        return 0;
-    std::int64_t sum = 0;
-    std::int64_t i = 0;
+    if (!data || !out || groups <= 0)
+        return;
+    std::int64_t k = 0;
 #ifdef IMGSCOPE_VOP_SSE2
+    // Each 64-bit lane of the sum of absolute differences with zero holds
+    // the sum of its 8 bytes in its low 16 bits.
     const __m128i zero = _mm_setzero_si128();
-    __m128i a = zero, b = zero;
-    // Each step adds at most 2 × 8 × 255 to a 64-bit lane: no fold needed.
-    for (; i + 2 * kLane <= count; i += 2 * kLane) {
-        a = _mm_add_epi64(a, _mm_sad_epu8(Load(data + i), zero));
-        b = _mm_add_epi64(b, _mm_sad_epu8(Load(data + i + kLane), zero));
+    for (; k + 2 <= groups; k += 2) {
+        const __m128i sums = _mm_sad_epu8(Load(data + 8 * k), zero);
+        out[k] = static_cast<std::uint16_t>(_mm_extract_epi16(sums, 0));
+        out[k + 1] = static_cast<std::uint16_t>(_mm_extract_epi16(sums, 4));
     }
-    for (; i + kLane <= count; i += kLane)
-        a = _mm_add_epi64(a, _mm_sad_epu8(Load(data + i), zero));
-    sum = HorizontalSum(_mm_add_epi64(a, b));
 #endif
-    for (; i < count; ++i)
-        sum += data[i];
-    return sum;
+    for (; k < groups; ++k) {
+        int sum = 0;
+        for (int b = 0; b < 8; ++b)
+            sum += data[8 * k + b];
+        out[k] = static_cast<std::uint16_t>(sum);
+    }
 }

@@ -22,6 +22,6 @@ IMGSCOPE_API std::int64_t vopCountNonZero8u(std::uint8_t const* data, std::int64
 // Does nothing for null buffers or a count of 0 or less.
 IMGSCOPE_API void vopCountZeros8u(std::uint8_t const* data, std::uint8_t* counts, std::int64_t count);
 
-// The sum of the `count` bytes at `data`; 0 for a null buffer or a count of
-// 0 or less.
-IMGSCOPE_API std::int64_t vopSum8u(std::uint8_t const* data, std::int64_t count);
+// out[k] = the sum of the 8 bytes data[8k .. 8k + 8), for k below `groups`.
+// Does nothing for null buffers or a count of 0 or less.
+IMGSCOPE_API void vopSumGroups8u(std::uint8_t const* data, std::int64_t groups, std::uint16_t* out);

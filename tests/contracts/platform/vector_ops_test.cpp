@@ -94,20 +94,23 @@ TEST(VectorOpsTest, CountZerosAddsOnePerZeroByteAndWrapsPast255)
     }
 }
 
-TEST(VectorOpsTest, SumAddsEveryByteWithoutOverflow)
+TEST(VectorOpsTest, SumGroupsAddsEachRunOfEightBytes)
 {
-    for (std::int64_t n : {std::int64_t(0), std::int64_t(1), std::int64_t(15), std::int64_t(16), std::int64_t(33),
-                           std::int64_t(100000), std::int64_t(1) << 20}) {
-        SCOPED_TRACE(n);
-        const std::vector<std::uint8_t> full(std::size_t(n) + 1, 255);
-        EXPECT_EQ(vopSum8u(full.data() + 1, n), 255 * n);
-        const std::vector<std::uint8_t> mixed = RandomBytes(std::size_t(n), unsigned(n), 30);
-        std::int64_t expected = 0;
-        for (std::uint8_t b : mixed)
-            expected += b;
-        EXPECT_EQ(vopSum8u(mixed.data(), n), expected);
+    for (std::int64_t groups : {0, 1, 2, 3, 7, 64, 1001}) {
+        SCOPED_TRACE(groups);
+        std::vector<std::uint8_t> bytes = RandomBytes(std::size_t(groups) * 8 + 3, unsigned(groups), 20);
+        bytes[0] = 255;  // full groups must not saturate
+        std::fill(bytes.begin() + 1, bytes.begin() + std::min<std::ptrdiff_t>(8, std::ptrdiff_t(bytes.size())), 255);
+        std::vector<std::uint16_t> sums(std::size_t(groups) + 1, 7);
+        vopSumGroups8u(bytes.data(), groups, sums.data());
+        for (std::size_t k = 0; k < std::size_t(groups); ++k) {
+            int expected = 0;
+            for (std::size_t b = 0; b < 8; ++b)
+                expected += bytes[8 * k + b];
+            ASSERT_EQ(sums[k], expected) << k;
+        }
+        EXPECT_EQ(sums[std::size_t(groups)], 7);  // nothing past the last group
     }
-    EXPECT_EQ(vopSum8u(nullptr, 4), 0);
 }
 
 }  // namespace
