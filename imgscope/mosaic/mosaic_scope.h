@@ -92,6 +92,23 @@ public:
     // such layer or the interval is empty or reversed.
     bool GetDisplayLimits(EStackType type, unsigned int& bitsPerPixel, utl::TInterval<double>& limits) const;
 
+    // ---- sample mask
+
+    // Adds `mask` as a new, hidden sample-mask layer "Sample Mask" at the
+    // end of the root's list, sharing its data frame (the pixels are not
+    // copied: later writes to the picture show in the mask). It joins the
+    // overview's group when there is an overview. Calibration: when an
+    // older mask exists and the overview is the active layer, both masks
+    // take the overview's calibrated rectangle; otherwise the new layer
+    // takes the calibrated boundary of the first layer of the picture's own
+    // document, if that is calibrated. A second call adds a second mask;
+    // the first in tree order is the one found. False, document unchanged,
+    // for an empty picture, one without a data frame, or pixels other than
+    // one 1-byte component; false too when the document refuses the layer.
+    bool AddSampleMask(boost::shared_ptr<CPicture> const& mask);
+    // Deletes the first sample-mask layer; false when there is none.
+    bool RemoveSampleMask();
+
     // ---- properties of a named layer: -1 is the active layer; any other
     // negative ID, or -1 without an active layer, is false at once.
     bool GetLayerProperties(int layer, utl::CPropSet& props) const;
