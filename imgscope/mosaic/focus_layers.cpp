@@ -85,24 +85,12 @@ bool CMosaikScope::CreateFocusLayer(double magnification, geo::CiRect rect, utl:
             CPixFrame::Create(rect, kFocusPixels, mem::eMemoryDefault, mem::eAlign32, utl::CPropSet());
         if (!frame)
             return false;
-        CString name;
-        GetMagnificationString(magnification, name);
-        const int group = GetGroup(magnification, name);
-        name += kFocusSuffix;
-        if (!InsertLayer(m_nFocusLayerId, frame->GetDataFrame(), name, kPositionEnd, kMapFlags, 0))
-            return false;
-        const int layer = m_nFocusLayerId;
-
-        MakeOpaque(CreateTranspMask(layer, 0), frame->GetBoundary(0));
+        // Without a rectangle the map lies over the active layer; without an
+        // active layer the empty rectangle leaves it uncalibrated.
         utl::TUnitValue<geo::CdRect> calibration = physRect;
         if (physRect.value.IsEmpty() && !GetPixelCoordsRect(m_nActiveLayerId, calibration))
-            calibration = physRect;  // no active layer: the map stays uncalibrated
-        SetPixelCoordsRect(layer, calibration);
-        AppendToGroup(layer, group);
-        SetLayerVisible(layer, visible);
-        SetLayerProperty(layer, kPropStackType, mem::CBin(static_cast<int>(eStackFocusMap)));
-        OptimizeCanvas(-1);
-        return true;
+            calibration = physRect;
+        return InsertMap(magnification, frame, kFocusSuffix, calibration, visible, eStackFocusMap, m_nFocusLayerId);
     });
 }
 
@@ -160,24 +148,32 @@ bool CMosaikScope::CreateSharpnessLayer(double magnification, int layer, int map
         if (!map)
             return false;
         ApplyGain(*map);
-
-        CString name;
-        GetMagnificationString(magnification, name);
-        const int group = GetGroup(magnification, name);
-        name += kSharpnessSuffix;
-        int id = -1;
-        if (!InsertLayer(id, map->GetDataFrame(), name, kPositionEnd, kMapFlags, 0))
-            return false;
-        MakeOpaque(CreateTranspMask(id, 0), map->GetBoundary(0));
         utl::TUnitValue<geo::CdRect> calibration;
         GetPixelCoordsRect(layer, calibration);
-        SetPixelCoordsRect(id, calibration);
-        AppendToGroup(id, group);
-        SetLayerVisible(id, false);
-        SetLayerProperty(id, kPropStackType, mem::CBin(static_cast<int>(eStackSharpness)));
-        OptimizeCanvas(-1);
-        return true;
+        int id = -1;
+        return InsertMap(magnification, map, kSharpnessSuffix, calibration, false, eStackSharpness, id);
     });
+}
+
+bool CMosaikScope::InsertMap(double magnification, boost::shared_ptr<CPixFrame> const& map, wchar_t const* suffix,
+                             utl::TUnitValue<geo::CdRect> const& calibration, bool visible, EStackType role,
+                             int& layer)
+{
+    CString name;
+    GetMagnificationString(magnification, name);
+    const int group = GetGroup(magnification, name);
+    name += suffix;
+    if (!InsertLayer(layer, map->GetDataFrame(), name, kPositionEnd, kMapFlags, 0))
+        return false;
+    // From here on the layer exists: what follows only dresses it.
+    const int id = layer;
+    MakeOpaque(CreateTranspMask(id, 0), map->GetBoundary(0));
+    SetPixelCoordsRect(id, calibration);
+    AppendToGroup(id, group);
+    SetLayerVisible(id, visible);
+    SetLayerProperty(id, kPropStackType, mem::CBin(static_cast<int>(role)));
+    OptimizeCanvas(-1);
+    return true;
 }
 
 }  // namespace img

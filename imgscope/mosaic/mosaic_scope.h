@@ -225,6 +225,13 @@ private:
     // The layer rule of the named-layer methods: the layer addressed, or a
     // negative number when the call must fail.
     int NamedLayer(int layer) const;
+    // Inserts `map` as a focus or sharpness map: hidden and XY-fixed at the
+    // root's end, named after the magnification and `suffix`, opaque
+    // through a transparency mask, calibrated, shown or not, appended to
+    // the magnification's group and given `role`. `layer` takes the new
+    // ID, -1 when the document refuses the layer (false).
+    bool InsertMap(double magnification, boost::shared_ptr<CPixFrame> const& map, wchar_t const* suffix,
+                   utl::TUnitValue<geo::CdRect> const& calibration, bool visible, EStackType role, int& layer);
 
     int m_nActiveLayerId = -1;
     int m_nFocusLayerId = -1;

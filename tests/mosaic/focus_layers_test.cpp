@@ -25,14 +25,14 @@ using namespace mosaic_test;
 
 class FocusLayersTest : public ::testing::Test, public MosaicFixture {
 protected:
-    // The 20x picture layer, active, whose device set holds 20.0.
-    int AddTwentyX()
+    // A 20x picture layer, active, whose device set holds 20.0.
+    int AddTwentyX(int width = 256, int height = 192, geo::CdRect phys = geo::CdRect(100, 200, 356, 392))
     {
         tLayer spec;
         spec.magnification = 20.0;
         spec.props = DeviceMagnification(20.0);
-        spec.volume = Volume(256, 192);
-        spec.phys = utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(100, 200, 356, 392));
+        spec.volume = Volume(width, height);
+        spec.phys = utl::TUnitValue<geo::CdRect>(kMicron, phys);
         EXPECT_TRUE(spec.CreateIn(*mosaic));
         return Active();
     }
@@ -183,24 +183,20 @@ TEST_F(FocusLayersTest, RangesNotWiderThanEpsilonOrReversedAndNaNFociWriteNothin
     EXPECT_FALSE(mosaic->SetFocusPoint(geo::CiVec2(8, 2), 10.0));  // outside the map
 }
 
-TEST_F(FocusLayersTest, ValueFormWritesUnclampedAndIgnoresWhereItLands)
-{
-    ASSERT_TRUE(mosaic->CreateFocusLayer(10.0, geo::CiRect(0, 0, 8, 8), noRect, false));
-    EXPECT_TRUE(mosaic->SetFocusPoint(geo::CiVec2(3, 4), 300));  // the low byte of 300
-    EXPECT_EQ(Pixel(FocusMap(), 3, 4), 44);
-    EXPECT_TRUE(mosaic->SetFocusPoint(geo::CiVec2(4, 4), -1));
-    EXPECT_EQ(Pixel(FocusMap(), 4, 4), 255);
-    EXPECT_TRUE(mosaic->SetFocusPoint(geo::CiVec2(100, 100), 5));  // the write fails, the call does not
-}
-
-TEST_F(FocusLayersTest, FocusPointsNeedAFocusLayerWhichANewPictureLayerClears)
+TEST_F(FocusLayersTest, ValueFormWritesUnclampedAndBothFormsNeedAFocusLayerWhichANewPictureLayerClears)
 {
     ASSERT_TRUE(mosaic->SetFocusRange(10, 0, 20));
     EXPECT_FALSE(mosaic->SetFocusPoint(geo::CiVec2(0, 0), 5));
     EXPECT_FALSE(mosaic->SetFocusPoint(geo::CiVec2(0, 0), 10.0));
     ASSERT_TRUE(mosaic->CreateFocusLayer(10.0, geo::CiRect(0, 0, 8, 8), noRect, false));
     const int focus = FocusMap();
+    EXPECT_TRUE(mosaic->SetFocusPoint(geo::CiVec2(3, 4), 300));  // the low byte of 300
+    EXPECT_EQ(Pixel(focus, 3, 4), 44);
+    EXPECT_TRUE(mosaic->SetFocusPoint(geo::CiVec2(4, 4), -1));
+    EXPECT_EQ(Pixel(focus, 4, 4), 255);
+    EXPECT_TRUE(mosaic->SetFocusPoint(geo::CiVec2(100, 100), 5));  // the write fails, the call does not
     ASSERT_TRUE(mosaic->SetFocusPoint(geo::CiVec2(1, 1), 12.5));
+
     ASSERT_TRUE(tLayer().CreateIn(*mosaic));
     EXPECT_FALSE(mosaic->SetFocusPoint(geo::CiVec2(0, 0), 5));
     EXPECT_FALSE(mosaic->SetFocusPoint(geo::CiVec2(0, 0), 10.0));
@@ -243,13 +239,7 @@ protected:
 TEST_F(SharpnessLayerTest, ActiveLayersMapIsTheMeasureDoubledInEveryTileAndJoinsItsGroup)
 {
     // 1100 columns in blocks of 2: the map is two tiles wide.
-    tLayer spec;
-    spec.magnification = 20.0;
-    spec.props = DeviceMagnification(20.0);
-    spec.volume = Volume(1100, 20);
-    spec.phys = utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(0, 0, 550, 10));
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
-    const int picture = Active();
+    const int picture = AddTwentyX(1100, 20, geo::CdRect(0, 0, 550, 10));
     Paint(picture);
     ASSERT_TRUE(mosaic->CreateFocusLayer(20.0, geo::CiRect(0, 0, 4, 4), noRect, false));
     const int focus = FocusMap();
@@ -270,7 +260,7 @@ TEST_F(SharpnessLayerTest, ActiveLayersMapIsTheMeasureDoubledInEveryTileAndJoins
     const auto mask = core.GetTranspMask(map);
     ASSERT_TRUE(mask);
     EXPECT_EQ(mask->GetValue(geo::CiVec2(549, 9)), 255);
-    EXPECT_EQ(Calibration(map), spec.phys);
+    EXPECT_EQ(Calibration(map), utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(0, 0, 550, 10)));
     std::vector<int> members;
     ASSERT_TRUE(core.GetGroupMembers(GroupOf(doc, picture), members));
     EXPECT_EQ(members, (std::vector<int>{picture, focus, map}));
@@ -290,29 +280,25 @@ TEST_F(SharpnessLayerTest, ActiveLayersMapIsTheMeasureDoubledInEveryTileAndJoins
     EXPECT_EQ(Values(map), expected);
 }
 
-TEST_F(SharpnessLayerTest, LayerWithoutDeviceMagnificationMakesA0xMapInGroup0)
-{
-    ASSERT_TRUE(tLayer().CreateIn(*mosaic));  // 10x by name, no device magnification
-    ASSERT_TRUE(mosaic->CreateSharpnessLayer(10.0, -1, 64));
-    const int map = LayersOf(8).front();
-    EXPECT_EQ(doc.FindStack(map).GetName(), CString(L"0x Sharpness Map"));
-    EXPECT_EQ(GroupName(map), L"0x");
-    mem::CBin m;
-    ASSERT_TRUE(img::CDisplProcessFlow(doc, false).GetProperty(GroupOf(doc, map), -1, 120060, m));
-    EXPECT_EQ(m.GetOr(-1.0), 0.0);
-    EXPECT_EQ(doc.FindStack(map).GetBoundary(), geo::CiRect(0, 0, 16, 16));  // 1024 in blocks of 64
-}
-
-TEST_F(SharpnessLayerTest, NamedLayerUsesTheGivenMagnification)
+TEST_F(SharpnessLayerTest, ActiveLayerWithoutDeviceMagnificationMakesA0xMapAndNamedLayersTakeTheGivenOne)
 {
     const int picture = AddTwentyX();
-    ASSERT_TRUE(tLayer().CreateIn(*mosaic));
+    ASSERT_TRUE(tLayer().CreateIn(*mosaic));  // 10x by name, no device magnification
+    ASSERT_TRUE(mosaic->CreateSharpnessLayer(10.0, -1, 64));
     ASSERT_TRUE(mosaic->CreateSharpnessLayer(40.0, picture, 100));
-    const int map = LayersOf(8).front();
-    EXPECT_EQ(doc.FindStack(map).GetName(), CString(L"40x Sharpness Map"));
-    EXPECT_EQ(GroupName(map), L"40x");
-    EXPECT_EQ(doc.FindStack(map).GetBoundary(), geo::CiRect(0, 0, 3, 2));
-    EXPECT_EQ(Calibration(map), Calibration(picture));
+    const std::vector<int> maps = LayersOf(8);
+    ASSERT_EQ(maps.size(), 2u);
+    EXPECT_EQ(doc.FindStack(maps[0]).GetName(), CString(L"0x Sharpness Map"));
+    EXPECT_EQ(GroupName(maps[0]), L"0x");
+    mem::CBin m;
+    ASSERT_TRUE(img::CDisplProcessFlow(doc, false).GetProperty(GroupOf(doc, maps[0]), -1, 120060, m));
+    EXPECT_EQ(m.GetOr(-1.0), 0.0);
+    EXPECT_EQ(doc.FindStack(maps[0]).GetBoundary(), geo::CiRect(0, 0, 16, 16));  // 1024 in blocks of 64
+
+    EXPECT_EQ(doc.FindStack(maps[1]).GetName(), CString(L"40x Sharpness Map"));
+    EXPECT_EQ(GroupName(maps[1]), L"40x");
+    EXPECT_EQ(doc.FindStack(maps[1]).GetBoundary(), geo::CiRect(0, 0, 3, 2));  // 256 × 192 in blocks of 100
+    EXPECT_EQ(Calibration(maps[1]), Calibration(picture));
 }
 
 TEST_F(SharpnessLayerTest, NoMapMeansNothingInserted)

@@ -139,20 +139,6 @@ TEST_F(SampleSearchTest, IsSampleAtPosNeedsTheFractionOfTheClippedRegionAndAtLea
     EXPECT_TRUE(img::IsSampleAtPos(nullptr, PixelRect(0, 0, 1, 1), 1.0));
 }
 
-TEST_F(SampleSearchTest, IsSampleAtPosReadsTheAreaInTheMasksCalibration)
-{
-    // 2 µm pixels from (100, 50) µm: pixels 10..19 of row 3 are sample.
-    auto mask = MaskPicture(doc, geo::CiRect(0, 0, 64, 8), [](int x, int y) { return y == 3 && x >= 10 && x < 20; });
-    Calibrate(*mask, 2.0, geo::CdVec2(100, 50));
-    const auto um = [](double l, double t, double r, double b) {
-        return utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(l, t, r, b));
-    };
-    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), um(120, 56, 140, 58), 1.0));   // pixels 10..19 of row 3
-    EXPECT_FALSE(img::IsSampleAtPos(mask.get(), um(118, 56, 140, 58), 1.0));  // and pixel 9
-    const utl::TUnitValue<geo::CdRect> nm(imgscope_test::kNano, geo::CdRect(120000, 56000, 140000, 58000));
-    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), nm, 1.0));
-}
-
 TEST_F(SampleSearchTest, WidePixelsCountWhenAnyByteIsSet)
 {
     // 16-bit pixels of 0x0100: the low byte is zero, the pixel is sample.
@@ -225,7 +211,7 @@ TEST_F(SampleSearchTest, CentreFirstPrefersTheCentreAndReachesCornersOnlyInTheLa
     EXPECT_EQ(FoundAt(img::FindNoSamplePos, *corner, Pixels(20, 20), true), geo::CdVec2(90, 90));
 }
 
-TEST_F(SampleSearchTest, WindowAndPositionAreInTheMasksCalibration)
+TEST_F(SampleSearchTest, AreasWindowsAndPositionsAreInTheMasksCalibration)
 {
     // 0.5 µm pixels from (100, 200) µm; sample from pixel column 60 on.
     auto mask = MaskPicture(doc, geo::CiRect(-20, 0, 140, 80), [](int x, int) { return x >= 60 ? 1 : 0; });
@@ -237,6 +223,14 @@ TEST_F(SampleSearchTest, WindowAndPositionAreInTheMasksCalibration)
     EXPECT_EQ(found->value, geo::CdVec2(100 + 0.5 * 60, 200 + 0.5 * 10));  // window at (50, 0)
     const utl::TUnitValue<geo::CdVec2> nano(imgscope_test::kNano, geo::CdVec2(10000, 10000));
     EXPECT_EQ(Find(img::FindSamplePos, *mask, nano, false)->value, found->value);
+
+    const auto um = [](double l, double t, double r, double b) {
+        return utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(l, t, r, b));
+    };
+    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), um(130, 200, 170, 240), 1.0));   // pixels 60..139
+    EXPECT_FALSE(img::IsSampleAtPos(mask.get(), um(129, 200, 170, 240), 1.0));  // and pixels 58 and 59
+    const utl::TUnitValue<geo::CdRect> nm(imgscope_test::kNano, geo::CdRect(130000, 200000, 170000, 240000));
+    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), nm, 1.0));
 }
 
 TEST_F(SampleSearchTest, FailuresLeaveThePositionAlone)
