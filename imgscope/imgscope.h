@@ -30,9 +30,14 @@
 
 #include "imgscope/scope/base_scope.h"
 #include "imgscope/scope/selection_scope.h"
+#include "imgscope/scope/intensity_calibration.h"
 
 #include "imgscope/typed/picture.h"
 #include "imgscope/typed/stack_scope.h"
+#include "imgscope/typed/simple_stack.h"
+#include "imgscope/typed/simple_ram_stack.h"
+#include "imgscope/typed/multi_dim_stack_scope.h"
+#include "imgscope/typed/layer_scope.h"
 
 #include "imgscope/mosaic/mosaic_scope.h"
 #include "imgscope/mosaic/stack_type.h"

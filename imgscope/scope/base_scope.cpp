@@ -1,6 +1,7 @@
 #include "imgscope/scope/base_scope.h"
 
 #include "imgscope/scope/scope_data_internal.h"
+#include "imgscope/scope/scope_factory_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 #include "imgscope/scope/selection_scope.h"
 
@@ -137,15 +138,7 @@ bool CBaseScope::TestOrder(int layer, geo::CiVecN const& index) const
 CSelectionScope* CBaseScope::GetSelection() const
 {
     CImg document = Prepared().document;
-    try {
-        return new CSelectionScope(document, 0, geo::CiVecN(), geo::CiVecN());
-    } catch (CBadScopeException* e) {
-        e->Delete();
-    } catch (...) {
-        // Whatever else the construction throws, the caller only learns
-        // that no selection scope could be made.
-    }
-    return nullptr;
+    return NewScopeOrNull([&] { return new CSelectionScope(document, 0, geo::CiVecN(), geo::CiVecN()); });
 }
 
 // ---------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imgscope/contracts/foundation/data_frame.h"
+#include "imgscope/contracts/foundation/phys_dim.h"
 
 namespace img {
 
@@ -65,5 +66,26 @@ constexpr int kPropAlign = mem::ePropAlign;
 constexpr int kPropGrowDimension = mem::ePropGrowDimension;
 constexpr int kPropMemoryBudget = mem::ePropMemoryBudget;
 constexpr int kPropCommitAtCreation = mem::ePropCommitAtCreation;
+
+// ---------------------------------------------------------------------------
+// Frame values along a dimension
+
+// The frame property holding each frame's position along a channel
+// dimension (type 4); the other types use their default value IDs above.
+constexpr int kPropChannelValue = 2417;
+
+// The frame property holding a frame's value along a dimension of physical
+// type `type`, or -1 for a type without one. Only the N-D stack reads
+// channel positions; a simple stack over a channel dimension has none.
+constexpr int FrameValuePropertyId(int type, bool withChannel)
+{
+    switch (type) {
+    case eDimZ: return kPropZValue;
+    case eDimTime: return kPropTimeValue;
+    case eDimLambda: return kPropLambdaValue;
+    case eDimChannel: return withChannel ? kPropChannelValue : -1;
+    default: return -1;
+    }
+}
 
 }  // namespace img

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -95,6 +96,36 @@ TEST_F(RenderingTest, LayersOutsideTheRenderListAndStubsRenderNothing)
     EXPECT_FALSE(scope.RenderHigherStack(top, target, other, pixels, canvas, false, img::eZoomNearest));
     EXPECT_FALSE(scope.RenderSingleLayer(top, target, false, img::eZoomNearest));
     EXPECT_EQ(At(3, 3), (Pixel{77, 77, 77}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RenderingTest, FlagAndZoomModeChangeNothingAndFramesAreReleased)
+{
+    // A half-transparent top layer, so that the lower stack and the whole
+    // stack differ everywhere.
+    ASSERT_TRUE(scope.SetOpacity(top, 0.5));
+    const auto render = [&](bool flag, img::EZoomMode zoom, bool lower) {
+        const auto frame = img::CPixFrame::Create(pixels, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceBGR),
+                                                  mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
+        const bool ok = lower ? scope.RenderLowerStack(top, frame, pixels, canvas, zoom)
+                              : scope.RenderComplete(frame, pixels, canvas, flag, zoom);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(frame.use_count(), 1);
+        std::vector<std::uint8_t> bytes(4 * 4 * 3);
+        EXPECT_TRUE(frame->ReadRect(pixels, bytes.data(), 0, 0));
+        return bytes;
+    };
+    for (bool lower : {false, true}) {
+        SCOPED_TRACE(lower);
+        const auto reference = render(false, img::eZoomNearest, lower);
+        EXPECT_EQ(render(true, img::eZoomNearest, lower), reference);
+        EXPECT_EQ(render(false, img::eZoomSmooth, lower), reference);
+        EXPECT_EQ(render(true, img::eZoomSmooth, lower), reference);
+    }
+    EXPECT_NE(render(false, img::eZoomNearest, false), render(false, img::eZoomNearest, true));
 }
 
 }  // namespace

@@ -160,6 +160,10 @@ public:
     using img::CBaseScope::MoveChainedLayers;
     using img::CBaseScope::SetLayerProtection;
     using img::CBaseScope::IsLayerProtected;
+    using img::CBaseScope::SetLayerVisible;
+    using img::CBaseScope::SetGroupName;
+    using img::CBaseScope::SetGroupSingular;
+    using img::CBaseScope::LockGroup;
 
     // The virtual hooks, reachable and countable.
     boost::shared_ptr<img::CPixFrame> CallAppendFrame(geo::CiVecN const& index) { return AppendFrame(index); }

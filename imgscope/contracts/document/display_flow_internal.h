@@ -16,6 +16,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cmath>
 #include <map>
 #include <optional>
 #include <set>
@@ -94,6 +95,16 @@ struct tCanvas {
     CCanvasColor background;  // black
     CCanvasColor border;
 };
+
+// A point or rectangle of finite numbers, and a scale that can map back to
+// pixels: checks of canvas and placement values shared by the flow and
+// the compositor.
+inline bool IsFinite(geo::CdVec2 const& v) { return std::isfinite(v.x) && std::isfinite(v.y); }
+inline bool IsFinite(geo::CdRect const& r)
+{
+    return std::isfinite(r.left) && std::isfinite(r.top) && std::isfinite(r.right) && std::isfinite(r.bottom);
+}
+inline bool IsUsableScale(geo::CdVec2 const& s) { return IsFinite(s) && s.x != 0.0 && s.y != 0.0; }
 
 // A layer tree with its display state, the selected layer per layer type,
 // the canvas and the subscribers of its change messages. A document owns

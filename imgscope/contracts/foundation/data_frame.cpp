@@ -354,7 +354,7 @@ bool CDataFrame::SetPlaneBoundary(geo::CiVolumeN const& planes)
 
 bool CDataFrame::GrowPlanes(int count)
 {
-    CTileStore const& s = *m_pStore;
+    CTileStore& s = *m_pStore;
     if (s.m_dims < 3)
         return false;
     if (count == 0)
@@ -362,14 +362,46 @@ bool CDataFrame::GrowPlanes(int count)
     geo::CiVecN pos = s.m_planes.Position();
     geo::CiVecN size = s.m_planes.Size();
     const auto d = static_cast<std::size_t>(s.m_growDim - 2);
-    const std::int64_t grown = std::int64_t(size[d]) + (count > 0 ? count : -std::int64_t(count));
+    const std::int64_t added = count > 0 ? count : -std::int64_t(count);
+    const std::int64_t grown = std::int64_t(size[d]) + added;
     const std::int64_t start = count > 0 ? pos[d] : std::int64_t(pos[d]) + count;
     if (grown > std::numeric_limits<int>::max() || start < std::numeric_limits<int>::min() ||
         start + grown > std::numeric_limits<int>::max())
         return false;
+    std::int64_t planeCount = 1;
+    std::int64_t bytes = 0;
+    for (std::size_t k = 0; k < size.size(); ++k)
+        if (MulOverflows(planeCount, k == d ? grown : size[k], planeCount))
+            return false;
+    if (MulOverflows(std::int64_t(s.m_width) * s.m_height, s.m_px, bytes) || MulOverflows(bytes, planeCount, bytes))
+        return false;
+
+    // Growing drops no plane, so unlike SetPlaneBoundary this touches only
+    // the new planes: a series pushed frame by frame must not pay for its
+    // length on every push.
+    geo::CiVecN newPos = pos;
+    geo::CiVecN newSize = size;
+    newPos[d] = count > 0 ? pos[d] + size[d] : static_cast<int>(start);
+    newSize[d] = static_cast<int>(added);
     pos[d] = static_cast<int>(start);
     size[d] = static_cast<int>(grown);
-    return SetPlaneBoundary(geo::CiVolumeN::FromPositionSize(pos, size));
+    const geo::CiVolumeN oldPlanes = s.m_planes;
+    const geo::CiVolumeN oldBoundary = s.m_boundary;
+    s.m_planes = geo::CiVolumeN::FromPositionSize(pos, size);
+    s.m_boundary.SetPosition(static_cast<int>(d) + 2, pos[d]);
+    s.m_boundary.SetSize(static_cast<int>(d) + 2, size[d]);
+    if (s.m_commit) {
+        try {
+            s.CommitPlanes(geo::CiVolumeN::FromPositionSize(newPos, newSize));
+        } catch (std::bad_alloc const&) {
+            s.m_planes = oldPlanes;
+            s.DropPlanesOutside();
+            s.m_boundary = oldBoundary;
+            return false;
+        }
+    }
+    ++s.m_modifications;
+    return true;
 }
 
 // ---- caches ------------------------------------------------------------------

@@ -285,7 +285,12 @@ void CTileStore::Clear()
 
 void CTileStore::CommitAll()
 {
-    ForEachPlaneKey(m_planes, [&](geo::CiVecN const& key) {
+    CommitPlanes(m_planes);
+}
+
+void CTileStore::CommitPlanes(geo::CiVolumeN const& planeBox)
+{
+    ForEachPlaneKey(planeBox, [&](geo::CiVecN const& key) {
         tPlane& plane = ProvidePlane(key);
         for (int ty = 0; ty < m_tilesY; ++ty)
             for (int tx = 0; tx < m_tilesX; ++tx)

@@ -123,6 +123,8 @@ public:
 
     // ---- whole-store operations ----------------------------------------
     void CommitAll();  // throws std::bad_alloc
+    // The same for the planes of `planeBox` only (plane dimensions).
+    void CommitPlanes(geo::CiVolumeN const& planeBox);
     void Clear();
     // Calls f(key, plane) for every plane that holds tiles.
     template <class F>

@@ -564,3 +564,111 @@ TEST_F(ComposeTest, RefusesTargetsAndRectanglesItCannotFill)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- sparse layers and masks
+
+namespace {
+
+// A sparse RGB layer over a 16-bit one: the RGB layer holds pixels only
+// where tiles were pasted, at odd offsets, and its mask (of fill value
+// `fill`) opens those places fully, one of them partly, and one in
+// stripes narrower than a run blended at one weight. Its mask tiles are
+// 512 rows high, so rows 512..1023 hold no mask tile at all.
+class SparseLayerTest : public ComposeTest {
+protected:
+    void Build(unsigned char fill)
+    {
+        gray = AddLayer(MakeFrame({300, 1100}, kGray16, [](int x, int y, int, int) { return x * 150 + y * 40; }));
+        auto data = Frame({300, 1100}, kRgb8, storetest::TileProps(16, 16));
+        rgb = AddLayer(data);
+        const std::vector<geo::CiRect> pasted = {geo::CiRect(13, 7, 77, 71), geo::CiRect(61, 45, 125, 109),
+                                                 geo::CiRect(201, 467, 265, 531), geo::CiRect(37, 1029, 101, 1093)};
+        auto tile = MakeFrame({64, 64}, kRgb8, [](int x, int y, int, int e) { return (x * 9 + y * 5 + e * 70) % 256; });
+        for (geo::CiRect const& r : pasted)
+            ASSERT_TRUE(mem::Copy(*tile, *data, tile->GetBoundary(), geo::CiVecN{r.left, r.top}, 0));
+        mask = flow.CreateTransparencyMask(Plane(rgb), fill);
+        ASSERT_TRUE(mask);
+        const unsigned char open = fill == 0 ? 255 : 0;
+        for (geo::CiRect const& r : pasted)
+            ASSERT_TRUE(mask->Rectangle(r, open, 0));
+        ASSERT_TRUE(mask->Rectangle(geo::CiRect(61, 45, 125, 60), 100, 0));
+        for (int x = 210; x < 260; x += 6)
+            ASSERT_TRUE(mask->Rectangle(geo::CiRect(x, 470, x + 3, 520), 200, 0));
+        // Right of the pasted tile: stripes, and a lone pixel in the last
+        // column of the 1:1 view below.
+        for (int x = 270; x < 291; x += 6)
+            ASSERT_TRUE(mask->Rectangle(geo::CiRect(x, 470, x + 3, 520), open == 0 ? 255 : 200, 0));
+        ASSERT_TRUE(mask->Rectangle(geo::CiRect(293, 470, 294, 520), open == 0 ? 255 : 150, 0));
+        ASSERT_TRUE(flow.SetProperty(Plane(rgb), 10009, mem::CBin(0.9)));
+        SetBackground(7, 8, 9);
+    }
+
+    void ExpectEveryViewMatches()
+    {
+        struct tView {
+            geo::CiRect pixels;
+            geo::CdRect canvas;
+        };
+        for (tView const& v : {tView{geo::CiRect(0, 0, 60, 220), geo::CdRect(0, 0, 300, 1100)},      // zoomed out
+                               tView{geo::CiRect(0, 0, 100, 70), geo::CdRect(194, 480, 294, 550)},   // 1:1, rows 0 → 1
+                               tView{geo::CiRect(0, 0, 100, 70), geo::CdRect(20, 1000, 120, 1070)},  // 1:1, rows 1 → 2
+                               tView{geo::CiRect(3, 2, 83, 62), geo::CdRect(40.5, 30.25, 80.5, 60.25)}}) {  // in
+            SCOPED_TRACE(v.canvas.top);
+            auto target = Target(100, 220);
+            ASSERT_TRUE(flow.PlayToPixFrame(target, v.pixels, v.canvas, 0, {gray, rgb}, img::tRenderHints()));
+            ExpectMatchesReference(doc, flow, target, {gray, rgb}, 1, v.pixels, v.canvas);
+        }
+    }
+
+    int gray = -1, rgb = -1;
+    boost::shared_ptr<img::CMask> mask;
+};
+
+}  // namespace
+
+TEST_F(SparseLayerTest, MaskOfFillZeroMatchesThePlainLoopAtEveryZoom)
+{
+    Build(0);
+    ExpectEveryViewMatches();
+}
+
+TEST_F(SparseLayerTest, MaskOfFillOpaqueMatchesThePlainLoopAtEveryZoom)
+{
+    // Unwritten RGB tiles then show as black through the open mask.
+    Build(255);
+    ExpectEveryViewMatches();
+}
+
+TEST_F(ComposeTest, AlphaHidesColumnsAndFiltersStillSeeTheWholeRow)
+{
+    // Alpha 0 left of x = 10 and from x = 30 on: only the middle shows,
+    // inverted by a filter that also records how wide a row it was given.
+    class CInvert : public img::CDisplayFilter {
+    public:
+        void Apply(std::uint8_t* bgr, int count) const override
+        {
+            widest = std::max(widest, count);
+            for (int i = 0; i < 3 * count; ++i)
+                bgr[i] = std::uint8_t(255 - bgr[i]);
+        }
+        mutable int widest = 0;
+    };
+    SetBackground(0, 0, 200);
+    const img::CPixelInfo grayAlpha = img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray).AddAlpha(1);
+    const int layer = AddLayer(MakeFrame({40, 3}, grayAlpha, [](int x, int, int, int e) {
+        return e == 0 ? 60 : (x >= 10 && x < 30 ? 255 : 0);
+    }));
+    auto target = Target(40, 3);
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 9, 1), (tBGR{0, 0, 200}));
+    EXPECT_EQ(At(target, 10, 1), (tBGR{60, 60, 60}));
+    EXPECT_EQ(At(target, 29, 2), (tBGR{60, 60, 60}));
+    EXPECT_EQ(At(target, 30, 0), (tBGR{0, 0, 200}));
+
+    auto filter = boost::shared_ptr<CInvert>(new CInvert);
+    ASSERT_TRUE(flow.SetDisplayFilter(Plane(layer), filter));
+    ASSERT_TRUE(Render(target, {layer}));
+    EXPECT_EQ(At(target, 9, 1), (tBGR{0, 0, 200}));
+    EXPECT_EQ(At(target, 20, 1), (tBGR{195, 195, 195}));
+    EXPECT_EQ(filter->widest, 40);
+}

@@ -313,4 +313,44 @@ TEST(DataFrameModels, FillMakesWholeTilesUniformWithoutMemory)
     EXPECT_FALSE(frame.Fill(geo::CiVolumeN(geo::CiRect(200, 0, 300, 10)), &v));
 }
 
+// Growing commits the new planes of a frame that keeps every tile in memory,
+// the whole cross-section of the other plane dimensions, and nothing else.
+TEST(GrowingPlanes, CommittedFramesTakeMemoryForEveryNewPlaneOnly)
+{
+    utl::CPropSet resident;
+    resident.SetValue(mem::ePropMemoryModel, int(mem::eMemoryResident));
+    resident.SetValue(mem::ePropGrowDimension, 2);
+    utl::CPropSet committed = TileProps(4, 4);
+    committed.SetValue(mem::ePropCommitAtCreation, true);
+    committed.SetValue(mem::ePropGrowDimension, 2);
+    for (auto const& props : {resident, committed}) {
+        // Planes (5, 0) … (6, 2): two along the grow dimension, three across.
+        mem::CDataFrame frame(geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 5, 0}, geo::CiVecN{10, 8, 2, 3}),
+                              Gray16(), props);
+        const std::int64_t perPlane = frame.GetAllocatedBytes() / 6;
+        ASSERT_GT(perPlane, 0);
+        const geo::CiRect r(0, 0, 10, 8);
+        const auto a = Ramp(r, 2, 4);
+        ASSERT_TRUE(frame.WriteRect(r, geo::CiVecN{6, 2}, a.data(), 0));
+
+        ASSERT_TRUE(frame.GrowPlanes(2));
+        EXPECT_EQ(frame.GetAllocatedBytes(), 12 * perPlane);
+        ASSERT_TRUE(frame.GrowPlanes(-1));
+        EXPECT_EQ(frame.GetAllocatedBytes(), 15 * perPlane);
+        EXPECT_EQ(frame.GetBoundary(),
+                  geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 4, 0}, geo::CiVecN{10, 8, 5, 3}));
+        EXPECT_EQ(ReadAll(frame, r, geo::CiVecN{6, 2}), a);
+        for (auto const& plane : {geo::CiVecN{4, 0}, geo::CiVecN{8, 2}, geo::CiVecN{7, 1}})
+            EXPECT_EQ(ReadAll(frame, r, plane), std::vector<std::uint8_t>(a.size(), 0));
+        EXPECT_TRUE(ReadAll(frame, r, geo::CiVecN{9, 0}).empty());
+    }
+
+    mem::CDataFrame edge(geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, INT_MAX - 2}, geo::CiVecN{4, 4, 1}),
+                         Gray8(), resident);
+    EXPECT_FALSE(edge.GrowPlanes(2));
+    EXPECT_TRUE(edge.GrowPlanes(1));
+    EXPECT_FALSE(edge.GrowPlanes(1));
+    EXPECT_EQ(edge.GetPlaneAssortment().GetPlaneCount(), 2);
+}
+
 }  // namespace

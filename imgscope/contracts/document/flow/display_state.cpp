@@ -1,0 +1,305 @@
+#include "imgscope/contracts/document/display_flow.h"
+
+#include "imgscope/contracts/document/mask.h"
+#include "imgscope/contracts/document/flow/flow_access_internal.h"
+
+namespace img {
+
+using detail::tEntry;
+using detail::tFlowState;
+using namespace detail::flow;
+
+// ---------------------------------------------------------------- visibility
+
+bool CDisplProcessFlow::SetVisibility(int plane, bool visible)
+{
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, ChildOf(state, plane), &tEntry::visible, visible);
+}
+
+bool CDisplProcessFlow::IsVisible(int plane) const
+{
+    tEntry const* entry = m_flow->state->Find(plane);
+    return entry && entry->visible;
+}
+
+bool CDisplProcessFlow::SetVisibility(int plane, int channel, bool visible)
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry* entry = r.state.FindLayerEntry(plane);
+    if (!entry)
+        return false;
+    const std::vector<int> targets = r.Targets(*entry, channel);
+    if (targets.empty())
+        return false;
+    for (int c : targets)
+        entry->channels[c].visible = visible;
+    r.Notify(eChangeDisplay);
+    return true;
+}
+
+bool CDisplProcessFlow::IsVisible(int plane, int channel) const
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry const* entry = r.state.FindLayerEntry(plane);
+    if (!entry || !r.IsChannelOf(*entry, channel))
+        return false;
+    auto it = entry->channels.find(channel);
+    return it == entry->channels.end() || it->second.visible;
+}
+
+bool CDisplProcessFlow::SetHidden(int plane, bool hidden)
+{
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, ChildOf(state, plane), &tEntry::hidden, hidden);
+}
+
+bool CDisplProcessFlow::IsHidden(int plane) const
+{
+    tEntry const* entry = m_flow->state->Find(plane);
+    return entry && entry->hidden;
+}
+
+// ---------------------------------------------------------------- groups
+
+bool CDisplProcessFlow::GetGroupName(int group, CString& name) const
+{
+    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::name, name);
+}
+
+bool CDisplProcessFlow::SetGroupName(int group, CString const& name)
+{
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, GroupOf(state, group), &tEntry::name, name);
+}
+
+bool CDisplProcessFlow::LockGroup(int group, bool lock)
+{
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, GroupOf(state, group), &tEntry::locked, lock);
+}
+
+bool CDisplProcessFlow::IsGroupLocked(int group, bool& locked) const
+{
+    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::locked, locked);
+}
+
+bool CDisplProcessFlow::SetGroupSingular(int group, bool singular)
+{
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, GroupOf(state, group), &tEntry::singular, singular);
+}
+
+bool CDisplProcessFlow::IsGroupSingular(int group, bool& singular) const
+{
+    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::singular, singular);
+}
+
+// ---------------------------------------------------------------- LUTs, gamma, function, filter
+
+bool CDisplProcessFlow::GetLUT(int plane, int channel, std::vector<utl::CBGR8>& lut) const
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry const* entry = r.state.FindLayerEntry(plane);
+    if (!entry || !r.IsChannelOf(*entry, channel))
+        return false;
+    auto it = entry->channels.find(channel);
+    if (it == entry->channels.end() || !it->second.hasLut)
+        return false;
+    lut = it->second.lut;
+    return true;
+}
+
+bool CDisplProcessFlow::SetLUT(int plane, int channel, std::vector<utl::CBGR8> const& lut)
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry* entry = r.state.FindLayerEntry(plane);
+    if (!entry || lut.empty())
+        return false;
+    const std::vector<int> targets = r.Targets(*entry, channel);
+    if (targets.empty())
+        return false;
+    for (int c : targets) {
+        entry->channels[c].lut = lut;
+        entry->channels[c].hasLut = true;
+    }
+    r.Notify(eChangeDisplay);
+    return true;
+}
+
+bool CDisplProcessFlow::DelLUT(int plane, int channel)
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry* entry = r.state.FindLayerEntry(plane);
+    if (!entry)
+        return false;
+    const std::vector<int> targets = r.Targets(*entry, channel);
+    bool removed = false;
+    for (int c : targets) {
+        auto it = entry->channels.find(c);
+        if (it != entry->channels.end() && it->second.hasLut) {
+            it->second.hasLut = false;
+            it->second.lut.clear();
+            removed = true;
+        }
+    }
+    if (removed)
+        r.Notify(eChangeDisplay);
+    // -1 succeeds for any layer entry; a single channel needs a LUT to drop.
+    return channel == -1 || removed;
+}
+
+bool CDisplProcessFlow::UseLUT(int plane, int value)
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry* entry = r.state.FindLayerEntry(plane);
+    if (!entry)
+        return false;
+    entry->useLut = value;
+    r.Notify(eChangeDisplay);
+    return true;
+}
+
+namespace {
+
+// Channel -1 and every channel of a layer address the entry-wide value.
+// Channel 0 always does: it is how opacity is read back, also for groups
+// and vector layers, which have no channels.
+bool IsGammaChannel(tResolve const& r, tEntry const& entry, int channel)
+{
+    if (channel == -1 || channel == 0)
+        return true;
+    return !entry.isGroup && r.IsChannelOf(entry, channel);
+}
+
+}  // namespace
+
+bool CDisplProcessFlow::GetGamma(int plane, int channel, double& gamma) const
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry const* entry = r.state.Find(plane);
+    if (!entry || plane == r.state.rootId || !IsGammaChannel(r, *entry, channel))
+        return false;
+    double value = 1.0;
+    if (mem::CBin const* bin = entry->properties.AccessProperty(detail::kOpacityProperty))
+        bin->GetPlainOrUnit(value);
+    gamma = value;
+    return true;
+}
+
+bool CDisplProcessFlow::SetGamma(int plane, int channel, double gamma)
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry* entry = r.state.Find(plane);
+    if (!entry || plane == r.state.rootId || !IsGammaChannel(r, *entry, channel))
+        return false;
+    if (!(gamma >= 0.0 && gamma <= 1.0))
+        return false;
+    entry->properties.SetProperty(detail::kOpacityProperty, mem::CBin(gamma));
+    r.Notify(eChangeDisplay);
+    return true;
+}
+
+bool CDisplProcessFlow::SetFunction(int plane, int channel, ELayerFunction function)
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry* entry = r.state.FindLayerEntry(plane);
+    if (!entry || int(function) < int(eFunctionNormal) || int(function) > int(eFunctionMin))
+        return false;
+    const std::vector<int> targets = r.Targets(*entry, channel);
+    if (targets.empty())
+        return false;
+    for (int c : targets)
+        entry->channels[c].function = function;
+    r.Notify(eChangeDisplay);
+    return true;
+}
+
+bool CDisplProcessFlow::GetFunction(int plane, int channel, ELayerFunction& function) const
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry const* entry = r.state.FindLayerEntry(plane);
+    if (!entry || !r.IsChannelOf(*entry, channel))
+        return false;
+    auto it = entry->channels.find(channel);
+    function = it == entry->channels.end() ? eFunctionNormal : it->second.function;
+    return true;
+}
+
+bool CDisplProcessFlow::GetDisplayFilter(int plane, boost::shared_ptr<CDisplayFilter>& filter) const
+{
+    tEntry const* entry = m_flow->state->FindLayerEntry(plane);
+    if (!entry || !entry->filter)
+        return false;
+    filter = entry->filter;
+    return true;
+}
+
+bool CDisplProcessFlow::SetDisplayFilter(int plane, boost::shared_ptr<CDisplayFilter> filter)
+{
+    tEntry* entry = m_flow->state->FindLayerEntry(plane);
+    if (!entry || !filter)
+        return false;
+    entry->filter = filter;
+    m_flow->state->messages->Notify(eChangeDisplay);
+    return true;
+}
+
+bool CDisplProcessFlow::ResetDisplayFilter(int plane)
+{
+    tEntry* entry = m_flow->state->FindLayerEntry(plane);
+    if (!entry)
+        return false;
+    entry->filter.reset();
+    m_flow->state->messages->Notify(eChangeDisplay);
+    return true;
+}
+
+// ---------------------------------------------------------------- transparency masks
+
+boost::shared_ptr<CMask> CDisplProcessFlow::CreateTransparencyMask(int plane, unsigned char value)
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry* entry = r.state.FindLayerEntry(plane);
+    if (!entry)
+        return {};
+    const CStack stack = r.StackOf(*entry);
+    if (!stack.IsValid())
+        return {};
+    boost::shared_ptr<CMask> mask = CMask::Create(stack.GetBoundary(), value);
+    if (!mask)
+        return {};
+    entry->mask = mask;
+    r.Notify(eChangeDisplay);
+    return mask;
+}
+
+boost::shared_ptr<CMask> CDisplProcessFlow::GetTransparencyMask(int plane) const
+{
+    tEntry const* entry = m_flow->state->FindLayerEntry(plane);
+    return entry ? entry->mask : boost::shared_ptr<CMask>();
+}
+
+bool CDisplProcessFlow::DeleteTransparencyMask(int plane)
+{
+    tEntry* entry = m_flow->state->FindLayerEntry(plane);
+    if (!entry || !entry->mask)
+        return false;
+    entry->mask.reset();
+    m_flow->state->messages->Notify(eChangeDisplay);
+    return true;
+}
+
+bool CDisplProcessFlow::SetTransparencyMaskActive(int plane, bool active)
+{
+    tFlowState& state = *m_flow->state;
+    return SetEntryField(state, state.FindLayerEntry(plane), &tEntry::maskActive, active);
+}
+
+bool CDisplProcessFlow::IsTransparencyMaskActive(int plane) const
+{
+    tEntry const* entry = m_flow->state->FindLayerEntry(plane);
+    return entry && entry->maskActive && entry->mask;
+}
+
+}  // namespace img
