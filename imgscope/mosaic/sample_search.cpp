@@ -31,7 +31,7 @@ constexpr std::int64_t kMaxSharedCells = std::int64_t(1) << 22;
 constexpr std::int64_t kMinSharedCellPixels = 16;
 // Column counters are bytes, folded into the cells every so many rows.
 constexpr std::int64_t kFoldRows = 255;
-// Columns counted at once: the counters stay in the first-level cache.
+// Columns counted at once: their counters stay in the cache.
 constexpr std::int64_t kChunkColumns = std::int64_t(1) << 15;
 
 // Pixels of `size` bytes among `n` at `p` that are not all zero.

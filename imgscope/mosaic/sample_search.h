@@ -35,8 +35,8 @@ IMGSCOPE_API bool IsSampleAtPos(CPicture const* mask, utl::TUnitValue<geo::CdRec
 // a place near the centre wins. On success `position` takes the centre of
 // the first window found (whole pixels, truncated toward zero), in the
 // mask's calibrated coordinates. False, `position` unchanged, for a null
-// mask, an invalid document, a mask without pixels, or when no window
-// qualifies.
+// mask, an invalid document, a mask without pixels, when no window
+// qualifies, or when memory for the window edges runs out.
 IMGSCOPE_API bool FindSamplePos(CPicture const* mask, utl::TUnitValue<geo::CdVec2>& position,
                                 utl::TUnitValue<geo::CdVec2> const& windowSize, bool centreFirst);
 IMGSCOPE_API bool FindNoSamplePos(CPicture const* mask, utl::TUnitValue<geo::CdVec2>& position,
