@@ -144,7 +144,7 @@ BENCHMARK(BM_IsSampleAtPosEveryPixel)
     ->Args({4096, 0, 512})
     ->Args({4096, 13, 512})
     ->Args({4096, 13, 128})
-    ->Iterations(20)
+    ->Iterations(100)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
 

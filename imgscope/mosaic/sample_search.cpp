@@ -31,6 +31,8 @@ constexpr std::int64_t kMaxSharedCells = std::int64_t(1) << 22;
 constexpr std::int64_t kMinSharedCellPixels = 16;
 // Column counters are bytes, folded into the cells every so many rows.
 constexpr std::int64_t kFoldRows = 255;
+// Masks wider than this many tiles are read without remembering tiles.
+constexpr std::int64_t kMaxRememberedTiles = std::int64_t(1) << 16;
 // Columns counted at once: their counters stay in the cache.
 constexpr std::int64_t kChunkColumns = std::int64_t(1) << 15;
 
@@ -51,16 +53,22 @@ std::int64_t CountSample(std::uint8_t const* p, std::int64_t n, int size)
 
 // The mask's pixels, read in place, a block of rows of one tile at a time:
 // asking the store for every row costs more than counting it. A read cache
-// over the searched region keeps those tiles where they are meanwhile.
+// over the searched region keeps those tiles where they are meanwhile, so
+// the first pixel of a tile that holds memory, once found, stays valid.
 class CMaskRows {
 public:
     CMaskRows(CPixFrame const& frame, geo::CiRect const& region)
         : m_frame(frame), m_cache(frame.CreateReadCache(region, 0)), m_size(frame.GetPixelInfo().Size()),
-          m_top(frame.GetBoundary().top)
+          m_left(frame.GetBoundary().left), m_top(frame.GetBoundary().top)
     {
         const boost::shared_ptr<mem::CDataFrame> data = frame.GetDataFrame();
-        m_tileHeight = std::max(data->GetTileSize().y, 1);
+        const geo::CiVec2 tile = data->GetTileSize();
+        m_tileWidth = std::max(tile.x, 1);
+        m_tileHeight = std::max(tile.y, 1);
         m_rowBytes = data->GetTileRowSize();
+        const std::int64_t columns = (std::int64_t(frame.GetBoundary().Width()) + m_tileWidth - 1) / m_tileWidth;
+        if (columns <= kMaxRememberedTiles)
+            m_origins.resize(static_cast<std::size_t>(columns));
     }
 
     int PixelSize() const { return m_size; }
@@ -75,9 +83,19 @@ public:
     void ForBlocks(std::int64_t y0, std::int64_t y1, std::int64_t x0, std::int64_t x1, F&& f) const
     {
         for (std::int64_t y = y0; y < y1;) {
-            const std::int64_t tileEnd = m_top + ((y - m_top) / m_tileHeight + 1) * m_tileHeight;
-            const std::int64_t rows = std::min(y1, tileEnd) - y;
+            const std::int64_t tileRow = (y - m_top) / m_tileHeight, tileTop = m_top + tileRow * m_tileHeight;
+            const std::int64_t rows = std::min(y1, tileTop + m_tileHeight) - y;
             for (std::int64_t x = x0; x < x1;) {
+                const auto tileColumn = static_cast<std::size_t>((x - m_left) / m_tileWidth);
+                const std::int64_t tileLeft = m_left + std::int64_t(tileColumn) * m_tileWidth;
+                tOrigin* origin = tileColumn < m_origins.size() ? &m_origins[tileColumn] : nullptr;
+                if (origin && origin->tileRow == tileRow) {
+                    const std::int64_t n = std::min(tileLeft + m_tileWidth, x1) - x;
+                    if (!f(origin->data + (y - tileTop) * m_rowBytes + (x - tileLeft) * m_size, m_rowBytes, x, n, rows))
+                        return;
+                    x += n;
+                    continue;
+                }
                 std::uint8_t const* first = nullptr;
                 const std::int64_t n = std::min<std::int64_t>(Span(x, y, first), x1 - x);
                 std::int64_t stride = 0;
@@ -96,6 +114,8 @@ public:
                         x += n;
                         continue;
                     }
+                    if (stride != 0 && origin)
+                        *origin = {tileRow, first - (y - tileTop) * m_rowBytes - (x - tileLeft) * m_size};
                 }
                 if (!f(first, stride, x, n, rows))
                     return;
@@ -133,11 +153,19 @@ private:
         return n;
     }
 
+    // The first pixel of the tile of a tile column last seen holding memory.
+    struct tOrigin {
+        std::int64_t tileRow = -1;
+        std::uint8_t const* data = nullptr;
+    };
+
     CPixFrame const& m_frame;
     boost::shared_ptr<mem::CReadCache> m_cache;
     int m_size;
-    std::int64_t m_top;
+    std::int64_t m_left, m_top;
+    std::int64_t m_tileWidth = 1;
     std::int64_t m_tileHeight = 1;
+    mutable std::vector<tOrigin> m_origins;
     std::int64_t m_rowBytes = 0;
 };
 
@@ -494,6 +522,11 @@ bool IsSampleAtPos(CPicture const* mask, utl::TUnitValue<geo::CdRect> area, doub
         rows.ForBlocks(region.top, region.bottom, region.left, region.right,
                        [&](std::uint8_t const* data, std::int64_t stride, std::int64_t, std::int64_t n,
                            std::int64_t blockRows) {
+                           if (stride == n * rows.PixelSize()) {
+                               // Whole tile rows without padding: one run.
+                               count += CountSample(data, n * blockRows, rows.PixelSize());
+                               return count < needed;
+                           }
                            for (std::int64_t r = 0; r < blockRows && count < needed; ++r, data += stride)
                                count += CountSample(data, n, rows.PixelSize());
                            return count < needed;
