@@ -41,3 +41,6 @@
 
 #include "imgscope/mosaic/mosaic_scope.h"
 #include "imgscope/mosaic/stack_type.h"
+#include "imgscope/mosaic/sample_search.h"
+#include "imgscope/contracts/platform/sharpness.h"
+#include "imgscope/contracts/platform/vector_ops.h"
