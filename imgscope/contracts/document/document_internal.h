@@ -12,6 +12,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -61,14 +62,19 @@ void ForgetLayer(tFlowState& tree, int layerId);
 
 // One document. Its lock guards the record and its layer tree.
 struct tDocument {
+    tDocument();
+
     CRecordLock lock;
-    int initializeCount = 0;
+    // Counted apart from the lock: preparing a scope is a read of the
+    // document, allowed while another read holds it.
+    std::atomic<int> initializeCount{0};
     std::map<int, CStack> stacks;  // by stack ID, ascending
     int highestId = 0;             // the highest stack ID ever given out
     utl::CPropSet properties;
     std::vector<boost::shared_ptr<utl::CPropSet>> dynamicProperties;
     boost::shared_ptr<CNotifier> messages{new CNotifier};
-    // The document's own layer tree, made by the first flow view.
+    // The document's own layer tree, made with the document, so that no
+    // view has to change the document to find it.
     boost::shared_ptr<tFlowState> tree;
 };
 

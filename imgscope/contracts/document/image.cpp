@@ -1,5 +1,6 @@
 #include "imgscope/contracts/document/image.h"
 
+#include "imgscope/contracts/document/display_flow_internal.h"
 #include "imgscope/contracts/document/document_internal.h"
 #include "imgscope/contracts/document/stack_internal.h"
 
@@ -10,6 +11,12 @@
 
 namespace img {
 namespace detail {
+
+tDocument::tDocument() : tree(new tFlowState)
+{
+    tree->ownLock.reset();
+    tree->lock = &lock;
+}
 
 int CNotifier::Subscribe(std::function<void(EChange)> callback)
 {
@@ -136,7 +143,6 @@ CImg::~CImg() = default;
 
 void CImg::Initialize()
 {
-    const auto guard = detail::Changing(m_doc->lock);
     // Nothing is loaded lazily, so preparing twice changes nothing; the count
     // lets callers check that they prepare a document once.
     ++m_doc->initializeCount;
@@ -144,8 +150,7 @@ void CImg::Initialize()
 
 int CImg::GetInitializeCount() const
 {
-    const auto guard = detail::Reading(m_doc->lock);
-    return m_doc->initializeCount;
+    return m_doc->initializeCount.load();
 }
 
 bool CImg::IsValid() const
@@ -246,8 +251,7 @@ bool CImg::Remove(int id)
         record->document.reset();
         record->id = -1;
     }
-    if (m_doc->tree)
-        detail::ForgetLayer(*m_doc->tree, id);
+    detail::ForgetLayer(*m_doc->tree, id);
     m_doc->messages->Notify(eChangeStacks);
     return true;
 }
@@ -310,6 +314,16 @@ void CImg::Unsubscribe(int subscription) const
 boost::shared_ptr<void> CImg::MuteMessaging() const
 {
     return detail::CNotifier::Mute(m_doc->messages);
+}
+
+CDocumentLock::CDocumentLock(CImg const& document, EMode mode)
+    : m_document(document), m_pGuard(new detail::CRecordGuard(&DocumentOf(document).lock, mode == eChange))
+{
+}
+
+CDocumentLock::~CDocumentLock()
+{
+    delete static_cast<detail::CRecordGuard*>(m_pGuard);
 }
 
 std::vector<boost::shared_ptr<utl::CPropSet>> GetDynPropStorage(CImg const& document)

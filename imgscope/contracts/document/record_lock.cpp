@@ -96,7 +96,16 @@ CRecordGuard::~CRecordGuard()
     if (!m_pTaken)
         return;
     tThreadLocks& t = t_locks;
-    assert(t.count > 0 && t.held[t.count - 1] == m_pTaken);
+    // Guards of calls end innermost first; a CDocumentLock a caller holds
+    // may end in any order, so look for it.
+    int i = t.count - 1;
+    while (i > 0 && t.held[i] != m_pTaken)
+        --i;
+    assert(t.count > 0 && t.held[i] == m_pTaken);
+    for (; i + 1 < t.count; ++i) {
+        t.held[i] = t.held[i + 1];
+        t.exclusive[i] = t.exclusive[i + 1];
+    }
     --t.count;
     pthread_rwlock_unlock(&m_pTaken->m_lock);
     if (t.count == 0 && !t.waiting.empty())

@@ -26,24 +26,10 @@ CDisplProcessFlow::CDisplProcessFlow(CImg const& document, bool independentCopy)
     detail::tDocument& record = DocumentOf(document);
     if (independentCopy) {
         const auto guard = detail::Reading(record.lock);
-        m_flow->state = record.tree ? record.tree->Clone() : boost::shared_ptr<tFlowState>(new tFlowState);
-        return;
+        m_flow->state = record.tree->Clone();
+    } else {
+        m_flow->state = record.tree;  // made with the document, never replaced
     }
-    {
-        const auto guard = detail::Reading(record.lock);
-        m_flow->state = record.tree;
-    }
-    if (m_flow->state)
-        return;
-    // The first view makes the document's tree, under the document's lock.
-    const auto guard = detail::Changing(record.lock);
-    if (!record.tree) {
-        boost::shared_ptr<tFlowState> tree(new tFlowState);
-        tree->ownLock.reset();
-        tree->lock = &record.lock;
-        record.tree = tree;
-    }
-    m_flow->state = record.tree;
 }
 
 CDisplProcessFlow::CDisplProcessFlow(CDisplProcessFlow const& other) = default;
