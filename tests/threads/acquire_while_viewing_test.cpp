@@ -14,7 +14,6 @@
 #include <boost/make_shared.hpp>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -281,7 +280,6 @@ TEST_F(AcquireWhileViewingTest, EveryTileTheViewerSeesIsWholeAndLayersAppearWhol
     for (std::string const& failure : viewer.failures)
         ADD_FAILURE() << failure;
     EXPECT_GT(renders.load(), 4);
-    std::printf("renders %d\n", renders.load());
     for (int tile = 0; tile < kGrid * kGrid; ++tile) {
         EXPECT_EQ(viewer.shownA[std::size_t(tile)], 2) << "tile " << tile;
         EXPECT_EQ(viewer.shownB[std::size_t(tile)], 4) << "tile " << tile;

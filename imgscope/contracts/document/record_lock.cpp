@@ -73,7 +73,6 @@ CRecordGuard::CRecordGuard(CRecordLock* lock, bool exclusive) : m_pTaken(nullptr
         if (t.held[i] == lock) {
             // A change inside a read of the same record would have to upgrade,
             // which deadlocks against a second reader doing the same.
-            assert(!exclusive || t.exclusive[i]);
             if (exclusive && !t.exclusive[i])
                 throw std::logic_error("record lock: a change nested in a read of the same record");
             return;
