@@ -20,6 +20,13 @@ struct tDocument;
 
 // A cheap, copyable handle. Copies refer to one document; a default-made
 // handle is a new, empty, valid document. Stack IDs are positive integers.
+//
+// Threads: every call takes the document's reader/writer lock for its
+// duration (shared to read, exclusive to change), so handles of one
+// document may be used on several threads at once and each call is seen
+// whole. Change messages go out on the thread that made the change, after
+// it let go of every lock, so a subscriber may call the library again.
+// For several calls seen as one step, see CDocumentLock.
 class IMGSCOPE_API CImg {
 public:
     CImg();
