@@ -179,7 +179,12 @@ private:
 
     bool OutsidePlanes(geo::CiVecN const& key) const;
     void SetUpGeometry(geo::CiVolumeN const& volume, utl::CPropSet const& props);
-    void FillRows(std::uint8_t* data, geo::CiRect const& area, int tx, int ty, std::uint8_t const* row);
+    // Writes the uniform row `row` over `area` (tile-local pixels) of a
+    // tile's memory; with `stream`, around the cache (fence afterwards).
+    void FillRows(std::uint8_t* data, geo::CiRect const& area, std::uint8_t const* row, bool stream);
+    // Whether tiles are large enough that filling a new one goes around
+    // the cache.
+    bool StreamsFill() const;
 };
 
 // Walks the planes of `box` (plane dimensions only; no dimensions: the one
