@@ -690,6 +690,12 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
         const std::size_t n = static_cast<std::size_t>(piece.Width()) * m_px;
         std::uint8_t* dst = p.slot->data + ly * m_rowBytes + std::int64_t(lx) * m_px;
         std::uint8_t const* src = buffer + (piece.top - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+        if (stream && std::int64_t(n) == m_rowBytes) {
+            // Whole tile rows without padding: one run of lines.
+            detail::StreamPackedRows(dst, src, rowBytes, n, static_cast<std::size_t>(piece.Height()));
+            ++p.slot->modified;
+            continue;
+        }
         for (int y = piece.top; y < piece.bottom; ++y, dst += m_rowBytes, src += rowBytes) {
             if (stream)
                 detail::StreamRow(dst, src, n);
