@@ -332,10 +332,9 @@ geo::CiVecN const* CTileStore::ResolvePlane(geo::CiVecN const& plane) const
         return nullptr;
     if (m_planes.GetDimension() == 0)
         return plane.empty() ? &kNoPlane : nullptr;
-    if (m_planes.Volume() == 0)
-        return nullptr;
+    // The first plane exists unless some plane extent is 0.
     if (plane.empty())
-        return &m_planes.Position();
+        return m_planes.Contains(m_planes.Position()) ? &m_planes.Position() : nullptr;
     return m_planes.Contains(plane) ? &plane : nullptr;
 }
 
@@ -808,19 +807,10 @@ namespace mem {
 
 void CTileStore::PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::vector<tTileSlot*>& pinned)
 {
-    if (rect.IsEmpty())
-        return;
-    tPlane* plane = FindPlane(key);
-    if (!plane || plane->count == 0)
-        return;
-    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
-    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
-    for (int ty = ty0; ty <= ty1; ++ty)
-        for (int tx = tx0; tx <= tx1; ++tx)
-            if (tTileSlot* slot = FindSlot(*plane, tx, ty); slot && slot->Exists()) {
-                pinned.push_back(slot);  // may throw; pin only once recorded
-                ++slot->pins;
-            }
+    ForEachTile(rect, key, [&](tTileSlot& slot) {
+        pinned.push_back(&slot);  // may throw; pin only once recorded
+        ++slot.pins;
+    });
 }
 
 bool CTileStore::OutsidePlanes(geo::CiVecN const& key) const

@@ -160,6 +160,21 @@ public:
     int TileX(int x) const { return static_cast<int>((static_cast<std::int64_t>(x) - m_x0) / m_tileW); }
     int TileY(int y) const { return static_cast<int>((static_cast<std::int64_t>(y) - m_y0) / m_tileH); }
 
+    // Calls f(slot) for every existing tile of `rect` (frame coordinates,
+    // inside the frame) in plane `key`; looks up, never allocates.
+    template <class F>
+    void ForEachTile(geo::CiRect const& rect, geo::CiVecN const& key, F&& f)
+    {
+        tPlane* plane = rect.IsEmpty() ? nullptr : FindPlane(key);
+        if (!plane || plane->count == 0)
+            return;
+        const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
+        const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
+        for (int ty = ty0; ty <= ty1; ++ty)
+            for (int tx = tx0; tx <= tx1; ++tx)
+                if (tTileSlot* slot = FindSlot(*plane, tx, ty); slot && slot->Exists())
+                    f(*slot);
+    }
     // Raises the pin count of every existing tile in `rect` of plane `key`
     // and appends those slots to `pinned`.
     void PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::vector<tTileSlot*>& pinned);
