@@ -434,7 +434,17 @@ bool CTileStore::Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo
     if (!block.data)
         return false;
     std::uint8_t const* row = UniformRow(slot.uniform);
-    if (!(block.zeroed && AllBytesZero(row, m_px))) {
+    const bool fill = !(block.zeroed && AllBytesZero(row, m_px));
+    if (block.zeroed && StreamsFill()) {
+        // Fresh pages: map the rows about to be written in one call rather
+        // than taking a fault on each page of them.
+        const geo::CiRect tile = TileRect(tx, ty);
+        geo::CiRect rows = fill ? tile : geo::Intersection(keep, tile);
+        if (!rows.IsEmpty())
+            detail::CTilePool::Prefault(block.data + std::int64_t(rows.top - tile.top) * m_rowBytes,
+                                        static_cast<std::size_t>(std::int64_t(rows.Height()) * m_rowBytes));
+    }
+    if (fill) {
         // Pixels outside `keep` show the tile's old value; `keep` itself is
         // about to be overwritten, so a whole-tile write fills nothing. The
         // memory of an edge tile past the frame is never read: not filled.
