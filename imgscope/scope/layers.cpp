@@ -20,6 +20,72 @@ bool WithinMask(int flags, int mask)
     return (flags & mask) == flags;
 }
 
+// Flags of `layer`, shown by tree entry `plane`, whose stack is `stack`;
+// `selected` is the selected layer of the stack's layer type.
+int EntryFlags(CDisplProcessFlow const& flow, CStack const& stack, int layer, int plane, int selected)
+{
+    int result = 0;
+    if (flow.IsVisible(plane))
+        result |= kFlagVisible;
+    if (selected == layer)
+        result |= kFlagSelected;
+    if (flow.IsTransparencyMaskActive(plane))
+        result |= kFlagMaskActive;
+    if (flow.IsHidden(plane))
+        result |= kFlagHidden;
+    if (stack.GetXYFixed())
+        result |= kFlagXYFixed;
+    // The entry shows this very stack: its type is the entry's.
+    result |= stack.GetLayerType() == eLayerTypeVector ? kFlagVector : kFlagRaster;
+    return result;
+}
+
+// Lists the layers of tree entries whose flags lie within a mask. A listing
+// walks the tree, so each entry's plane is known (a layer has at most one
+// entry) and the selected layer per layer type is looked up once, not once
+// per layer: the flags come out as GetLayerFlags gives them.
+template <class Resolve>
+class CLayerLister {
+public:
+    CLayerLister(CDisplProcessFlow const& flow, int mask, Resolve const& resolve)
+        : m_flow(flow), m_mask(mask), m_resolve(resolve)
+    {
+    }
+
+    // Appends the layer entry `plane` shows when it is listed.
+    void Add(int plane, std::vector<int>& layers)
+    {
+        const int id = m_flow.GetStackId(plane);
+        const CStack stack = m_resolve(id);
+        if (stack.IsValid() && WithinMask(EntryFlags(m_flow, stack, id, plane, Selected(stack.GetLayerType())), m_mask))
+            layers.push_back(id);
+    }
+
+    void AddGroup(int group, std::vector<int>& layers)
+    {
+        const int count = m_flow.GetOpUnitCount(group);
+        for (int i = 0; i < count; ++i)
+            Add(m_flow.GetOpUnit(group, i), layers);
+    }
+
+private:
+    int Selected(ELayerType type)
+    {
+        if (type != eLayerTypeImage && type != eLayerTypeVector)
+            return m_flow.GetActiveStackID(type);
+        int& known = m_selected[type];
+        if (known == kUnknown)
+            known = m_flow.GetActiveStackID(type);
+        return known;
+    }
+
+    static constexpr int kUnknown = -2;
+    CDisplProcessFlow const& m_flow;
+    const int m_mask;
+    Resolve const& m_resolve;
+    int m_selected[2] = {kUnknown, kUnknown};
+};
+
 // ID 1 is handed out again whenever no stack holds it, so a document whose
 // first layer was deleted starts over at 1; otherwise the document chooses.
 int AddToDocument(CImg& document, CStack const& stack)
@@ -170,19 +236,7 @@ bool CBaseScope::GetLayerFlags(int layer, int& flags) const
             flags = kFlagNoEntry;
             return true;
         }
-        int result = 0;
-        if (flow.IsVisible(plane))
-            result |= kFlagVisible;
-        if (flow.GetActiveStackID(stack.GetLayerType()) == layer)
-            result |= kFlagSelected;
-        if (flow.IsTransparencyMaskActive(plane))
-            result |= kFlagMaskActive;
-        if (flow.IsHidden(plane))
-            result |= kFlagHidden;
-        if (stack.GetXYFixed())
-            result |= kFlagXYFixed;
-        result |= flow.IsVectorGraficLayer(plane) ? kFlagVector : kFlagRaster;
-        flags = result;
+        flags = EntryFlags(flow, stack, layer, plane, flow.GetActiveStackID(stack.GetLayerType()));
         return true;
     });
 }
@@ -591,13 +645,8 @@ bool CBaseScope::AppendGroupLayers(int group, int mask, std::vector<int>& layers
             return false;
         // Collected apart so that a failure midway appends nothing.
         std::vector<int> found;
-        const int count = flow.GetOpUnitCount(group);
-        for (int i = 0; i < count; ++i) {
-            const int id = flow.GetStackId(flow.GetOpUnit(group, i));
-            int flags = 0;
-            if (GetLayerFlags(id, flags) && WithinMask(flags, mask))
-                found.push_back(id);
-        }
+        const auto resolve = [this](int id) { return ResolveStack(id); };
+        CLayerLister<decltype(resolve)>(flow, mask, resolve).AddGroup(group, found);
         layers.insert(layers.end(), found.begin(), found.end());
         return true;
     });
@@ -610,16 +659,14 @@ bool CBaseScope::GetLayers(std::vector<int>& layers, int mask) const
         const int root = flow.RootId();
         const int count = flow.GetOpUnitCount(root);
         std::vector<int> result;
+        const auto resolve = [this](int id) { return ResolveStack(id); };
+        CLayerLister<decltype(resolve)> lister(flow, mask, resolve);
         for (int i = 0; i < count; ++i) {
             const int unit = flow.GetOpUnit(root, i);
-            if (flow.IsGroup(unit)) {
-                AppendGroupLayers(unit, mask, result);
-                continue;
-            }
-            const int id = flow.GetStackId(unit);
-            int flags = 0;
-            if (GetLayerFlags(id, flags) && WithinMask(flags, mask))
-                result.push_back(id);
+            if (flow.IsGroup(unit))
+                lister.AddGroup(unit, result);
+            else
+                lister.Add(unit, result);
         }
         layers.swap(result);
         return true;

@@ -242,3 +242,40 @@ TEST(StoreAllocationTest, MaskRectanglesAndGrowingFramesFailAsAWhole)
     SweepOperatorNew([&](std::int64_t n, EFailure mode) { return run([&] { Arm(n, mode); }, Disarm); });
     SweepTileAcquires([&](std::int64_t n) { return run([&] { ArmTiles(n); }, DisarmTiles); });
 }
+
+// Pixel loops ask for a row span per tile row; on the frame and through
+// caches, on 2-D frames and on planes of 3-D ones (pictures keep theirs in
+// 3-D frames), walking one plane or alternating two, that must not allocate.
+TEST(StoreAllocationTest, RowSpansAllocateNothing)
+{
+    const auto volume = Box({-5, 3, 0}, {700, 90, 3});
+    mem::CDataFrame cube(volume, kGray16, Tiles(64));
+    mem::CDataFrame flat(Box({-5, 3}, {700, 90}), kRgb8, Tiles(64));
+    const geo::CiRect band(-5, 3, 695, 40);
+    const auto bytes = Ramp(static_cast<std::size_t>(band.Area()) * 3, 1);
+    ASSERT_TRUE(cube.WriteRect(band, {1}, bytes.data(), 0));
+    ASSERT_TRUE(flat.WriteRect(band, {}, bytes.data(), 0));
+    const auto cubeCache = cube.CreateReadCache(volume, 0);
+    const auto flatCache = flat.CreateReadCache(geo::CiVolumeN(), 0);
+    auto writeCache = cube.CreateWriteCache(volume, 0);
+    ASSERT_TRUE(cubeCache && flatCache && writeCache);
+    const geo::CiVecN none, one{1}, two{2};
+    std::int64_t spans = 0;
+    Arm(1, EFailure::eFromOn);
+    for (int y = 3; y < 93; y += 7) {
+        for (int x = -5; x < 695; x += 61) {
+            std::uint8_t const* p = nullptr;
+            std::uint8_t* w = nullptr;
+            spans += cube.GetRowSpan({x, y}, none, p) > 0;
+            spans += cube.GetRowSpan({x, y}, (x & 1) ? one : two, p) > 0;
+            spans += cubeCache->GetRowSpan({x, y}, one, p) > 0;
+            spans += cubeCache->GetRowSpan({x, y}, (x & 1) ? none : two, p) > 0;
+            spans += flat.GetRowSpan({x, y}, none, p) > 0;
+            spans += flatCache->GetRowSpan({x, y}, none, p) > 0;
+            if (y < 40)
+                spans += writeCache->GetRowSpanForWrite({x, y}, one, w) > 0;
+        }
+    }
+    EXPECT_FALSE(Disarm());
+    EXPECT_EQ(spans, 13 * 12 * 6 + 6 * 12);
+}

@@ -496,5 +496,70 @@ TEST_F(LayerTreeTest, GetLayersFiltersByFlagMask)
     EXPECT_EQ(appended, (std::vector<int>{999, C}));
 }
 
+// The listing walks the tree once and looks shared state up once; it must
+// list exactly the layers a plain loop over the tree finds with
+// GetLayerFlags, for every combination of flags in the mask.
+TEST_F(LayerTreeTest, GetLayersMatchesGetLayerFlagsLayerByLayer)
+{
+    ASSERT_TRUE(scope.SetSelectedLayer(B, false));
+    ASSERT_TRUE(scope.SetLayerXYFixed(D, true));
+    ASSERT_TRUE(scope.CreateTranspMask(C, 0));
+    ASSERT_TRUE(scope.SetSelectedLayer(C, true));
+    ASSERT_TRUE(scope.CreateTranspMask(F, 0));
+    ASSERT_TRUE(scope.SetLayerVisible(H, false));
+    ASSERT_TRUE(scope.HideLayer(E));  // leaves the tree
+    int hidden = -1;
+    ASSERT_TRUE(scope.InsertLayer(hidden, MakeDataFrame({8, 6}), CString(L"C2"), -3, 0x041, 0));
+    const int vector = Vector(1);
+    ASSERT_TRUE(scope.SetSelectedLayer(vector, false));
+    Vector(1);
+    ASSERT_TRUE(scope.AppendToGroup(vector, G2));
+
+    std::vector<int> inTreeOrder;
+    std::vector<int> units;
+    ASSERT_TRUE(scope.GetGroups(units));
+    for (int unit : units) {
+        std::vector<int> members;
+        ASSERT_TRUE(scope.GetGroupMembers(unit, members));
+        inTreeOrder.insert(inTreeOrder.end(), members.begin(), members.end());
+    }
+    int seen = 0;
+    for (int layer : inTreeOrder) {
+        int flags = 0;
+        ASSERT_TRUE(scope.GetLayerFlags(layer, flags));
+        seen |= flags;
+    }
+    ASSERT_EQ(seen, 0x1 | 0x8 | 0x20 | 0x40 | 0x80 | 0x100 | 0x200);  // every flag occurs
+
+    const int bits[] = {0x1, 0x2, 0x8, 0x20, 0x40, 0x80, 0x100, 0x200};
+    std::vector<int> masks{-1, -67};
+    for (int combination = 0; combination < 256; ++combination) {
+        int mask = 0;
+        for (int b = 0; b < 8; ++b)
+            if (combination & (1 << b))
+                mask |= bits[b];
+        masks.push_back(mask);
+    }
+    for (int mask : masks) {
+        SCOPED_TRACE(testing::Message() << std::hex << mask);
+        std::vector<int> expected;
+        for (int layer : inTreeOrder) {
+            int flags = 0;
+            if (scope.GetLayerFlags(layer, flags) && (flags & mask) == flags)
+                expected.push_back(layer);
+        }
+        std::vector<int> layers{999};
+        EXPECT_TRUE(scope.GetLayers(layers, mask));
+        EXPECT_EQ(layers, expected);
+        std::vector<int> appended;
+        EXPECT_TRUE(scope.AppendGroupLayers(G2, mask, appended));
+        std::vector<int> inG2;
+        for (int layer : expected)
+            if (layer == E || layer == F || layer == vector)
+                inG2.push_back(layer);
+        EXPECT_EQ(appended, inG2);
+    }
+}
+
 }  // namespace
 }  // namespace imgscope_test

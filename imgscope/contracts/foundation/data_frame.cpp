@@ -79,27 +79,43 @@ bool BoxHasPixels(geo::CiVolumeN const& box)
     return box.GetDimension() >= 2 && box.Volume() > 0;
 }
 
-// The plane's key in the store when a cache over `box` covers `rect` of
-// `plane`, else null.
-geo::CiVecN const* BoxHolds(CTileStore const& s, geo::CiVolumeN const& box, geo::CiRect const& rect,
-                            geo::CiVecN const& plane)
-{
-    geo::CiVecN const* key = s.ResolvePlane(plane);
-    if (!key || !BoxHasPixels(box))
-        return nullptr;
-    const geo::CiRect r = box.Reduce();
-    if (rect.left < r.left || rect.top < r.top || rect.right > r.right || rect.bottom > r.bottom || rect.IsEmpty())
-        return nullptr;
-    // Dimensions past x and y, compared in place: this runs per row span.
-    const int n = box.GetDimension();
-    for (int i = 2; i < n; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        const std::int64_t v = (*key)[k - 2];
-        if (v < box.Position()[k] || v >= std::int64_t(box.Position()[k]) + box.Size()[k])
-            return nullptr;
+// The region of a cache, with what every row access asks of it worked out
+// once: its x-y rectangle and whether it holds pixels at all.
+struct tCacheRegion {
+    geo::CiVolumeN box;
+    geo::CiRect rect;
+    bool pixels = false;
+
+    // False for a volume NormalizeBox refuses.
+    bool Set(CTileStore const& s, geo::CiVolumeN const& volume)
+    {
+        if (!NormalizeBox(s, volume, box))
+            return false;
+        pixels = BoxHasPixels(box);
+        rect = box.Reduce();
+        return true;
     }
-    return key;
-}
+
+    // The plane's key in the store when the region covers `r` of `plane`,
+    // else null.
+    geo::CiVecN const* Holds(CTileStore const& s, geo::CiRect const& r, geo::CiVecN const& plane) const
+    {
+        geo::CiVecN const* key = s.ResolvePlane(plane);
+        if (!key || !pixels)
+            return nullptr;
+        if (r.left < rect.left || r.top < rect.top || r.right > rect.right || r.bottom > rect.bottom || r.IsEmpty())
+            return nullptr;
+        // Dimensions past x and y, compared in place: this runs per row span.
+        const int n = box.GetDimension();
+        for (int i = 2; i < n; ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            const std::int64_t v = (*key)[k - 2];
+            if (v < box.Position()[k] || v >= std::int64_t(box.Position()[k]) + box.Size()[k])
+                return nullptr;
+        }
+        return key;
+    }
+};
 
 // Runs `body`; running out of memory for bookkeeping (plane lists, lookup
 // tables) becomes the call's failure result, as running out of tile memory
@@ -449,7 +465,7 @@ bool CDataFrame::GrowPlanes(int count)
 
 struct CReadCache::tImpl {
     std::shared_ptr<CTileStore> store;
-    geo::CiVolumeN box;
+    tCacheRegion region;
     std::vector<tTileSlot*> pinned;
 
     ~tImpl()
@@ -462,7 +478,7 @@ struct CReadCache::tImpl {
 
     geo::CiVecN const* Holds(geo::CiRect const& rect, geo::CiVecN const& plane) const
     {
-        return BoxHolds(*store, box, rect, plane);
+        return region.Holds(*store, rect, plane);
     }
 };
 
@@ -472,7 +488,7 @@ CReadCache::~CReadCache() = default;
 
 geo::CiVolumeN const& CReadCache::GetVolume() const
 {
-    return m_pImpl->box;
+    return m_pImpl->region.box;
 }
 
 int CReadCache::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t const*& data) const
@@ -486,7 +502,7 @@ int CReadCache::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uin
     if (n <= 0)
         return 0;
     data = p;
-    return std::min(n, m_pImpl->box.Reduce().right - point.x);
+    return std::min(n, m_pImpl->region.rect.right - point.x);
 }
 
 bool CReadCache::ReadRect(geo::CiRect const& rect, geo::CiVecN const& plane, void* buffer, std::int64_t rowBytes) const
@@ -509,12 +525,12 @@ boost::shared_ptr<CReadCache> CDataFrame::CreateReadCache(geo::CiVolumeN const& 
         impl->store = m_pStore;
         {
             const tStoreLock lock = LockStore(*m_pStore);
-            if (!NormalizeBox(*m_pStore, volume, impl->box))
+            if (!impl->region.Set(*m_pStore, volume))
                 return {};
-            if (BoxHasPixels(impl->box)) {
-                const geo::CiRect rect = impl->box.Reduce();
+            if (impl->region.pixels) {
                 CTileStore& s = *m_pStore;
-                ForEachPlaneKey(PlanePart(impl->box), [&](geo::CiVecN const& key) { s.PinRect(rect, key, impl->pinned); });
+                ForEachPlaneKey(PlanePart(impl->region.box),
+                                [&](geo::CiVecN const& key) { s.PinRect(impl->region.rect, key, impl->pinned); });
             }
         }
         return boost::shared_ptr<CReadCache>(new CReadCache(std::move(impl)));
@@ -525,7 +541,7 @@ boost::shared_ptr<CReadCache> CDataFrame::CreateReadCache(geo::CiVolumeN const& 
 
 struct CWriteCache::tImpl {
     std::shared_ptr<CTileStore> store;
-    geo::CiVolumeN box;
+    tCacheRegion region;
     std::unordered_set<tTileSlot*> pinned;  // each held once
 
     ~tImpl()
@@ -538,24 +554,19 @@ struct CWriteCache::tImpl {
 
     geo::CiVecN const* Holds(geo::CiRect const& rect, geo::CiVecN const& plane) const
     {
-        return BoxHolds(*store, box, rect, plane);
+        return region.Holds(*store, rect, plane);
     }
 
-    // Pins the tiles of `rect` this cache does not hold yet.
+    // Pins the existing tiles of `rect` this cache does not hold yet. Tiles
+    // it holds cost a lookup and no allocation: row writes come here per span.
     void Pin(geo::CiRect const& rect, geo::CiVecN const& key)
     {
-        std::vector<tTileSlot*> found;
-        store->PinRect(rect, key, found);
-        std::size_t i = 0;
-        try {
-            for (; i < found.size(); ++i)
-                if (!pinned.insert(found[i]).second)
-                    --found[i]->pins;  // already held once by this cache
-        } catch (...) {
-            for (; i < found.size(); ++i)
-                --found[i]->pins;
-            throw;
-        }
+        store->ForEachTile(rect, key, [&](tTileSlot& slot) {
+            if (pinned.count(&slot) == 0) {
+                pinned.insert(&slot);  // may throw; pin only once recorded
+                ++slot.pins;
+            }
+        });
     }
 };
 
@@ -565,7 +576,7 @@ CWriteCache::~CWriteCache() = default;
 
 geo::CiVolumeN const& CWriteCache::GetVolume() const
 {
-    return m_pImpl->box;
+    return m_pImpl->region.box;
 }
 
 int CWriteCache::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t*& data)
@@ -582,7 +593,7 @@ int CWriteCache::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane,
             return 0;
         m_pImpl->Pin(one, *key);
         data = p;
-        return std::min(n, m_pImpl->box.Reduce().right - point.x);
+        return std::min(n, m_pImpl->region.rect.right - point.x);
     } catch (std::bad_alloc const&) {
         return 0;
     }
@@ -612,22 +623,14 @@ bool CWriteCache::Sync(geo::CiVolumeN const& box)
     const tStoreLock lock = LockStore(s);
     return OrWhenOutOfMemory(false, [&] {
         geo::CiVolumeN b;
-        if (!NormalizeBox(s, box, b) || !BoxHasPixels(m_pImpl->box))
+        if (!NormalizeBox(s, box, b) || !m_pImpl->region.pixels)
             return false;
-        b = geo::Intersection(b, m_pImpl->box);
+        b = geo::Intersection(b, m_pImpl->region.box);
         if (!BoxHasPixels(b))
             return false;
         const geo::CiRect rect = b.Reduce();
-        const int tx0 = s.TileX(rect.left), tx1 = s.TileX(rect.right - 1);
-        const int ty0 = s.TileY(rect.top), ty1 = s.TileY(rect.bottom - 1);
         ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) {
-            tPlane* plane = s.FindPlane(key);
-            if (!plane)
-                return;
-            for (int ty = ty0; ty <= ty1; ++ty)
-                for (int tx = tx0; tx <= tx1; ++tx)
-                    if (tTileSlot* slot = s.FindSlot(*plane, tx, ty); slot && slot->Exists())
-                        ++slot->modified;
+            s.ForEachTile(rect, key, [](tTileSlot& slot) { ++slot.modified; });
         });
         ++s.m_modifications;
         return true;
@@ -643,12 +646,11 @@ boost::shared_ptr<CWriteCache> CDataFrame::CreateWriteCache(geo::CiVolumeN const
         impl->store = m_pStore;
         {
             const tStoreLock lock = LockStore(*m_pStore);
-            if (!NormalizeBox(*m_pStore, volume, impl->box))
+            if (!impl->region.Set(*m_pStore, volume))
                 return {};
-            if (BoxHasPixels(impl->box)) {
-                const geo::CiRect rect = impl->box.Reduce();
-                ForEachPlaneKey(PlanePart(impl->box), [&](geo::CiVecN const& key) { impl->Pin(rect, key); });
-            }
+            if (impl->region.pixels)
+                ForEachPlaneKey(PlanePart(impl->region.box),
+                                [&](geo::CiVecN const& key) { impl->Pin(impl->region.rect, key); });
         }
         return boost::shared_ptr<CWriteCache>(new CWriteCache(std::move(impl)));
     } catch (std::bad_alloc const&) {

@@ -237,9 +237,9 @@ std::int64_t CiVolumeN::Volume() const
     for (int s : m_size) {
         if (s <= 0)
             return 0;
-        if (v > std::numeric_limits<std::int64_t>::max() / s)
+        // Checked without a division.
+        if (__builtin_mul_overflow(v, std::int64_t(s), &v))
             return std::numeric_limits<std::int64_t>::max();
-        v *= s;
     }
     return v;
 }

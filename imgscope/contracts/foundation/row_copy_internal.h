@@ -1,6 +1,7 @@
 // Row copies into tiles for large writes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -53,6 +54,72 @@ inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
     }
 #endif
     std::memcpy(dst, src, n);
+}
+
+// Copies `rows` rows of `n` bytes, `srcStride` apart, to `dst` packed one
+// after the other (tile rows without padding), streaming every whole cache
+// line of the target, those that straddle two rows included. Rows whose
+// length is not a multiple of a line would otherwise leave a partial line,
+// written the slow way, at both ends of every row. Call StreamFence once
+// after the last.
+inline void StreamPackedRows(std::uint8_t* dst, std::uint8_t const* src, std::ptrdiff_t srcStride, std::size_t n,
+                             std::size_t rows)
+{
+    if (n == 0 || rows == 0)
+        return;
+#if defined(__SSE2__)
+    const std::size_t total = n * rows;
+    std::size_t done = 0;      // bytes of the target written
+    std::ptrdiff_t row = 0;    // the source row being read, as an offset
+    std::size_t column = 0;    // and the next byte of it
+    // Takes `k` bytes of the current row (k <= n - column) and moves on.
+    const auto take = [&](std::size_t k) {
+        std::uint8_t const* from = src + row + column;
+        column += k;
+        if (column == n) {
+            column = 0;
+            row += srcStride;
+        }
+        return from;
+    };
+    // Plain copies of `len` bytes, across rows as needed.
+    const auto plain = [&](std::size_t len) {
+        while (len > 0) {
+            const std::size_t k = std::min(len, n - column);
+            std::memcpy(dst + done, take(k), k);
+            done += k;
+            len -= k;
+        }
+    };
+    plain(std::min(total, (kCacheLine - (reinterpret_cast<std::uintptr_t>(dst) & (kCacheLine - 1))) & (kCacheLine - 1)));
+    alignas(16) std::uint8_t line[kCacheLine];
+    while (total - done >= kCacheLine) {
+        std::uint8_t const* from = line;
+        if (n - column >= kCacheLine) {
+            from = take(kCacheLine);
+        } else {
+            // The line straddles rows: gathered first.
+            for (std::size_t got = 0; got < kCacheLine;) {
+                const std::size_t k = std::min(kCacheLine - got, n - column);
+                std::memcpy(line + got, take(k), k);
+                got += k;
+            }
+        }
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<__m128i const*>(from + 48));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + done), a);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + done + 16), b);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + done + 32), c);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + done + 48), d);
+        done += kCacheLine;
+    }
+    plain(total - done);
+#else
+    for (std::size_t y = 0; y < rows; ++y)
+        std::memcpy(dst + y * n, src + static_cast<std::ptrdiff_t>(y) * srcStride, n);
+#endif
 }
 
 inline void StreamFence()

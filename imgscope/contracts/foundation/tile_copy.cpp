@@ -470,6 +470,9 @@ void CopyPieces(CTileStore const& S, CTileStore& T, std::vector<tJob> const& job
                         detail::StreamRow(dst, src, n * static_cast<std::size_t>(h));
                     else
                         std::memcpy(dst, src, n * static_cast<std::size_t>(h));
+                } else if (stream && std::int64_t(n) == T.m_rowBytes) {
+                    // Whole target rows without padding: one run of lines.
+                    detail::StreamPackedRows(dst, src, sstride, n, static_cast<std::size_t>(h));
                 } else if (stream) {
                     for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
                         detail::StreamRow(dst, src, n);

@@ -201,6 +201,20 @@ void CTilePool::Release(std::uint8_t* data, std::size_t bytes, bool discard)
     s.pooled += size;
 }
 
+void CTilePool::Prefault(std::uint8_t* data, std::size_t bytes)
+{
+#if defined(MADV_POPULATE_WRITE)
+    const auto page = static_cast<std::uintptr_t>(PageSize());
+    const auto first = reinterpret_cast<std::uintptr_t>(data) / page * page;
+    const auto last = reinterpret_cast<std::uintptr_t>(data) + bytes;
+    if (bytes > 0)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 tTilePoolStats CTilePool::Stats() const
 {
     tState& s = State();

@@ -36,6 +36,11 @@ public:
     // before it takes the first.
     bool Fits(std::int64_t count, std::size_t bytes, int budgetPercent) const;
 
+    // Maps the pages of [data, data + bytes) of a fresh block ahead of the
+    // writes that would fault them in one by one; a no-op where the system
+    // cannot.
+    static void Prefault(std::uint8_t* data, std::size_t bytes);
+
     tTilePoolStats Stats() const;
     void Trim(std::size_t keepBytes);
 

@@ -59,12 +59,16 @@ bool MulOverflows(std::int64_t a, std::int64_t b, std::int64_t& out)
 }
 
 // Copies `w` pixels of a uniform value from `row` (a uniform row of
-// `rowPixels` pixels) to `dst`.
-static inline void CopyUniform(std::uint8_t* dst, std::uint8_t const* row, int rowPixels, int w, int px)
+// `rowPixels` pixels) to `dst`; with `stream`, around the cache.
+static inline void CopyUniform(std::uint8_t* dst, std::uint8_t const* row, int rowPixels, int w, int px,
+                               bool stream = false)
 {
     while (w > 0) {
         const int n = std::min(w, rowPixels);
-        std::memcpy(dst, row, static_cast<std::size_t>(n) * px);
+        if (stream)
+            detail::StreamRow(dst, row, static_cast<std::size_t>(n) * px);
+        else
+            std::memcpy(dst, row, static_cast<std::size_t>(n) * px);
         dst += static_cast<std::ptrdiff_t>(n) * px;
         w -= n;
     }
@@ -335,10 +339,9 @@ geo::CiVecN const* CTileStore::ResolvePlane(geo::CiVecN const& plane) const
         return nullptr;
     if (m_planes.GetDimension() == 0)
         return plane.empty() ? &kNoPlane : nullptr;
-    if (m_planes.Volume() == 0)
-        return nullptr;
+    // The first plane exists unless some plane extent is 0.
     if (plane.empty())
-        return &m_planes.Position();
+        return m_planes.Contains(m_planes.Position()) ? &m_planes.Position() : nullptr;
     return m_planes.Contains(plane) ? &plane : nullptr;
 }
 
@@ -443,14 +446,17 @@ void CTileStore::CopyOutside(std::uint8_t* to, std::uint8_t const* from, int tx,
     }
 }
 
-void CTileStore::FillRows(std::uint8_t* data, geo::CiRect const& area, int tx, int ty, std::uint8_t const* row)
+void CTileStore::FillRows(std::uint8_t* data, geo::CiRect const& area, std::uint8_t const* row, bool stream)
 {
     // `area` in tile-local pixels.
-    (void)tx;
-    (void)ty;
     const int rowPixels = std::min(m_tileW, kUniformRowPixels);
     for (int y = area.top; y < area.bottom; ++y)
-        CopyUniform(data + y * m_rowBytes + std::int64_t(area.left) * m_px, row, rowPixels, area.Width(), m_px);
+        CopyUniform(data + y * m_rowBytes + std::int64_t(area.left) * m_px, row, rowPixels, area.Width(), m_px, stream);
+}
+
+bool CTileStore::StreamsFill() const
+{
+    return m_tileBytes >= static_cast<std::int64_t>(detail::kStreamBytes);
 }
 
 bool CTileStore::Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& keep,
@@ -477,22 +483,38 @@ bool CTileStore::Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo
     if (!block.data)
         return false;
     std::uint8_t const* row = UniformRow(slot.uniform);
-    if (!(block.zeroed && AllBytesZero(row, m_px))) {
+    const bool fill = !(block.zeroed && AllBytesZero(row, m_px));
+    if (block.zeroed && StreamsFill()) {
+        // Fresh pages: map the rows about to be written in one call rather
+        // than taking a fault on each page of them.
+        const geo::CiRect tile = TileRect(tx, ty);
+        geo::CiRect rows = fill ? tile : geo::Intersection(keep, tile);
+        if (!rows.IsEmpty())
+            detail::CTilePool::Prefault(block.data + std::int64_t(rows.top - tile.top) * m_rowBytes,
+                                        static_cast<std::size_t>(std::int64_t(rows.Height()) * m_rowBytes));
+    }
+    if (fill) {
         // Pixels outside `keep` show the tile's old value; `keep` itself is
-        // about to be overwritten, so a whole-tile write fills nothing.
+        // about to be overwritten, so a whole-tile write fills nothing. The
+        // memory of an edge tile past the frame is never read: not filled.
         const geo::CiRect tile = TileRect(tx, ty);
         geo::CiRect k = geo::Intersection(keep, tile);
-        const int ox = m_x0 + tx * m_tileW;
-        const int oy = m_y0 + ty * m_tileH;
+        const int w = tile.Width();
+        const int h = tile.Height();
+        // A pooled block is long out of the cache: ordinary stores would
+        // first read every line of it back.
+        const bool stream = StreamsFill();
         if (k.IsEmpty()) {
-            FillRows(block.data, geo::CiRect(0, 0, m_tileW, m_tileH), tx, ty, row);
+            FillRows(block.data, geo::CiRect(0, 0, w, h), row, stream);
         } else {
-            k.Offset(geo::CiVec2(-ox, -oy));
-            FillRows(block.data, geo::CiRect(0, 0, m_tileW, k.top), tx, ty, row);
-            FillRows(block.data, geo::CiRect(0, k.bottom, m_tileW, m_tileH), tx, ty, row);
-            FillRows(block.data, geo::CiRect(0, k.top, k.left, k.bottom), tx, ty, row);
-            FillRows(block.data, geo::CiRect(k.right, k.top, m_tileW, k.bottom), tx, ty, row);
+            k.Offset(geo::CiVec2(-tile.left, -tile.top));
+            FillRows(block.data, geo::CiRect(0, 0, w, k.top), row, stream);
+            FillRows(block.data, geo::CiRect(0, k.bottom, w, h), row, stream);
+            FillRows(block.data, geo::CiRect(0, k.top, k.left, k.bottom), row, stream);
+            FillRows(block.data, geo::CiRect(k.right, k.top, w, k.bottom), row, stream);
         }
+        if (stream)
+            detail::StreamFence();
     }
     if (!slot.Exists()) {
         ++plane.count;
@@ -752,6 +774,12 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
         const std::size_t n = static_cast<std::size_t>(piece.Width()) * m_px;
         std::uint8_t* dst = p.slot->data + ly * m_rowBytes + std::int64_t(lx) * m_px;
         std::uint8_t const* src = buffer + (piece.top - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+        if (stream && std::int64_t(n) == m_rowBytes) {
+            // Whole tile rows without padding: one run of lines.
+            detail::StreamPackedRows(dst, src, rowBytes, n, static_cast<std::size_t>(piece.Height()));
+            ++p.slot->modified;
+            continue;
+        }
         for (int y = piece.top; y < piece.bottom; ++y, dst += m_rowBytes, src += rowBytes) {
             if (stream)
                 detail::StreamRow(dst, src, n);
@@ -803,6 +831,10 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
         Rollback(*this, plane, prepared);
         throw;
     }
+    // Large fills, and pieces of tiles just taken from the pool, go around
+    // the cache, as large writes do.
+    const bool large = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
+    bool streamed = false;
     for (auto const& p : prepared) {
         const geo::CiRect tile = TileRect(p.tx, p.ty);
         const geo::CiRect piece = geo::Intersection(tile, rect);
@@ -814,9 +846,13 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
         }
         geo::CiRect local = piece;
         local.Offset(geo::CiVec2(-(m_x0 + p.tx * m_tileW), -(m_y0 + p.ty * m_tileH)));
-        FillRows(p.slot->data, local, p.tx, p.ty, row);
+        const bool stream = large || (p.made && StreamsFill());
+        FillRows(p.slot->data, local, row, stream);
+        streamed = streamed || stream;
         ++p.slot->modified;
     }
+    if (streamed)
+        detail::StreamFence();
     ++m_modifications;
     return true;
 }
@@ -864,19 +900,10 @@ namespace mem {
 
 void CTileStore::PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::vector<tTileSlot*>& pinned)
 {
-    if (rect.IsEmpty())
-        return;
-    tPlane* plane = FindPlane(key);
-    if (!plane || plane->count == 0)
-        return;
-    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
-    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
-    for (int ty = ty0; ty <= ty1; ++ty)
-        for (int tx = tx0; tx <= tx1; ++tx)
-            if (tTileSlot* slot = FindSlot(*plane, tx, ty); slot && slot->Exists()) {
-                pinned.push_back(slot);  // may throw; pin only once recorded
-                ++slot->pins;
-            }
+    ForEachTile(rect, key, [&](tTileSlot& slot) {
+        pinned.push_back(&slot);  // may throw; pin only once recorded
+        ++slot.pins;
+    });
 }
 
 bool CTileStore::OutsidePlanes(geo::CiVecN const& key) const

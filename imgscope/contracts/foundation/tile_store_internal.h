@@ -179,6 +179,21 @@ public:
     int TileX(int x) const { return static_cast<int>((static_cast<std::int64_t>(x) - m_x0) / m_tileW); }
     int TileY(int y) const { return static_cast<int>((static_cast<std::int64_t>(y) - m_y0) / m_tileH); }
 
+    // Calls f(slot) for every existing tile of `rect` (frame coordinates,
+    // inside the frame) in plane `key`; looks up, never allocates.
+    template <class F>
+    void ForEachTile(geo::CiRect const& rect, geo::CiVecN const& key, F&& f)
+    {
+        tPlane* plane = rect.IsEmpty() ? nullptr : FindPlane(key);
+        if (!plane || plane->count == 0)
+            return;
+        const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
+        const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
+        for (int ty = ty0; ty <= ty1; ++ty)
+            for (int tx = tx0; tx <= tx1; ++tx)
+                if (tTileSlot* slot = FindSlot(*plane, tx, ty); slot && slot->Exists())
+                    f(*slot);
+    }
     // Raises the pin count of every existing tile in `rect` of plane `key`
     // and appends those slots to `pinned`.
     void PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::vector<tTileSlot*>& pinned);
@@ -244,7 +259,12 @@ private:
     // (frame coordinates) that a write is about to cover.
     void CopyOutside(std::uint8_t* to, std::uint8_t const* from, int tx, int ty, geo::CiRect const& keep) const;
     void SetUpGeometry(geo::CiVolumeN const& volume, utl::CPropSet const& props);
-    void FillRows(std::uint8_t* data, geo::CiRect const& area, int tx, int ty, std::uint8_t const* row);
+    // Writes the uniform row `row` over `area` (tile-local pixels) of a
+    // tile's memory; with `stream`, around the cache (fence afterwards).
+    void FillRows(std::uint8_t* data, geo::CiRect const& area, std::uint8_t const* row, bool stream);
+    // Whether tiles are large enough that filling a new one goes around
+    // the cache.
+    bool StreamsFill() const;
 };
 
 // Walks the planes of `box` (plane dimensions only; no dimensions: the one

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <random>
 #include <stdexcept>
+#include <string>
 
 using namespace storetest;
 
@@ -354,3 +356,99 @@ TEST(GrowingPlanes, CommittedFramesTakeMemoryForEveryNewPlaneOnly)
 }
 
 }  // namespace
+
+// ---- new tiles made from pooled memory --------------------------------------
+
+namespace {
+
+// Frames with tiles large enough that new tiles are filled around the cache,
+// rows of odd byte counts, partial edge tiles and an origin off zero. Their
+// tiles' memory is first filled with garbage and given back, so the frames
+// made after them get the same, non-zero blocks from the pool.
+struct tPooledCase {
+    img::CPixelInfo info;
+    geo::CiVec2 tile;
+};
+
+class PooledTileTest : public ::testing::TestWithParam<tPooledCase> {
+protected:
+    static constexpr int kW = 1100, kH = 700;
+    const geo::CiRect all{-3, 11, -3 + kW, 11 + kH};
+
+    mem::CDataFrame Frame(std::vector<std::uint8_t> const& fill) const
+    {
+        utl::CPropSet props = TileProps(GetParam().tile.x, GetParam().tile.y);
+        props.SetValue(mem::ePropFillValue, const_cast<void*>(static_cast<void const*>(fill.data())));
+        return mem::CDataFrame(Volume2(all.left, all.top, kW, kH), GetParam().info, props);
+    }
+
+    // Leaves every tile of a frame full of garbage in the pool.
+    void SoilThePool() const
+    {
+        const int px = GetParam().info.Size();
+        mem::CDataFrame soiled = Frame(std::vector<std::uint8_t>(static_cast<std::size_t>(px), 0x5A));
+        const auto garbage = Ramp(all, px, 77);
+        ASSERT_TRUE(soiled.WriteRect(all, {}, garbage.data(), 0));
+    }
+};
+
+}  // namespace
+
+// Every pixel a partial write leaves alone shows the fill value, zero or
+// not, whatever the pooled memory held: writes, copies, fills and row spans
+// at odd offsets, straddling tile borders and at the frame's far edges.
+TEST_P(PooledTileTest, PartlyWrittenNewTilesShowTheFillValueAroundTheWrite)
+{
+    const int px = GetParam().info.Size();
+    std::vector<std::uint8_t> zero(static_cast<std::size_t>(px), 0), odd(static_cast<std::size_t>(px));
+    for (int i = 0; i < px; ++i)
+        odd[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xC1 + 17 * i);
+    const geo::CiRect pieces[] = {{34, 48, 541, 377}, {all.right - 37, all.bottom - 5, all.right, all.bottom},
+                                  {-3, 300, 5, 301}};
+    mem::CDataFrame source(Volume2(0, 0, 600, 400), GetParam().info, TileProps(512, 512));
+    const auto sourceBytes = Ramp(geo::CiRect(0, 0, 600, 400), px, 5);
+    ASSERT_TRUE(source.WriteRect(geo::CiRect(0, 0, 600, 400), {}, sourceBytes.data(), 0));
+    for (auto const* fill : {&zero, &odd}) {
+        for (int how = 0; how < 4; ++how) {
+            SCOPED_TRACE(testing::Message() << "fill " << int((*fill)[0]) << ", way " << how);
+            SoilThePool();
+            mem::CDataFrame frame = Frame(*fill);
+            tImage ref(all.left, all.top, kW, kH, px, fill->data());
+            for (geo::CiRect const& r : pieces) {
+                const auto bytes = Ramp(r, px, r.left);
+                if (how == 0) {
+                    ASSERT_TRUE(frame.WriteRect(r, {}, bytes.data(), 0));
+                    ref.SetRect(r, bytes.data());
+                } else if (how == 1) {
+                    const auto box = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0}, geo::CiVecN{r.Width(), r.Height()});
+                    ASSERT_TRUE(mem::Copy(source, frame, box, geo::CiVecN{r.left, r.top}, 0));
+                    for (int y = r.top; y < r.bottom; ++y)
+                        std::memcpy(ref.At(r.left, y), sourceBytes.data() + std::size_t(y - r.top) * 600 * px,
+                                    std::size_t(r.Width()) * px);
+                } else if (how == 2) {
+                    ASSERT_TRUE(frame.Fill(geo::CiVolumeN(r), bytes.data()));
+                    for (int y = r.top; y < r.bottom; ++y)
+                        for (int x = r.left; x < r.right; ++x)
+                            std::memcpy(ref.At(x, y), bytes.data(), static_cast<std::size_t>(px));
+                } else {
+                    std::uint8_t* row = nullptr;
+                    ASSERT_GT(frame.GetRowSpanForWrite(geo::CiVec2(r.left, r.top), {}, row), 0);
+                    std::memcpy(row, bytes.data(), static_cast<std::size_t>(px));
+                    std::memcpy(ref.At(r.left, r.top), bytes.data(), static_cast<std::size_t>(px));
+                }
+            }
+            EXPECT_EQ(FirstDifference(ReadAll(frame, all), ref.Rect(all)), -1);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StreamedAndPlainFills, PooledTileTest,
+    ::testing::Values(tPooledCase{Gray8(), {512, 512}}, tPooledCase{Rgb8(), {333, 300}},
+                      tPooledCase{Gray16(), {512, 256}},
+                      tPooledCase{img::CPixelInfo(utl::eUInt16, 4, img::eColorSpaceMulti), {250, 130}},
+                      tPooledCase{Rgb8(), {40, 24}}),
+    [](::testing::TestParamInfo<tPooledCase> const& p) {
+        return "bytes" + std::to_string(p.param.info.Size()) + "_tiles" + std::to_string(p.param.tile.x) + "x" +
+               std::to_string(p.param.tile.y);
+    });

@@ -35,3 +35,42 @@ TEST(RowCopyTest, StreamedRowsCopyExactlyTheRowAtEveryAlignmentAndLength)
 }
 
 }  // namespace
+
+namespace {
+
+// Rows packed into a tile without padding are streamed as one run, lines
+// straddling two rows included: every target alignment, row length around
+// and below a cache line, source stride and row count must land exactly as
+// row-by-row copies, and nothing beside them.
+TEST(RowCopyTest, PackedRowsCopyExactlyTheRowsAtEveryAlignmentAndLength)
+{
+    constexpr std::size_t kRoom = 4096;
+    std::vector<std::uint8_t> from(kRoom * 2);
+    for (std::size_t i = 0; i < from.size(); ++i)
+        from[i] = static_cast<std::uint8_t>(i * 11 + i / 256 + 3);
+    alignas(64) static std::uint8_t to[kRoom + 128];
+    const std::size_t lengths[] = {1, 3, 17, 63, 64, 65, 100, 128, 200, 400, 1000};
+    for (std::size_t dstAlign = 0; dstAlign < 64; dstAlign += 1) {
+        for (std::size_t n : lengths) {
+            for (std::size_t rows : {1, 2, 3, 7}) {
+                if (n * rows > kRoom)
+                    continue;
+                for (std::size_t extra : {0, 5, 64}) {
+                    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(n + extra);
+                    SCOPED_TRACE(testing::Message() << "target +" << dstAlign << ", " << rows << " rows of " << n
+                                                    << ", stride " << stride);
+                    std::fill(std::begin(to), std::end(to), std::uint8_t(0xA5));
+                    std::vector<std::uint8_t> want(std::begin(to), std::end(to));
+                    for (std::size_t y = 0; y < rows; ++y)
+                        std::copy_n(from.data() + 1 + y * static_cast<std::size_t>(stride), n,
+                                    want.begin() + 64 + static_cast<std::ptrdiff_t>(dstAlign + y * n));
+                    mem::detail::StreamPackedRows(to + 64 + dstAlign, from.data() + 1, stride, n, rows);
+                    mem::detail::StreamFence();
+                    ASSERT_TRUE(std::equal(want.begin(), want.end(), to));
+                }
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -73,6 +73,17 @@ inline std::vector<std::uint8_t> Ramp(geo::CiRect const& r, int px, int seed)
     return v;
 }
 
+// Index of the first byte where the two differ, -1 when equal; keeps a
+// failure's report short for megabyte-sized pictures.
+inline std::ptrdiff_t FirstDifference(std::vector<std::uint8_t> const& a, std::vector<std::uint8_t> const& b)
+{
+    if (a.size() != b.size())
+        return 0;
+    if (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0)
+        return -1;
+    return std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin();
+}
+
 inline std::vector<std::uint8_t> ReadAll(mem::CDataFrame const& f, geo::CiRect const& r,
                                          geo::CiVecN const& plane = geo::CiVecN())
 {

@@ -165,17 +165,6 @@ img::CPixelInfo Layout(utl::EType type, int components)
     return img::CPixelInfo(type, components, space);
 }
 
-// Index of the first byte where the two differ, -1 when equal; keeps a
-// failure's report short for megabyte-sized pictures.
-std::ptrdiff_t FirstDifference(std::vector<std::uint8_t> const& a, std::vector<std::uint8_t> const& b)
-{
-    if (a.size() != b.size())
-        return 0;
-    if (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0)
-        return -1;
-    return std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin();
-}
-
 // A source frame holding a ramp, and the ramp itself.
 struct tSource {
     mem::CDataFrame frame;
