@@ -263,8 +263,12 @@ TEST_F(AcquireWhileViewingTest, EveryTileTheViewerSeesIsWholeAndLayersAppearWhol
     tViewer viewer{doc, pasting, renders};
     std::thread viewing([&] { viewer.Run(); });
     EXPECT_TRUE(CreateLayer(10.0, 0.0));
-    EXPECT_TRUE(mosaic->CreateFocusLayer(10.0, geo::CiRect(0, 0, kSide / 8, kSide / 8),
-                                         utl::TUnitValue<geo::CdRect>(), false));
+    {
+        // Also several calls: held as one change like CreateLayer's.
+        img::CDocumentLock change(doc, img::CDocumentLock::eChange);
+        EXPECT_TRUE(mosaic->CreateFocusLayer(10.0, geo::CiRect(0, 0, kSide / 8, kSide / 8),
+                                             utl::TUnitValue<geo::CdRect>(), false));
+    }
     Paste(kPassesA, 2);
     EXPECT_TRUE(CreateLayer(20.0, kSide));
     Paste(kPassesB, 2);
