@@ -152,15 +152,6 @@ TEST_F(SampleSearchTest, WidePixelsCountWhenAnyByteIsSet)
 
 // ---------------------------------------------------------------- window search
 
-TEST_F(SampleSearchTest, HalfAndHalfMaskFindsSampleTopLeftAndNoSampleInTheRightHalf)
-{
-    const auto mask = MaskPicture(doc, geo::CiRect(0, 0, 100, 60), [](int x, int) { return x < 50 ? 255 : 0; });
-    // Windows start every 10 pixels; the one at x = 40 is half sample (200 >
-    // 100), the one at x = 50 has none.
-    EXPECT_EQ(FoundAt(img::FindSamplePos, *mask, Pixels(20, 20), false), geo::CdVec2(10, 10));
-    EXPECT_EQ(FoundAt(img::FindNoSamplePos, *mask, Pixels(20, 20), false), geo::CdVec2(60, 10));
-}
-
 TEST_F(SampleSearchTest, OnePixelWindowStepsOnePixelAndNeverTouchesTheLastRowOrColumn)
 {
     const auto at = [&](int sx, int sy) {

@@ -462,40 +462,6 @@ TEST_F(LayerTreeTest, DelGroupDeletesItsMembers)
     EXPECT_EQ(Tree(), "A G2(E F) H");
 }
 
-TEST_F(LayerTreeTest, GetLayersFiltersByFlagMask)
-{
-    // All visible rasters (0x101) but B selected, D XY-fixed and E without
-    // an entry; a hidden raster and a vector layer follow at the root.
-    ASSERT_TRUE(scope.SetSelectedLayer(B, false));
-    ASSERT_TRUE(scope.SetLayerXYFixed(D, true));
-    int hiddenC = -1;
-    ASSERT_TRUE(scope.InsertLayer(hiddenC, MakeDataFrame({8, 6}), CString(L"C2"), -3, 0x041, 0));
-    ASSERT_TRUE(scope.HideLayer(E));
-    const int vector = Vector(1);
-
-    struct Case {
-        int mask;
-        std::vector<int> expected;
-    };
-    const Case cases[] = {
-        {static_cast<int>(0xFFFFFFFF), {A, B, C, D, F, H, hiddenC, vector}},
-        {0x101, {A, C, F, H}},
-        {-67, {A, B, C, D, F, H, vector}},
-        {0x301, {A, C, F, H, vector}},
-        {0, {}},
-    };
-    for (Case const& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::hex << c.mask);
-        std::vector<int> layers{999};
-        EXPECT_TRUE(scope.GetLayers(layers, c.mask) && layers == c.expected);
-    }
-
-    std::vector<int> appended{999};
-    EXPECT_TRUE(scope.AppendGroupLayers(G1, 0x101, appended) && appended == (std::vector<int>{999, C}));
-    EXPECT_FALSE(scope.AppendGroupLayers(scope.FindPlaneID(A), -1, appended));
-    EXPECT_EQ(appended, (std::vector<int>{999, C}));
-}
-
 // The listing walks the tree once and looks shared state up once; it must
 // list exactly the layers a plain loop over the tree finds with
 // GetLayerFlags, for every combination of flags in the mask.
@@ -551,12 +517,14 @@ TEST_F(LayerTreeTest, GetLayersMatchesGetLayerFlagsLayerByLayer)
         std::vector<int> layers{999};
         EXPECT_TRUE(scope.GetLayers(layers, mask));
         EXPECT_EQ(layers, expected);
-        std::vector<int> appended;
+        std::vector<int> appended{999};  // appended to, not replaced
         EXPECT_TRUE(scope.AppendGroupLayers(G2, mask, appended));
-        std::vector<int> inG2;
+        std::vector<int> inG2{999};
         for (int layer : expected)
             if (layer == E || layer == F || layer == vector)
                 inG2.push_back(layer);
+        EXPECT_EQ(appended, inG2);
+        EXPECT_FALSE(scope.AppendGroupLayers(scope.FindPlaneID(A), mask, appended));
         EXPECT_EQ(appended, inG2);
     }
 }
