@@ -7,12 +7,10 @@
 namespace img {
 
 // Sets `rect` (normalised, clipped to the mask) to 255, as
-// CMask::Rectangle(rect, 255, 0) does, and as cheaply as the mask allows:
-// tiles the area covers wholly stay without memory, tiles that already
-// show 255 throughout are left alone, and tiles that already hold memory
-// are written with streaming stores, since a pasted area is not read again
-// soon. False when nothing of `rect` lies inside or memory runs out; tiles
-// written before such a failure stay written.
+// CMask::Rectangle(rect, 255, 0) does: tiles the area covers wholly stay
+// without memory, tiles that already show 255 throughout are left alone,
+// and large areas are written with streaming stores. False when nothing of
+// `rect` lies inside or memory runs out.
 bool FillOpaque(CMask& mask, geo::CiRect rect);
 
 }  // namespace img

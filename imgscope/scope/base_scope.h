@@ -49,6 +49,11 @@ public:
 // an identifier that does not resolve. Before touching the document or the
 // tree, every operation initialises the document once per scope, on first
 // use, and rebuilds the scope's tree from it.
+//
+// A scope object serves one thread at a time: it keeps lookup state of its
+// own. Two threads working on one document each use a scope of their own
+// (an acquisition pasting through a mosaic scope, a viewer rendering
+// through a layer scope); the document's lock keeps each call whole.
 class IMGSCOPE_API CBaseScope {
 public:
     virtual ~CBaseScope();

@@ -37,6 +37,13 @@ struct tFlow;
 // state and canvas. CDisplProcessFlow(img, true) is an independent copy. A
 // default-made flow is empty, belongs to no document and refuses inserts.
 // Copies of a flow object share what it refers to.
+//
+// Threads: calls take the lock of the document (or of the independent
+// copy), as CImg's do. PlayToPixFrame plans its layers under that lock and
+// then composes rows without it, from views that keep the pixels as they
+// were when it began, split over the library's render threads
+// (IMGSCOPE_THREADS, default the number of cores; 1 renders on the calling
+// thread only); the output does not depend on the thread count.
 class IMGSCOPE_API CDisplProcessFlow {
 public:
     CDisplProcessFlow();

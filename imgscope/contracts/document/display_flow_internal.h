@@ -112,8 +112,9 @@ inline bool IsUsableScale(geo::CdVec2 const& s) { return IsFinite(s) && s.x != 0
 struct tFlowState {
     tFlowState();
 
-    // A deep copy with a notifier of its own and no subscribers; masks are
-    // copied too, display filters are shared (they are the caller's objects).
+    // A deep copy with a notifier and a lock of its own and no subscribers;
+    // masks are copied too, display filters are shared (they are the
+    // caller's objects). The caller holds this tree's lock.
     boost::shared_ptr<tFlowState> Clone() const;
 
     tEntry* Find(int plane);
@@ -133,6 +134,10 @@ struct tFlowState {
     std::map<int, int> activeOpLayer;    // ELayerType → plane ID
     tCanvas canvas;
     boost::shared_ptr<CNotifier> messages;
+    // The lock every call on the tree takes: the document's own for its
+    // tree (one lock for the document and the tree it shows), else ownLock.
+    CRecordLock* lock = nullptr;
+    boost::shared_ptr<CRecordLock> ownLock;
 };
 
 // The record behind a CDisplProcessFlow handle: the document it shows (none

@@ -6,11 +6,16 @@
 #include "imgscope/contracts/document/image.h"
 #include "imgscope/contracts/document/stack.h"
 
+#include "imgscope/contracts/document/record_lock_internal.h"
+
+#include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
+#include <atomic>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <vector>
 
 namespace img {
@@ -18,23 +23,30 @@ namespace detail {
 
 // Subscribers of one kind of change message, with muting. Held by
 // shared_ptr so that a muting token may outlive the document it mutes.
-class CNotifier {
+// Safe from any thread: its state has a lock of its own, never held while a
+// subscriber runs.
+class CNotifier : public boost::enable_shared_from_this<CNotifier> {
 public:
     int Subscribe(std::function<void(EChange)> callback);
     void Unsubscribe(int subscription);
-    // Calls every subscriber, or only notes the change while muted.
+    // Calls every subscriber, or only notes the change while muted. While
+    // the calling thread holds a record lock the call waits until it holds
+    // none (CRecordGuard), so subscribers never run under a lock.
     void Notify(EChange change);
     // A token that mutes until its last copy dies; then one eChangeSummary
     // goes out if anything was noted meanwhile.
     static boost::shared_ptr<void> Mute(boost::shared_ptr<CNotifier> const& notifier);
-    bool IsMuted() const { return m_muteCount > 0; }
-
-private:
+    bool IsMuted() const;
     // Calls every subscriber that is still subscribed when its turn comes.
     void Deliver(EChange change);
+
+private:
     // Ends one muting; sends the summary when it was the last.
     void Unmute();
+    // Delivers now, or once the thread holds no record lock.
+    void Post(EChange change);
 
+    mutable std::mutex m_mutex;
     std::map<int, std::function<void(EChange)>> m_subscribers;
     int m_nextId = 1;
     int m_muteCount = 0;
@@ -48,15 +60,21 @@ struct tFlowState;
 // document must leave its tree too. Defined with the flow code.
 void ForgetLayer(tFlowState& tree, int layerId);
 
-// One document.
+// One document. Its lock guards the record and its layer tree.
 struct tDocument {
-    int initializeCount = 0;
+    tDocument();
+
+    CRecordLock lock;
+    // Counted apart from the lock: preparing a scope is a read of the
+    // document, allowed while another read holds it.
+    std::atomic<int> initializeCount{0};
     std::map<int, CStack> stacks;  // by stack ID, ascending
     int highestId = 0;             // the highest stack ID ever given out
     utl::CPropSet properties;
     std::vector<boost::shared_ptr<utl::CPropSet>> dynamicProperties;
     boost::shared_ptr<CNotifier> messages{new CNotifier};
-    // The document's own layer tree, made by the first flow view.
+    // The document's own layer tree, made with the document, so that no
+    // view has to change the document to find it.
     boost::shared_ptr<tFlowState> tree;
 };
 

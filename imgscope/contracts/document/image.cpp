@@ -1,5 +1,6 @@
 #include "imgscope/contracts/document/image.h"
 
+#include "imgscope/contracts/document/display_flow_internal.h"
 #include "imgscope/contracts/document/document_internal.h"
 #include "imgscope/contracts/document/stack_internal.h"
 
@@ -11,10 +12,17 @@
 namespace img {
 namespace detail {
 
+tDocument::tDocument() : tree(new tFlowState)
+{
+    tree->ownLock.reset();
+    tree->lock = &lock;
+}
+
 int CNotifier::Subscribe(std::function<void(EChange)> callback)
 {
     if (!callback)
         return -1;
+    const std::lock_guard<std::mutex> lock(m_mutex);
     const int id = m_nextId++;
     m_subscribers.emplace(id, std::move(callback));
     return id;
@@ -22,16 +30,39 @@ int CNotifier::Subscribe(std::function<void(EChange)> callback)
 
 void CNotifier::Unsubscribe(int subscription)
 {
-    m_subscribers.erase(subscription);
+    std::function<void(EChange)> gone;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_subscribers.find(subscription);
+        if (it == m_subscribers.end())
+            return;
+        gone = std::move(it->second);  // destroyed after the lock: it may hold anything
+        m_subscribers.erase(it);
+    }
 }
 
 void CNotifier::Notify(EChange change)
 {
-    if (m_muteCount > 0) {
-        m_pending = true;
-        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_muteCount > 0) {
+            m_pending = true;
+            return;
+        }
     }
-    Deliver(change);
+    Post(change);
+}
+
+bool CNotifier::IsMuted() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_muteCount > 0;
+}
+
+void CNotifier::Post(EChange change)
+{
+    if (!DeferWhileLocked(shared_from_this(), change))
+        Deliver(change);
 }
 
 void CNotifier::Deliver(EChange change)
@@ -39,14 +70,21 @@ void CNotifier::Deliver(EChange change)
     // Callbacks may subscribe, unsubscribe or change the document again, so
     // walk a snapshot of the IDs and look each one up before calling it.
     std::vector<int> ids;
-    ids.reserve(m_subscribers.size());
-    for (auto const& entry : m_subscribers)
-        ids.push_back(entry.first);
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        ids.reserve(m_subscribers.size());
+        for (auto const& entry : m_subscribers)
+            ids.push_back(entry.first);
+    }
     for (int id : ids) {
-        auto it = m_subscribers.find(id);
-        if (it == m_subscribers.end())
-            continue;
-        const std::function<void(EChange)> callback = it->second;
+        std::function<void(EChange)> callback;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            auto it = m_subscribers.find(id);
+            if (it == m_subscribers.end())
+                continue;
+            callback = it->second;
+        }
         try {
             callback(change);
         } catch (...) {
@@ -58,19 +96,28 @@ void CNotifier::Deliver(EChange change)
 
 void CNotifier::Unmute()
 {
-    if (m_muteCount > 0)
-        --m_muteCount;
-    if (m_muteCount == 0 && m_pending) {
-        m_pending = false;
-        Deliver(eChangeSummary);
+    bool summary = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_muteCount > 0)
+            --m_muteCount;
+        if (m_muteCount == 0 && m_pending) {
+            m_pending = false;
+            summary = true;
+        }
     }
+    if (summary)
+        Post(eChangeSummary);
 }
 
 boost::shared_ptr<void> CNotifier::Mute(boost::shared_ptr<CNotifier> const& notifier)
 {
     if (!notifier)
         return boost::shared_ptr<void>();
-    ++notifier->m_muteCount;
+    {
+        const std::lock_guard<std::mutex> lock(notifier->m_mutex);
+        ++notifier->m_muteCount;
+    }
     // The token owns the notifier, so it may outlive the document. Should
     // making the token fail, boost calls the deleter, which balances the count.
     return boost::shared_ptr<void>(static_cast<void*>(notifier.get()), [notifier](void*) {
@@ -103,7 +150,7 @@ void CImg::Initialize()
 
 int CImg::GetInitializeCount() const
 {
-    return m_doc->initializeCount;
+    return m_doc->initializeCount.load();
 }
 
 bool CImg::IsValid() const
@@ -113,43 +160,57 @@ bool CImg::IsValid() const
 
 CStack CImg::FindStack(int id) const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     auto it = m_doc->stacks.find(id);
     return it == m_doc->stacks.end() ? CStack() : it->second;
 }
 
 int CImg::FirstStackId() const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     return m_doc->stacks.empty() ? -1 : m_doc->stacks.begin()->first;
 }
 
 int CImg::NextStackId(int id) const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     auto it = m_doc->stacks.upper_bound(id);
     return it == m_doc->stacks.end() ? -1 : it->first;
 }
 
 CStack CImg::FirstStack() const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     return m_doc->stacks.empty() ? CStack() : m_doc->stacks.begin()->second;
 }
 
 CStack CImg::NextStack(CStack const& previous) const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     detail::tStack* record = StackRecordOf(previous);
-    // A stack of another document has no place in this document's order.
-    if (!record || record->Document() != m_doc)
+    if (!record)
         return CStack();
-    auto it = m_doc->stacks.upper_bound(record->id);
+    int id = -1;
+    {
+        const auto stackGuard = detail::Reading(record->lock);
+        // A stack of another document has no place in this document's order.
+        if (record->Document() != m_doc)
+            return CStack();
+        id = record->id;
+    }
+    auto it = m_doc->stacks.upper_bound(id);
     return it == m_doc->stacks.end() ? CStack() : it->second;
 }
 
 unsigned int CImg::GetStackCount() const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     return static_cast<unsigned int>(m_doc->stacks.size());
 }
 
 int CImg::Add(CStack const& stack)
 {
+    const auto guard = detail::Changing(m_doc->lock);
     // Past every ID the document ever gave: an ID that was deleted is never
     // handed to another stack, so a caller still holding it finds nothing
     // instead of someone else's layer.
@@ -160,8 +221,12 @@ int CImg::Add(CStack const& stack)
 
 int CImg::Add(int id, CStack const& stack)
 {
+    const auto guard = detail::Changing(m_doc->lock);
     detail::tStack* record = StackRecordOf(stack);
-    if (!record || id <= 0 || m_doc->stacks.count(id) != 0 || record->Document())
+    if (!record || id <= 0 || m_doc->stacks.count(id) != 0)
+        return -1;
+    const auto stackGuard = detail::Changing(record->lock);
+    if (record->Document())
         return -1;
     m_doc->stacks.emplace(id, stack);
     m_doc->highestId = std::max(m_doc->highestId, id);
@@ -173,6 +238,7 @@ int CImg::Add(int id, CStack const& stack)
 
 bool CImg::Remove(int id)
 {
+    const auto guard = detail::Changing(m_doc->lock);
     auto it = m_doc->stacks.find(id);
     if (it == m_doc->stacks.end())
         return false;
@@ -181,17 +247,18 @@ bool CImg::Remove(int id)
     const CStack removed = it->second;
     m_doc->stacks.erase(it);
     if (detail::tStack* record = StackRecordOf(removed)) {
+        const auto stackGuard = detail::Changing(record->lock);
         record->document.reset();
         record->id = -1;
     }
-    if (m_doc->tree)
-        detail::ForgetLayer(*m_doc->tree, id);
+    detail::ForgetLayer(*m_doc->tree, id);
     m_doc->messages->Notify(eChangeStacks);
     return true;
 }
 
 bool CImg::SetProperty(int id, mem::CBin const& value)
 {
+    const auto guard = detail::Changing(m_doc->lock);
     if (!m_doc->properties.SetProperty(id, value))
         return false;
     m_doc->messages->Notify(eChangeProperties);
@@ -200,22 +267,26 @@ bool CImg::SetProperty(int id, mem::CBin const& value)
 
 bool CImg::PropertyExists(int id) const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     return m_doc->properties.PropertyExists(id);
 }
 
 bool CImg::GetProperties(utl::CPropSet& props) const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     props = m_doc->properties;
     return true;
 }
 
 bool CImg::GetProperty(int id, mem::CBin& value) const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     return m_doc->properties.GetProperty(id, value);
 }
 
 mem::CBin CImg::GetProperty(int id) const
 {
+    const auto guard = detail::Reading(m_doc->lock);
     mem::CBin value;
     m_doc->properties.GetProperty(id, value);
     return value;
@@ -223,6 +294,7 @@ mem::CBin CImg::GetProperty(int id) const
 
 bool CImg::DeleteProperty(int id)
 {
+    const auto guard = detail::Changing(m_doc->lock);
     if (!m_doc->properties.DeleteProperty(id))
         return false;
     m_doc->messages->Notify(eChangeProperties);
@@ -244,9 +316,21 @@ boost::shared_ptr<void> CImg::MuteMessaging() const
     return detail::CNotifier::Mute(m_doc->messages);
 }
 
+CDocumentLock::CDocumentLock(CImg const& document, EMode mode)
+    : m_document(document), m_pGuard(new detail::CRecordGuard(&DocumentOf(document).lock, mode == eChange))
+{
+}
+
+CDocumentLock::~CDocumentLock()
+{
+    delete static_cast<detail::CRecordGuard*>(m_pGuard);
+}
+
 std::vector<boost::shared_ptr<utl::CPropSet>> GetDynPropStorage(CImg const& document)
 {
-    return DocumentOf(document).dynamicProperties;
+    detail::tDocument& doc = DocumentOf(document);
+    const auto guard = detail::Reading(doc.lock);
+    return doc.dynamicProperties;
 }
 
 bool SetDynPropStorage(CImg& document, std::vector<boost::shared_ptr<utl::CPropSet>> const& sets)
@@ -255,6 +339,7 @@ bool SetDynPropStorage(CImg& document, std::vector<boost::shared_ptr<utl::CPropS
         if (!set)
             return false;
     detail::tDocument& doc = DocumentOf(document);
+    const auto guard = detail::Changing(doc.lock);
     doc.dynamicProperties = sets;
     doc.messages->Notify(eChangeProperties);
     return true;

@@ -20,6 +20,13 @@ struct tDocument;
 
 // A cheap, copyable handle. Copies refer to one document; a default-made
 // handle is a new, empty, valid document. Stack IDs are positive integers.
+//
+// Threads: every call takes the document's reader/writer lock for its
+// duration (shared to read, exclusive to change), so handles of one
+// document may be used on several threads at once and each call is seen
+// whole. Change messages go out on the thread that made the change, after
+// it let go of every lock, so a subscriber may call the library again.
+// For several calls seen as one step, see CDocumentLock.
 class IMGSCOPE_API CImg {
 public:
     CImg();
@@ -83,6 +90,40 @@ public:
 private:
     friend detail::tDocument& DocumentOf(CImg const&);
     boost::shared_ptr<detail::tDocument> m_doc;
+};
+
+// Holds a document's lock on the calling thread, so that a sequence of
+// calls is seen by other threads as one step. Every call of the library
+// takes the locks it needs by itself and is seen whole; a scope operation
+// made of several calls (CreateLayer inserts a layer and then dresses it:
+// name, mask, calibration, group) is not. Hold eChange around such an
+// operation, and eRead around reads that must agree with one another
+// (GetLayers and the properties of the layers it lists).
+//
+// While held, other threads wait before changing the document (eRead) or
+// before any call on it (eChange), except calls on pixels: pasting and
+// reading pixels take the pixel store's own lock, and renders read pixels
+// as they were when they began, so an acquisition keeps pasting while a
+// viewer holds eRead around a render. Calls of the holding thread pass
+// through. A read lock is never upgraded: a change of the document or its
+// layer tree inside eRead of the same document is refused (the model throws
+// std::logic_error, which a scope operation reports as its failure
+// result). Change messages of the holding thread go out when the lock is
+// released, on that thread. Release it on the thread that took it.
+class IMGSCOPE_API CDocumentLock {
+public:
+    enum EMode : int { eRead = 0, eChange = 1 };
+
+    // Throws std::logic_error for eChange while this thread holds eRead of
+    // the same document.
+    CDocumentLock(CImg const& document, EMode mode);
+    ~CDocumentLock();
+    CDocumentLock(CDocumentLock const&) = delete;
+    CDocumentLock& operator=(CDocumentLock const&) = delete;
+
+private:
+    CImg m_document;
+    void* m_pGuard;  // the record lock's guard
 };
 
 // The document's dynamic property sets, in order; empty when it has none.

@@ -60,6 +60,7 @@ struct tPrepared {
     bool made;
     bool uniform;            // whole tile without memory: becomes uniform row `id`
     std::uint32_t id;
+    std::uint8_t* replaced;  // the block a view showed, moved aside for this change
 };
 
 // Applies one combine mode to `rect` (inside the mask) of the store.
@@ -73,9 +74,12 @@ bool CombineRect(mem::CTileStore& s, geo::CiRect const& rect, unsigned char v, t
     const int ty0 = s.TileY(rect.top), ty1 = s.TileY(rect.bottom - 1);
     std::vector<tPrepared> prepared;
     auto rollback = [&] {
-        for (auto const& p : prepared)
+        for (auto const& p : prepared) {
             if (p.made)
                 s.Drop(plane, *p.slot, p.tx, p.ty, p.before);
+            else if (p.replaced)
+                s.Restore(*p.slot, p.replaced);
+        }
     };
     try {
         for (int ty = ty0; ty <= ty1; ++ty) {
@@ -90,21 +94,24 @@ bool CombineRect(mem::CTileStore& s, geo::CiRect const& rect, unsigned char v, t
                         continue;
                     if (piece == tile && !slot.Pinned()) {
                         // 256 byte values at most: the id always fits the table.
-                        prepared.push_back({&slot, tx, ty, slot.uniform, false, true, s.UniformId(&result)});
+                        prepared.push_back({&slot, tx, ty, slot.uniform, false, true, s.UniformId(&result), nullptr});
                         continue;
                     }
                 }
                 const bool made = !slot.data;
                 const std::uint32_t before = slot.uniform;
-                if (!s.Materialize(plane, slot, tx, ty, geo::CiRect())) {
+                std::uint8_t* replaced = nullptr;
+                if (!s.Materialize(plane, slot, tx, ty, geo::CiRect(), &replaced)) {
                     rollback();
                     return false;
                 }
                 try {
-                    prepared.push_back({&slot, tx, ty, before, made, false, 0});
+                    prepared.push_back({&slot, tx, ty, before, made, false, 0, replaced});
                 } catch (...) {
                     if (made)
                         s.Drop(plane, slot, tx, ty, before);
+                    else if (replaced)
+                        s.Restore(slot, replaced);
                     throw;
                 }
             }
@@ -181,6 +188,7 @@ bool CMask::Rectangle(geo::CiRect rect, unsigned char value, int combineMode)
     if (r.IsEmpty())
         return false;
     mem::CTileStore& s = m_pFrame->GetDataFrame()->Store();
+    const mem::tStoreLock lock = mem::LockStore(s);
     try {
         switch (combineMode) {
         case eCombineSet:
@@ -205,10 +213,12 @@ bool CMask::Rectangle(geo::CiRect rect, unsigned char value, int combineMode)
 
 int CMask::GetValue(geo::CiVec2 point) const
 {
-    std::uint8_t const* data = nullptr;
-    if (m_pFrame->GetRowSpan(point, data) <= 0)
+    // Copied out under the frame's lock: a row pointer could be written
+    // by another thread while we read through it.
+    unsigned char value = 0;
+    if (!m_pFrame->ReadRowSegment(point, 1, &value, 0))
         return -1;
-    return *data;
+    return value;
 }
 
 bool CMask::ReadRowSegment(geo::CiVec2 point, int count, unsigned char* buffer) const

@@ -17,6 +17,7 @@ geo::CiVecN ResolvePlane(boost::shared_ptr<mem::CDataFrame> const& frame, geo::C
     if (!frame)
         throw std::invalid_argument("pixel frame: no data frame");
     mem::CTileStore const& s = frame->Store();
+    const mem::tStoreLock lock = mem::LockStore(s);
     if (s.m_dims < 2)
         throw std::invalid_argument("pixel frame: data frame without x and y");
     if (plane.empty())
@@ -27,18 +28,25 @@ geo::CiVecN ResolvePlane(boost::shared_ptr<mem::CDataFrame> const& frame, geo::C
 }
 
 // The viewed plane can leave the frame when its plane range shrinks later;
-// such a view reads and writes nothing.
+// such a view reads and writes nothing. The caller holds the store's lock.
 bool PlaneValid(mem::CTileStore const& s, geo::CiVecN const& key)
 {
     return s.m_planes.GetDimension() == 0 ? key.empty() : s.m_planes.Contains(key);
 }
 
-geo::CiVolumeN PlaneBox(mem::CTileStore const& s, geo::CiRect const& rect, geo::CiVecN const& key)
+// The same for a caller without the lock. The answer may be stale by the
+// time the frame's own call runs; that call checks the plane again.
+bool PlaneValid(mem::CDataFrame const& frame, geo::CiVecN const& key)
+{
+    const mem::tStoreLock lock = mem::LockStore(frame.Store());
+    return PlaneValid(frame.Store(), key);
+}
+
+geo::CiVolumeN PlaneBox(geo::CiRect const& rect, geo::CiVecN const& key)
 {
     geo::CiVolumeN box(rect);
     if (!key.empty())
         box.Append(geo::CiVolumeN::FromPositionSize(key, geo::CiVecN(key.size(), 1)));
-    (void)s;
     return box;
 }
 
@@ -141,11 +149,10 @@ bool CPixFrame::WriteRect(geo::CiRect const& rect, void const* buffer, int buffe
 
 bool CPixFrame::FillRect(geo::CiRect const& rect, void const* pixel)
 {
-    mem::CTileStore const& s = m_pFrame->Store();
-    if (rect.IsEmpty() || !PlaneValid(s, m_plane))
+    if (rect.IsEmpty() || !PlaneValid(*m_pFrame, m_plane))
         return false;
     try {
-        return m_pFrame->Fill(PlaneBox(s, rect, m_plane), pixel);
+        return m_pFrame->Fill(PlaneBox(rect, m_plane), pixel);
     } catch (std::bad_alloc const&) {
         return false;
     }
@@ -163,13 +170,12 @@ int CPixFrame::GetRowSpanForWrite(geo::CiVec2 point, std::uint8_t*& data)
 
 boost::shared_ptr<mem::CReadCache> CPixFrame::CreateReadCache(geo::CiRect const& rect, int flags) const
 {
-    mem::CTileStore const& s = m_pFrame->Store();
     // An inverted rectangle is a negative size, refused as the data frame
     // refuses one, not flipped.
-    if (geo::IsInverted(rect) || !PlaneValid(s, m_plane))
+    if (geo::IsInverted(rect) || !PlaneValid(*m_pFrame, m_plane))
         return {};
     try {
-        return m_pFrame->CreateReadCache(PlaneBox(s, rect, m_plane), flags);
+        return m_pFrame->CreateReadCache(PlaneBox(rect, m_plane), flags);
     } catch (std::bad_alloc const&) {
         return {};
     }
@@ -177,11 +183,10 @@ boost::shared_ptr<mem::CReadCache> CPixFrame::CreateReadCache(geo::CiRect const&
 
 boost::shared_ptr<mem::CWriteCache> CPixFrame::CreateWriteCache(geo::CiRect const& rect, int flags)
 {
-    mem::CTileStore const& s = m_pFrame->Store();
-    if (geo::IsInverted(rect) || !PlaneValid(s, m_plane))
+    if (geo::IsInverted(rect) || !PlaneValid(*m_pFrame, m_plane))
         return {};
     try {
-        return m_pFrame->CreateWriteCache(PlaneBox(s, rect, m_plane), flags);
+        return m_pFrame->CreateWriteCache(PlaneBox(rect, m_plane), flags);
     } catch (std::bad_alloc const&) {
         return {};
     }
@@ -290,6 +295,7 @@ boost::shared_ptr<mem::ITileData> CTileDistributor::ProvideTile(geo::CiVec2 tile
 bool CTileDistributor::GetNextExisting(geo::CiVec2 from, geo::CiVec2& next) const
 {
     mem::CTileStore const& s = m_pFrame->Store();
+    const mem::tStoreLock lock = mem::LockStore(s);
     if (!PlaneValid(s, m_plane))
         return false;
     mem::tPlane const* plane = s.FindPlane(m_plane);

@@ -230,6 +230,7 @@ bool CStack::IsValid() const
 
 int CStack::GetId() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack && m_stack->Document() ? m_stack->id : -1;
 }
 
@@ -240,16 +241,19 @@ std::uint64_t CStack::GetInstanceId() const
 
 ELayerType CStack::GetLayerType() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack ? m_stack->type : eLayerTypeImage;
 }
 
 CString CStack::GetName() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack ? m_stack->name : CString();
 }
 
 void CStack::SetName(CString const& name)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || m_stack->name == name)
         return;
     m_stack->name = name;
@@ -258,6 +262,7 @@ void CStack::SetName(CString const& name)
 
 int CStack::DimCount(int sample) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack)
         return -1;
     if (m_stack->type != eLayerTypeImage)
@@ -271,6 +276,7 @@ int CStack::DimCount(int sample) const
 
 utl::CIndexN CStack::FrameIndexBegin(int sample) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeImage)
         return utl::CIndexN();
     auto it = m_stack->dataFrames.find(sample);
@@ -285,6 +291,7 @@ utl::CIndexN CStack::FrameIndexBegin(int sample) const
 
 geo::CiRect CStack::GetBoundary() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack)
         return geo::CiRect();
     if (m_stack->type == eLayerTypeVector)
@@ -299,6 +306,7 @@ geo::CiRect CStack::GetBoundary() const
 
 CPixelInfo CStack::GetPixelInfo(int sample) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeImage)
         return CPixelInfo();
     auto it = m_stack->dataFrames.find(sample < 0 ? 0 : sample);
@@ -307,6 +315,7 @@ CPixelInfo CStack::GetPixelInfo(int sample) const
 
 unsigned int CStack::GetPixelModificationCount(int sample) const
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack)
         return 0;
     if (sample < 0) {
@@ -322,6 +331,7 @@ unsigned int CStack::GetPixelModificationCount(int sample) const
 
 void CStack::Invalidate()
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack)
         return;
     for (auto& entry : m_stack->dataFrames) {
@@ -334,6 +344,7 @@ void CStack::Invalidate()
 
 boost::shared_ptr<CPixFrame> CStack::GetPixFrame(utl::CIndexN const& index) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeImage)
         return boost::shared_ptr<CPixFrame>();
     tFrameKey key;
@@ -351,6 +362,7 @@ boost::shared_ptr<CPixFrame> CStack::GetPixFrame(utl::CIndexN const& index) cons
 
 boost::shared_ptr<CVecGraph> CStack::GetVecGraph(utl::CIndexN const& index) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeVector || !index.empty())
         return boost::shared_ptr<CVecGraph>();
     return m_stack->graphic;
@@ -358,11 +370,13 @@ boost::shared_ptr<CVecGraph> CStack::GetVecGraph(utl::CIndexN const& index) cons
 
 bool CStack::SetFrame(utl::CIndexN const& index, boost::shared_ptr<CPixFrame> frame)
 {
+    const auto guard = detail::Changing(m_stack.get());
     return SetFrame(index, std::move(frame), utl::CPropSet());
 }
 
 bool CStack::SetFrame(utl::CIndexN const& index, boost::shared_ptr<CPixFrame> frame, utl::CPropSet const& frameProps)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeImage || !frame)
         return false;
     tStack& stack = *m_stack;
@@ -407,6 +421,7 @@ bool CStack::SetFrame(utl::CIndexN const& index, boost::shared_ptr<CPixFrame> fr
 
 bool CStack::SetFrame(utl::CIndexN const& index, boost::shared_ptr<CVecGraph> graphic)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeVector || !index.empty() || !graphic)
         return false;
     m_stack->graphic = graphic;
@@ -417,6 +432,7 @@ bool CStack::SetFrame(utl::CIndexN const& index, boost::shared_ptr<CVecGraph> gr
 
 boost::shared_ptr<mem::CDataFrame> CStack::GetDataFrame(int n) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack)
         return boost::shared_ptr<mem::CDataFrame>();
     auto it = m_stack->dataFrames.find(n);
@@ -425,6 +441,7 @@ boost::shared_ptr<mem::CDataFrame> CStack::GetDataFrame(int n) const
 
 int CStack::AddSample(boost::shared_ptr<mem::CDataFrame> frame, ESampleFlag flag)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeImage || !frame || frame->GetDimension() < 2 ||
         !frame->GetElementInfo().IsValid())
         return -1;
@@ -443,6 +460,7 @@ int CStack::AddSample(boost::shared_ptr<mem::CDataFrame> frame, ESampleFlag flag
 
 bool CStack::RemoveSample(int sample)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || sample <= 0 || m_stack->dataFrames.erase(sample) == 0)
         return false;
     ++m_stack->modifications;
@@ -452,6 +470,7 @@ bool CStack::RemoveSample(int sample)
 
 std::vector<int> CStack::GetSampleIDs() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     std::vector<int> ids;
     if (!m_stack)
         return ids;

@@ -49,6 +49,10 @@ using tFrameKey = geo::CiVecN;
 struct tStack {
     tStack();
 
+    // Guards the record; taken by every CStack call, after the document's
+    // lock when both are held.
+    CRecordLock lock;
+
     // The document the stack belongs to, and its ID there; -1 before it is
     // added. The link is weak: a document owns its stacks, not the reverse.
     boost::weak_ptr<tDocument> document;
@@ -96,6 +100,17 @@ struct tStack {
     // The document when the stack belongs to a living one.
     boost::shared_ptr<tDocument> Document() const;
 };
+
+// The guards of a call on a stack that reads it and of one that changes
+// it; both hold nothing for an invalid stack.
+inline CRecordGuard Reading(tStack* stack)
+{
+    return CRecordGuard(stack ? &stack->lock : nullptr, false);
+}
+inline CRecordGuard Changing(tStack* stack)
+{
+    return CRecordGuard(stack ? &stack->lock : nullptr, true);
+}
 
 // The plane-assortment volume of a data frame (no dimensions for 2-D).
 geo::CiVolumeN PlanesOf(mem::CDataFrame const& frame);

@@ -106,6 +106,7 @@ bool ValidDim(CStack const& stack, int dim)
 
 bool CStack::SetProperty(int id, mem::CBin const& value)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || !m_stack->properties.SetProperty(id, value))
         return false;
     m_stack->Notify(eChangeProperties);
@@ -114,16 +115,19 @@ bool CStack::SetProperty(int id, mem::CBin const& value)
 
 bool CStack::PropertyExists(int id) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack && m_stack->properties.PropertyExists(id);
 }
 
 bool CStack::GetProperty(int id, mem::CBin& value) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack && m_stack->properties.GetProperty(id, value);
 }
 
 bool CStack::DeleteProperty(int id)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || !m_stack->properties.DeleteProperty(id))
         return false;
     m_stack->Notify(eChangeProperties);
@@ -132,11 +136,13 @@ bool CStack::DeleteProperty(int id)
 
 utl::CPropSet CStack::GetPropset() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack ? m_stack->properties : utl::CPropSet();
 }
 
 bool CStack::SetProperty(utl::CIndexN const& index, int id, mem::CBin const& value)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (index.empty())
         return SetProperty(id, value);
     tFrameKey key;
@@ -150,6 +156,7 @@ bool CStack::SetProperty(utl::CIndexN const& index, int id, mem::CBin const& val
 
 bool CStack::PropertyExists(utl::CIndexN const& index, int id) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (index.empty())
         return PropertyExists(id);
     tFrameKey key;
@@ -161,6 +168,7 @@ bool CStack::PropertyExists(utl::CIndexN const& index, int id) const
 
 bool CStack::GetProperty(utl::CIndexN const& index, int id, mem::CBin& value) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (index.empty())
         return GetProperty(id, value);
     tFrameKey key;
@@ -172,6 +180,7 @@ bool CStack::GetProperty(utl::CIndexN const& index, int id, mem::CBin& value) co
 
 bool CStack::GetProperties(utl::CIndexN const& index, utl::CPropSet& props) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack)
         return false;
     if (index.empty()) {
@@ -190,11 +199,13 @@ bool CStack::GetProperties(utl::CIndexN const& index, utl::CPropSet& props) cons
 
 bool CStack::SetDimProperty(int dim, int id, mem::CBin const& value)
 {
+    const auto guard = detail::Changing(m_stack.get());
     return SetDimProperty(dim, -1, id, value);
 }
 
 bool CStack::SetDimProperty(int dim, int channel, int id, mem::CBin const& value)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || channel < -1 || value.IsEmpty() || !ValidDim(*this, dim))
         return false;
     utl::CPropSet& set = channel == -1 ? m_stack->dimProperties[dim] : m_stack->channelDimProperties[{dim, channel}];
@@ -206,11 +217,13 @@ bool CStack::SetDimProperty(int dim, int channel, int id, mem::CBin const& value
 
 bool CStack::GetDimProperty(int dim, int id, mem::CBin& value) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return GetDimProperty(dim, -1, id, value);
 }
 
 bool CStack::GetDimProperty(int dim, int channel, int id, mem::CBin& value) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack || channel < -1 || !ValidDim(*this, dim))
         return false;
     if (channel == -1) {
@@ -223,17 +236,20 @@ bool CStack::GetDimProperty(int dim, int channel, int id, mem::CBin& value) cons
 
 bool CStack::DimPropertyExists(int dim, int id) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return DimPropertyExists(dim, -1, id);
 }
 
 bool CStack::DimPropertyExists(int dim, int channel, int id) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     mem::CBin ignored;
     return GetDimProperty(dim, channel, id, ignored);
 }
 
 bool CStack::DelDimProperty(int dim, int channel, int id)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || channel < -1 || !ValidDim(*this, dim))
         return false;
     bool deleted = false;
@@ -259,6 +275,7 @@ bool CStack::DelDimProperty(int dim, int channel, int id)
 
 bool CStack::SetBlob(mem::CBin const& value, int blob)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || value.IsEmpty())
         return false;
     m_stack->blobs[blob] = value;
@@ -268,11 +285,13 @@ bool CStack::SetBlob(mem::CBin const& value, int blob)
 
 bool CStack::GetBlob(mem::CBin& value, int blob) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack && CopyFound(m_stack->blobs, blob, value);
 }
 
 bool CStack::DelBlob(int blob)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || m_stack->blobs.erase(blob) == 0)
         return false;
     m_stack->Notify(eChangeProperties);
@@ -283,6 +302,7 @@ bool CStack::DelBlob(int blob)
 
 bool CStack::GetOriginScale(geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit& unit) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     tAxisCalibration x, y;
     if (!m_stack || !XYCalibration(*m_stack, x, y))
         return false;
@@ -296,6 +316,7 @@ bool CStack::GetOriginScale(geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit&
 
 bool CStack::SetOriginScale(geo::CdVec2 const& origin, geo::CdVec2 const& scale, utl::CUnit const& unit)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack)
         return false;
     m_stack->calibration[eDimX] = tAxisCalibration{origin.x, scale.x, unit};
@@ -306,6 +327,7 @@ bool CStack::SetOriginScale(geo::CdVec2 const& origin, geo::CdVec2 const& scale,
 
 bool CStack::SetScale(utl::TUnitValue<geo::CdVec2> const& scale)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack)
         return false;
     for (int axis = 0; axis < 2; ++axis) {
@@ -326,6 +348,7 @@ bool CStack::SetScale(utl::TUnitValue<geo::CdVec2> const& scale)
 
 bool CStack::GetDimOriginScale(EPhysDim dim, double& origin, double& scale, utl::CUnit& unit) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack || dim <= eDimNone)
         return false;
     auto it = m_stack->calibration.find(dim);
@@ -339,6 +362,7 @@ bool CStack::GetDimOriginScale(EPhysDim dim, double& origin, double& scale, utl:
 
 bool CStack::SetDimOriginScale(EPhysDim dim, double origin, double scale, utl::CUnit const& unit)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || dim <= eDimNone)
         return false;
     m_stack->calibration[dim] = tAxisCalibration{origin, scale, unit};
@@ -348,6 +372,7 @@ bool CStack::SetDimOriginScale(EPhysDim dim, double origin, double scale, utl::C
 
 bool CStack::GetBoundaryRWC(utl::TUnitValue<geo::CdRect>& rect) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     tAxisCalibration cx, cy;
     if (!m_stack || !XYCalibration(*m_stack, cx, cy))
         return false;
@@ -366,6 +391,7 @@ bool CStack::GetBoundaryRWC(utl::TUnitValue<geo::CdRect>& rect) const
 
 bool CStack::SetBoundaryRWC(utl::TUnitValue<geo::CdRect> const& rect)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack)
         return false;
     const geo::CiRect b = GetBoundary();
@@ -383,11 +409,13 @@ bool CStack::SetBoundaryRWC(utl::TUnitValue<geo::CdRect> const& rect)
 
 bool CStack::GetXYFixed() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack && m_stack->xyFixed;
 }
 
 void CStack::SetXYFixed(bool fixed)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || m_stack->xyFixed == fixed)
         return;
     m_stack->xyFixed = fixed;
@@ -398,6 +426,7 @@ void CStack::SetXYFixed(bool fixed)
 
 bool CStack::GetDispLimits(utl::TInterval<double>& limits, int channel) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeImage)
         return false;
     const tChannelRange channels = ChannelsOf(*m_stack);
@@ -411,6 +440,7 @@ bool CStack::GetDispLimits(utl::TInterval<double>& limits, int channel) const
 
 bool CStack::SetDispLimits(utl::TInterval<double> const& limits, int channel)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || m_stack->type != eLayerTypeImage)
         return false;
     if (!std::isfinite(limits.lower) || !std::isfinite(limits.upper) || limits.IsEmpty())
@@ -430,6 +460,7 @@ bool CStack::SetDispLimits(utl::TInterval<double> const& limits, int channel)
 
 bool CStack::GetLUT(std::vector<utl::CBGR8>& lut, int channel) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack)
         return false;
     if (channel != -1) {
@@ -451,6 +482,7 @@ bool CStack::GetLUT(std::vector<utl::CBGR8>& lut, int channel) const
 
 bool CStack::SetLUT(std::vector<utl::CBGR8> const& lut, int channel)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || lut.empty() || lut.size() > kMaxLutEntries)
         return false;
     const tChannelRange channels = ChannelsOf(*m_stack);
@@ -469,6 +501,7 @@ bool CStack::SetLUT(std::vector<utl::CBGR8> const& lut, int channel)
 
 bool CStack::RemoveLUT(int channel)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack)
         return false;
     if (channel == -1) {
@@ -509,6 +542,7 @@ bool CStack::RemoveLUT(int channel)
 
 int CStack::FirstChannel() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack)
         return -1;
     const tChannelRange channels = ChannelsOf(*m_stack);
@@ -517,6 +551,7 @@ int CStack::FirstChannel() const
 
 int CStack::NextChannel(int channel) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     if (!m_stack)
         return -1;
     const tChannelRange channels = ChannelsOf(*m_stack);
@@ -527,11 +562,13 @@ int CStack::NextChannel(int channel) const
 
 bool CStack::GetChannelName(CString& name, int channel) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack && CopyFound(m_stack->channelNames, channel, name);
 }
 
 bool CStack::SetChannelName(CString const& name, int channel)
 {
+    const auto guard = detail::Changing(m_stack.get());
     if (!m_stack || !ChannelsOf(*m_stack).Contains(channel))
         return false;
     m_stack->channelNames[channel] = name;
@@ -541,6 +578,7 @@ bool CStack::SetChannelName(CString const& name, int channel)
 
 void CStack::SetChannelDim(int dim)
 {
+    const auto guard = detail::Changing(m_stack.get());
     // Dimensions are named 0 … DimCount(0) here as for dimension properties;
     // HasChannelDim tells whether the one chosen indexes frames.
     if (!m_stack || dim < -1 || dim > DimCount(0) || dim == m_stack->channelDim)
@@ -551,11 +589,13 @@ void CStack::SetChannelDim(int dim)
 
 int CStack::GetChannelDim() const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack ? m_stack->channelDim : -1;
 }
 
 bool CStack::HasChannelDim(int sample) const
 {
+    const auto guard = detail::Reading(m_stack.get());
     return m_stack && m_stack->channelDim >= 0 && m_stack->channelDim < DimCount(sample);
 }
 

@@ -130,6 +130,13 @@ R OrWhenOutOfMemory(R failure, F&& body)
     }
 }
 
+// A deep copy of `other`, taken under its lock.
+std::shared_ptr<CTileStore> CopyOf(CTileStore const& other)
+{
+    const tStoreLock lock = LockStore(other);
+    return std::make_shared<CTileStore>(other);
+}
+
 }  // namespace
 
 bool CPlaneAssortment::Contains(geo::CiVecN const& plane) const
@@ -162,7 +169,7 @@ boost::shared_ptr<CDataFrame> CDataFrame::Create(geo::CiVolumeN const& volume, i
 }
 
 CDataFrame::CDataFrame(CDataFrame const& other)
-    : m_pStore(std::make_shared<CTileStore>(*other.m_pStore))
+    : m_pStore(CopyOf(*other.m_pStore))
 {
 }
 
@@ -171,7 +178,7 @@ CDataFrame& CDataFrame::operator=(CDataFrame const& other)
     if (this != &other) {
         // The copy is complete before anything here changes; caches on the
         // old content keep it alive until they go.
-        auto copy = std::make_shared<CTileStore>(*other.m_pStore);
+        auto copy = CopyOf(*other.m_pStore);
         m_pStore = std::move(copy);
     }
     return *this;
@@ -206,7 +213,10 @@ int CDataFrame::GetDimension() const
 
 geo::CiVolumeN CDataFrame::GetBoundary(int level) const
 {
-    return level == 0 ? m_pStore->m_boundary : geo::CiVolumeN();
+    if (level != 0)
+        return geo::CiVolumeN();
+    const tStoreLock lock = LockStore(*m_pStore);
+    return m_pStore->m_boundary;
 }
 
 img::CPixelInfo const& CDataFrame::GetElementInfo() const
@@ -216,6 +226,7 @@ img::CPixelInfo const& CDataFrame::GetElementInfo() const
 
 CPlaneAssortment CDataFrame::GetPlaneAssortment() const
 {
+    const tStoreLock lock = LockStore(*m_pStore);
     return CPlaneAssortment(m_pStore->m_planes);
 }
 
@@ -251,16 +262,19 @@ std::int64_t CDataFrame::GetTileRowSize() const
 
 std::int64_t CDataFrame::GetTileCount() const
 {
+    const tStoreLock lock = LockStore(*m_pStore);
     return m_pStore->m_tileCount;
 }
 
 std::int64_t CDataFrame::GetAllocatedBytes() const
 {
+    const tStoreLock lock = LockStore(*m_pStore);
     return m_pStore->m_allocated;
 }
 
 std::uint64_t CDataFrame::GetModificationCount() const
 {
+    const tStoreLock lock = LockStore(*m_pStore);
     return m_pStore->m_modifications;
 }
 
@@ -278,6 +292,7 @@ bool CDataFrame::ReadRect(geo::CiRect const& rect, geo::CiVecN const& plane, voi
                           std::int64_t rowBytes) const
 {
     CTileStore const& s = *m_pStore;
+    const tStoreLock lock = LockStore(s);
     geo::CiVecN const* key = s.ResolvePlane(plane);
     const std::int64_t need = std::int64_t(rect.Width()) * s.m_px;
     if (!buffer || !RectInsideFrame(s, rect) || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
@@ -289,6 +304,7 @@ bool CDataFrame::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, vo
                            std::int64_t rowBytes)
 {
     CTileStore& s = *m_pStore;
+    const tStoreLock lock = LockStore(s);
     geo::CiVecN const* key = s.ResolvePlane(plane);
     const std::int64_t need = std::int64_t(rect.Width()) * s.m_px;
     if (!buffer || !RectInsideFrame(s, rect) || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
@@ -301,6 +317,7 @@ bool CDataFrame::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, vo
 bool CDataFrame::Fill(geo::CiVolumeN const& box, void const* pixel)
 {
     CTileStore& s = *m_pStore;
+    const tStoreLock lock = LockStore(s);
     return OrWhenOutOfMemory(false, [&] {
         geo::CiVolumeN b;
         if (!pixel || !NormalizeBox(s, box, b) || !BoxHasPixels(b))
@@ -317,12 +334,14 @@ bool CDataFrame::Fill(geo::CiVolumeN const& box, void const* pixel)
 
 int CDataFrame::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t const*& data) const
 {
+    const tStoreLock lock = LockStore(*m_pStore);
     geo::CiVecN const* key = m_pStore->ResolvePlane(plane);
     return key ? m_pStore->RowSpan(point, *key, data) : 0;
 }
 
 int CDataFrame::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t*& data)
 {
+    const tStoreLock lock = LockStore(*m_pStore);
     geo::CiVecN const* key = m_pStore->ResolvePlane(plane);
     if (!key)
         return 0;
@@ -332,6 +351,7 @@ int CDataFrame::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, 
 bool CDataFrame::SetPlaneBoundary(geo::CiVolumeN const& planes)
 {
     CTileStore& s = *m_pStore;
+    const tStoreLock lock = LockStore(s);
     const int n = planes.GetDimension();
     if (n == 0 || n != s.m_dims - 2)
         return false;
@@ -386,6 +406,7 @@ bool CDataFrame::SetPlaneBoundary(geo::CiVolumeN const& planes)
 bool CDataFrame::GrowPlanes(int count)
 {
     CTileStore& s = *m_pStore;
+    const tStoreLock lock = LockStore(s);
     if (s.m_dims < 3)
         return false;
     if (count == 0)
@@ -449,8 +470,10 @@ struct CReadCache::tImpl {
 
     ~tImpl()
     {
+        const tStoreLock lock = LockStore(*store);
         for (tTileSlot* slot : pinned)
             --slot->pins;
+        store->SweepRetired();
     }
 
     geo::CiVecN const* Holds(geo::CiRect const& rect, geo::CiVecN const& plane) const
@@ -470,6 +493,7 @@ geo::CiVolumeN const& CReadCache::GetVolume() const
 
 int CReadCache::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t const*& data) const
 {
+    const tStoreLock lock = LockStore(*m_pImpl->store);
     geo::CiVecN const* key = m_pImpl->Holds(geo::CiRect(point.x, point.y, point.x + 1, point.y + 1), plane);
     if (!key)
         return 0;
@@ -483,6 +507,7 @@ int CReadCache::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uin
 
 bool CReadCache::ReadRect(geo::CiRect const& rect, geo::CiVecN const& plane, void* buffer, std::int64_t rowBytes) const
 {
+    const tStoreLock lock = LockStore(*m_pImpl->store);
     geo::CiVecN const* key = m_pImpl->Holds(rect, plane);
     const std::int64_t need = std::int64_t(rect.Width()) * m_pImpl->store->m_px;
     if (!buffer || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
@@ -494,14 +519,19 @@ boost::shared_ptr<CReadCache> CDataFrame::CreateReadCache(geo::CiVolumeN const& 
 {
     (void)flags;
     try {
+        // Made before the lock is taken: on every way out the lock goes
+        // first, then the record, which takes it again to drop its pins.
         auto impl = std::make_unique<CReadCache::tImpl>();
         impl->store = m_pStore;
-        if (!impl->region.Set(*m_pStore, volume))
-            return {};
-        if (impl->region.pixels) {
-            CTileStore& s = *m_pStore;
-            ForEachPlaneKey(PlanePart(impl->region.box),
-                            [&](geo::CiVecN const& key) { s.PinRect(impl->region.rect, key, impl->pinned); });
+        {
+            const tStoreLock lock = LockStore(*m_pStore);
+            if (!impl->region.Set(*m_pStore, volume))
+                return {};
+            if (impl->region.pixels) {
+                CTileStore& s = *m_pStore;
+                ForEachPlaneKey(PlanePart(impl->region.box),
+                                [&](geo::CiVecN const& key) { s.PinRect(impl->region.rect, key, impl->pinned); });
+            }
         }
         return boost::shared_ptr<CReadCache>(new CReadCache(std::move(impl)));
     } catch (std::bad_alloc const&) {
@@ -516,8 +546,10 @@ struct CWriteCache::tImpl {
 
     ~tImpl()
     {
+        const tStoreLock lock = LockStore(*store);
         for (tTileSlot* slot : pinned)
             --slot->pins;
+        store->SweepRetired();
     }
 
     geo::CiVecN const* Holds(geo::CiRect const& rect, geo::CiVecN const& plane) const
@@ -549,6 +581,7 @@ geo::CiVolumeN const& CWriteCache::GetVolume() const
 
 int CWriteCache::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t*& data)
 {
+    const tStoreLock lock = LockStore(*m_pImpl->store);
     const geo::CiRect one(point.x, point.y, point.x + 1, point.y + 1);
     geo::CiVecN const* key = m_pImpl->Holds(one, plane);
     if (!key)
@@ -568,6 +601,7 @@ int CWriteCache::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane,
 
 bool CWriteCache::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, void const* buffer, std::int64_t rowBytes)
 {
+    const tStoreLock lock = LockStore(*m_pImpl->store);
     geo::CiVecN const* key = m_pImpl->Holds(rect, plane);
     const std::int64_t need = std::int64_t(rect.Width()) * m_pImpl->store->m_px;
     if (!buffer || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
@@ -586,6 +620,7 @@ bool CWriteCache::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, v
 bool CWriteCache::Sync(geo::CiVolumeN const& box)
 {
     CTileStore& s = *m_pImpl->store;
+    const tStoreLock lock = LockStore(s);
     return OrWhenOutOfMemory(false, [&] {
         geo::CiVolumeN b;
         if (!NormalizeBox(s, box, b) || !m_pImpl->region.pixels)
@@ -606,13 +641,17 @@ boost::shared_ptr<CWriteCache> CDataFrame::CreateWriteCache(geo::CiVolumeN const
 {
     (void)flags;
     try {
+        // As CreateReadCache: the record outlives the lock on every way out.
         auto impl = std::make_unique<CWriteCache::tImpl>();
         impl->store = m_pStore;
-        if (!impl->region.Set(*m_pStore, volume))
-            return {};
-        if (impl->region.pixels)
-            ForEachPlaneKey(PlanePart(impl->region.box),
-                            [&](geo::CiVecN const& key) { impl->Pin(impl->region.rect, key); });
+        {
+            const tStoreLock lock = LockStore(*m_pStore);
+            if (!impl->region.Set(*m_pStore, volume))
+                return {};
+            if (impl->region.pixels)
+                ForEachPlaneKey(PlanePart(impl->region.box),
+                                [&](geo::CiVecN const& key) { impl->Pin(impl->region.rect, key); });
+        }
         return boost::shared_ptr<CWriteCache>(new CWriteCache(std::move(impl)));
     } catch (std::bad_alloc const&) {
         return {};

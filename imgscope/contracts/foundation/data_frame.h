@@ -86,8 +86,11 @@ private:
 // that stay valid until the next write, GarbageCollection, assignment, Swap
 // or destruction of the frame, unless a cache pins the tile.
 //
-// One thread at a time per frame; frames on different threads are
-// independent (the tile pool they share is thread-safe).
+// Threads: every call holds the frame's lock, so one frame may be used
+// from several threads; the tile pool frames share is thread-safe. Pointers
+// from row-span calls are not guarded: use them only while no other thread
+// writes into the frame. A cache (CReadCache, CWriteCache) serves one
+// thread at a time.
 class IMGSCOPE_API CDataFrame {
 public:
     // Throws std::invalid_argument for a negative or oversized extent, an

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -19,8 +20,6 @@
 namespace mem {
 
 namespace {
-
-constexpr int kUniformRowPixels = 1024;  // as the store's uniform rows
 
 struct tConvert;
 // Writes `count` target pixels from `count` source pixels.
@@ -285,7 +284,8 @@ struct tJob {
     int tx, ty;
     std::uint32_t before;
     bool made;
-    tPlane const* source;  // the source plane (null: it has no tiles)
+    tPlane const* source;    // the source plane (null: it has no tiles)
+    std::uint8_t* replaced;  // the block a view showed, moved aside for this copy
 };
 
 // The region after clipping: per dimension the first source and target
@@ -368,9 +368,12 @@ std::vector<std::pair<geo::CiVecN, geo::CiVecN>> PlanePairs(tRegion const& r, in
 
 void Rollback(CTileStore& T, std::vector<tJob> const& jobs)
 {
-    for (auto const& j : jobs)
+    for (auto const& j : jobs) {
         if (j.made)
             T.Drop(*j.plane, *j.slot, j.tx, j.ty, j.before);
+        else if (j.replaced)
+            T.Restore(*j.slot, j.replaced);
+    }
 }
 
 // Gives every target tile of the region memory before any pixel moves, so
@@ -400,15 +403,18 @@ bool PrepareTargets(CTileStore const& S, CTileStore& T, std::vector<std::pair<ge
                     }
                     const bool made = !slot.data;
                     const std::uint32_t before = slot.uniform;
-                    if (!T.Materialize(tplane, slot, tx, ty, piece)) {
+                    std::uint8_t* replaced = nullptr;
+                    if (!T.Materialize(tplane, slot, tx, ty, piece, &replaced)) {
                         Rollback(T, jobs);
                         return false;
                     }
                     try {
-                        jobs.push_back({&tplane, &slot, tx, ty, before, made, splane});
+                        jobs.push_back({&tplane, &slot, tx, ty, before, made, splane, replaced});
                     } catch (...) {
                         if (made)
                             T.Drop(tplane, slot, tx, ty, before);
+                        else if (replaced)
+                            T.Restore(slot, replaced);
                         throw;
                     }
                 }
@@ -490,9 +496,11 @@ bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& so
     (void)flags;
     CTileStore const& S = source.Store();
     CTileStore& T = target.Store();
+    std::optional<CStorePairLock> lock;
     tConvert conv;
     tRegion r;
     try {
+        lock.emplace(S, T);
         if (!MakeConvert(S.m_info, T.m_info, conv) || !ClipRegion(S, T, sourceBox, targetPosition, r))
             return false;
     } catch (std::bad_alloc const&) {
@@ -502,7 +510,7 @@ bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& so
         if (&S == &T) {
             // Within one frame source and target may overlap: go through a
             // copy of the source region, which costs memory only where the
-            // region has tiles.
+            // region has tiles. Each of the two copies holds the lock itself.
             geo::CiVecN pos, size, tpos;
             for (int i = 0; i < S.m_dims; ++i) {
                 pos.Append(static_cast<int>(r.srcStart[static_cast<std::size_t>(i)]));
@@ -510,6 +518,7 @@ bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& so
             }
             for (int i = 0; i < T.m_dims; ++i)
                 tpos.Append(static_cast<int>(r.tgtStart[static_cast<std::size_t>(i)]));
+            lock.reset();
             utl::CPropSet props;
             props.SetValue(ePropTileSize, geo::CiVec3(S.m_tileW, S.m_tileH, 1));
             props.SetValue(ePropFillValue, const_cast<void*>(static_cast<void const*>(S.FillValue())));

@@ -22,13 +22,17 @@ public:
 
     ~CTileHandle() override
     {
-        if (m_pLocked)
-            m_pLocked->pins -= m_held;
+        if (!m_pLocked)
+            return;
+        const tStoreLock lock = LockStore(*m_pStore);
+        m_pLocked->pins -= m_held;
+        m_pStore->SweepRetired();
     }
 
     void* Lock() override
     {
         CTileStore& s = *m_pStore;
+        const tStoreLock lock = LockStore(s);
         tPlane* plane = s.FindPlane(m_key);
         tTileSlot* slot = plane ? s.FindSlot(*plane, m_tx, m_ty) : nullptr;
         if (!slot || !slot->Exists())
@@ -52,10 +56,12 @@ public:
     {
         if (m_held == 0)
             return;
+        const tStoreLock lock = LockStore(*m_pStore);
         --m_held;
         --m_pLocked->pins;
         if (m_held == 0)
             m_pLocked = nullptr;
+        m_pStore->SweepRetired();
     }
 
     geo::CiVecN GetPosition() const override
@@ -122,9 +128,11 @@ CTileDistributor::CTileDistributor(CDataFrame& frame) : m_pFrame(&frame) {}
 
 CTileDistributor::~CTileDistributor() = default;
 
-geo::CiVolumeN CTileDistributor::GetGrid() const
+namespace {
+
+// The tile grid of `s`; the caller holds its lock.
+geo::CiVolumeN GridOf(CTileStore const& s)
 {
-    CTileStore const& s = m_pFrame->Store();
     geo::CiVecN pos{0, 0};
     geo::CiVecN size{s.m_tilesX, s.m_tilesY};
     if (s.m_dims > 2) {
@@ -132,6 +140,26 @@ geo::CiVolumeN CTileDistributor::GetGrid() const
         size.Append(s.m_planes.Size());
     }
     return geo::CiVolumeN::FromPositionSize(pos, size);
+}
+
+bool ExistsIn(CTileStore const& s, geo::CiVecN const& position)
+{
+    geo::CiVecN key;
+    int tx = 0, ty = 0;
+    if (!SplitPosition(s, position, key, tx, ty))
+        return false;
+    tPlane const* plane = s.FindPlane(key);
+    tTileSlot const* slot = plane ? s.FindSlot(*plane, tx, ty) : nullptr;
+    return slot && slot->Exists();
+}
+
+}  // namespace
+
+geo::CiVolumeN CTileDistributor::GetGrid() const
+{
+    CTileStore const& s = m_pFrame->Store();
+    const tStoreLock lock = LockStore(s);
+    return GridOf(s);
 }
 
 geo::CiVecN CTileDistributor::GetEnd(int dim) const
@@ -157,7 +185,8 @@ geo::CiVecN CTileDistributor::GetBegin(int dim) const
 bool CTileDistributor::GetNextExisting(geo::CiVecN const& from, geo::CiVecN& next, int dim) const
 {
     CTileStore& s = m_pFrame->Store();
-    const geo::CiVolumeN grid = GetGrid();
+    const tStoreLock lock = LockStore(s);
+    const geo::CiVolumeN grid = GridOf(s);
     const int n = grid.GetDimension();
     if (from.GetDimension() != n || s.m_tileCount == 0)
         return false;
@@ -189,23 +218,21 @@ bool CTileDistributor::GetNextExisting(geo::CiVecN const& from, geo::CiVecN& nex
 bool CTileDistributor::Exists(geo::CiVecN const& position) const
 {
     CTileStore const& s = m_pFrame->Store();
-    geo::CiVecN key;
-    int tx = 0, ty = 0;
-    if (!SplitPosition(s, position, key, tx, ty))
-        return false;
-    tPlane const* plane = s.FindPlane(key);
-    tTileSlot const* slot = plane ? s.FindSlot(*plane, tx, ty) : nullptr;
-    return slot && slot->Exists();
+    const tStoreLock lock = LockStore(s);
+    return ExistsIn(s, position);
 }
 
 boost::shared_ptr<ITileData> CTileDistributor::GetTile(geo::CiVecN const& position) const
 {
-    if (!Exists(position))
-        return {};
     CTileStore const& s = m_pFrame->Store();
     geo::CiVecN key;
     int tx = 0, ty = 0;
-    SplitPosition(s, position, key, tx, ty);
+    {
+        const tStoreLock lock = LockStore(s);
+        if (!ExistsIn(s, position))
+            return {};
+        SplitPosition(s, position, key, tx, ty);
+    }
     try {
         // The handle shares the frame's content, not the frame.
         return boost::shared_ptr<ITileData>(new CTileHandle(m_pFrame->StorePtr(), key, tx, ty));
@@ -219,13 +246,16 @@ boost::shared_ptr<ITileData> CTileDistributor::ProvideTile(geo::CiVecN const& po
     CTileStore& s = m_pFrame->Store();
     geo::CiVecN key;
     int tx = 0, ty = 0;
-    if (!SplitPosition(s, position, key, tx, ty))
-        return {};
     try {
-        tPlane& plane = s.ProvidePlane(key);
-        tTileSlot& slot = s.ProvideSlot(plane, tx, ty);
-        if (!slot.Exists() && !s.Materialize(plane, slot, tx, ty, geo::CiRect()))
-            return {};
+        {
+            const tStoreLock lock = LockStore(s);
+            if (!SplitPosition(s, position, key, tx, ty))
+                return {};
+            tPlane& plane = s.ProvidePlane(key);
+            tTileSlot& slot = s.ProvideSlot(plane, tx, ty);
+            if (!slot.Exists() && !s.Materialize(plane, slot, tx, ty, geo::CiRect()))
+                return {};
+        }
         return boost::shared_ptr<ITileData>(new CTileHandle(m_pFrame->StorePtr(), key, tx, ty));
     } catch (std::bad_alloc const&) {
         return {};
@@ -253,6 +283,7 @@ tTileSlot* FindExisting(CTileStore& s, geo::CiVecN const& position, int level, t
 
 bool CTileDistributor::IncrementFlag(geo::CiVecN const& position, int level, int flag, int amount)
 {
+    const tStoreLock lock = LockStore(m_pFrame->Store());
     tTileSlot* slot = FindExisting(m_pFrame->Store(), position, level);
     if (!slot || amount < 0 || (flag != eTileFlagModified && flag != eTileFlagLocked))
         return false;
@@ -263,6 +294,7 @@ bool CTileDistributor::IncrementFlag(geo::CiVecN const& position, int level, int
 
 bool CTileDistributor::DecrementFlag(geo::CiVecN const& position, int level, int flag, int amount)
 {
+    const tStoreLock lock = LockStore(m_pFrame->Store());
     tTileSlot* slot = FindExisting(m_pFrame->Store(), position, level);
     if (!slot || amount < 0 || (flag != eTileFlagModified && flag != eTileFlagLocked))
         return false;
@@ -275,6 +307,7 @@ bool CTileDistributor::DecrementFlag(geo::CiVecN const& position, int level, int
 
 int CTileDistributor::GetFlag(geo::CiVecN const& position, int level, int flag) const
 {
+    const tStoreLock lock = LockStore(m_pFrame->Store());
     tTileSlot const* slot = FindExisting(m_pFrame->Store(), position, level);
     if (!slot)
         return -1;
@@ -288,6 +321,7 @@ int CTileDistributor::GetFlag(geo::CiVecN const& position, int level, int flag) 
 std::int64_t CTileDistributor::GarbageCollection()
 {
     CTileStore& s = m_pFrame->Store();
+    const tStoreLock lock = LockStore(s);
     if (s.m_model == eMemoryResident)
         return 0;
     std::int64_t freed = 0;
@@ -314,7 +348,11 @@ std::int64_t CTileDistributor::GarbageCollection()
                 if (id == 0xFFFFFFFFu)
                     continue;
                 const std::int32_t modified = slot.modified;
-                s.Drop(plane, slot, tx, ty, id);
+                try {
+                    s.Drop(plane, slot, tx, ty, id);
+                } catch (std::bad_alloc const&) {
+                    continue;  // a view shows it and there is no room to retire it
+                }
                 if (slot.Exists())
                     slot.modified = modified;
                 ++freed;
@@ -327,11 +365,16 @@ std::int64_t CTileDistributor::GarbageCollection()
 bool CTileDistributor::ReleaseTile(geo::CiVecN const& position)
 {
     CTileStore& s = m_pFrame->Store();
+    const tStoreLock lock = LockStore(s);
     tPlane* plane = nullptr;
     tTileSlot* slot = FindExisting(s, position, 0, &plane);
     if (!slot || slot->Pinned() || s.m_model == eMemoryResident)
         return false;
-    s.Drop(*plane, *slot, position[0], position[1], 0);
+    try {
+        s.Drop(*plane, *slot, position[0], position[1], 0);
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
     ++s.m_modifications;
     return true;
 }
@@ -353,6 +396,7 @@ std::int64_t CTileDistributor::GetTileByteSize() const
 
 std::int64_t CTileDistributor::GetTileCount() const
 {
+    const tStoreLock lock = LockStore(m_pFrame->Store());
     return m_pFrame->Store().m_tileCount;
 }
 

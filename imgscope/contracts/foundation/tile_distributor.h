@@ -20,6 +20,8 @@ class CDataFrame;
 // tile (one value throughout, kept without memory) is given memory on its
 // first Lock. Every Lock needs one Unlock; a handle that dies unlocks what
 // it still holds. The handle keeps the content it was made on alive.
+// Bytes written through the pointer are written outside the frame's lock:
+// only into frames that no other thread renders or reads meanwhile.
 class IMGSCOPE_API ITileData {
 public:
     virtual ~ITileData() = default;

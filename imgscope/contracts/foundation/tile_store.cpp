@@ -15,8 +15,6 @@ namespace mem {
 
 namespace {
 
-// Uniform rows are at most this many pixels; longer runs repeat them.
-constexpr int kUniformRowPixels = 1024;
 // Distinct uniform values a store keeps; beyond that tiles get memory.
 constexpr std::size_t kMaxUniformRows = 256;
 
@@ -217,6 +215,7 @@ void CTileStore::SetUpGeometry(geo::CiVolumeN const& volume, utl::CPropSet const
     m_uniformIds.clear();
     if (UniformId(fill.data()) != 0)
         throw std::logic_error("data frame: fill row");
+    m_fillRow = m_uniformRows[0].get();
 }
 
 CTileStore::CTileStore(CTileStore const& other)
@@ -238,6 +237,7 @@ CTileStore::CTileStore(CTileStore const& other)
         std::memcpy(copy.get(), row.get(), rowLen);
         m_uniformRows.push_back(std::move(copy));
     }
+    m_fillRow = m_uniformRows[0].get();
     try {
         for (auto const& [key, src] : other.m_planeMap) {
             tPlane& dst = m_planeMap[key];
@@ -275,6 +275,9 @@ CTileStore::CTileStore(CTileStore const& other)
 CTileStore::~CTileStore()
 {
     Clear();
+    // Views hold the store, so none is left to show a retired block.
+    for (tRetired const& r : m_retired)
+        detail::CTilePool::Instance().Release(r.block, static_cast<std::size_t>(m_tileBytes));
 }
 
 void CTileStore::Clear(bool discard)
@@ -286,6 +289,10 @@ void CTileStore::Clear(bool discard)
                 if (slot.data)
                     pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes), discard);
     m_planeMap.clear();
+    for (tRetired& r : m_retired) {
+        r.plane = nullptr;
+        r.slot = nullptr;
+    }
     m_lastPlane = nullptr;
     m_tileCount = 0;
     m_allocated = 0;
@@ -413,6 +420,32 @@ geo::CiRect CTileStore::TileRect(int tx, int ty) const
     return {left, top, right, bottom};
 }
 
+void CTileStore::CopyOutside(std::uint8_t* to, std::uint8_t const* from, int tx, int ty, geo::CiRect const& keep) const
+{
+    const geo::CiRect tile = TileRect(tx, ty);
+    geo::CiRect k = geo::Intersection(keep, tile);
+    if (k == tile)
+        return;  // the write covers the whole tile
+    if (k.IsEmpty()) {
+        std::memcpy(to, from, static_cast<std::size_t>(m_tileBytes));
+        return;
+    }
+    k.Offset(geo::CiVec2(-(m_x0 + tx * m_tileW), -(m_y0 + ty * m_tileH)));
+    const auto rows = [&](int y0, int y1) {
+        if (y1 > y0)
+            std::memcpy(to + y0 * m_rowBytes, from + y0 * m_rowBytes, static_cast<std::size_t>((y1 - y0) * m_rowBytes));
+    };
+    rows(0, k.top);
+    rows(k.bottom, m_tileH);
+    const std::size_t left = static_cast<std::size_t>(k.left) * m_px;
+    const std::int64_t right = std::int64_t(k.right) * m_px;
+    for (int y = k.top; y < k.bottom; ++y) {
+        std::memcpy(to + y * m_rowBytes, from + y * m_rowBytes, left);
+        std::memcpy(to + y * m_rowBytes + right, from + y * m_rowBytes + right,
+                    static_cast<std::size_t>(m_rowBytes - right));
+    }
+}
+
 void CTileStore::FillRows(std::uint8_t* data, geo::CiRect const& area, std::uint8_t const* row, bool stream)
 {
     // `area` in tile-local pixels.
@@ -426,10 +459,26 @@ bool CTileStore::StreamsFill() const
     return m_tileBytes >= static_cast<std::int64_t>(detail::kStreamBytes);
 }
 
-bool CTileStore::Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& keep)
+bool CTileStore::Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& keep,
+                             std::uint8_t** replaced)
 {
-    if (slot.data)
+    if (slot.data && !Shown(slot))
         return true;
+    if (slot.data) {
+        // A view reads this block without the lock: the write goes to a copy.
+        ReserveRetired(1);
+        auto block = detail::CTilePool::Instance().Acquire(static_cast<std::size_t>(m_tileBytes), m_budget);
+        if (!block.data)
+            return false;
+        CopyOutside(block.data, slot.data, tx, ty, keep);
+        std::uint8_t* old = slot.data;
+        Retire(plane, slot, old);
+        slot.data = block.data;
+        slot.viewedAt = 0;
+        if (replaced)
+            *replaced = old;
+        return true;
+    }
     auto block = detail::CTilePool::Instance().Acquire(static_cast<std::size_t>(m_tileBytes), m_budget);
     if (!block.data)
         return false;
@@ -474,8 +523,23 @@ bool CTileStore::Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo
     }
     slot.data = block.data;
     slot.uniform = 0;
+    slot.viewedAt = 0;
     m_allocated += m_tileBytes;
     return true;
+}
+
+void CTileStore::Restore(tTileSlot& slot, std::uint8_t* replaced)
+{
+    // Retired last, and nothing swept meanwhile: the lock was held.
+    for (auto it = m_retired.rbegin(); it != m_retired.rend(); ++it) {
+        if (it->block == replaced) {
+            m_retired.erase(std::next(it).base());
+            break;
+        }
+    }
+    detail::CTilePool::Instance().Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+    slot.data = replaced;
+    slot.viewedAt = m_viewEpoch;
 }
 
 void CTileStore::Drop(tPlane& plane, tTileSlot& slot, int tx, int ty, std::uint32_t uniform)
@@ -484,8 +548,14 @@ void CTileStore::Drop(tPlane& plane, tTileSlot& slot, int tx, int ty, std::uint3
     (void)ty;
     const bool existed = slot.Exists();
     if (slot.data) {
-        detail::CTilePool::Instance().Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+        if (Shown(slot)) {
+            ReserveRetired(1);
+            Retire(plane, slot, slot.data);
+        } else {
+            detail::CTilePool::Instance().Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+        }
         slot.data = nullptr;
+        slot.viewedAt = 0;
         m_allocated -= m_tileBytes;
     }
     slot.uniform = uniform;
@@ -609,18 +679,22 @@ namespace {
 struct tPrepared {
     tTileSlot* slot;
     int tx, ty;
-    std::uint32_t uniform;  // the slot's value before
-    bool made;              // memory was taken for this write
-    bool toUniform;         // the write covers it wholly: it becomes uniform
+    std::uint32_t uniform;   // the slot's value before
+    bool made;               // memory was taken for this write
+    bool toUniform;          // the write covers it wholly: it becomes uniform
+    std::uint8_t* replaced;  // the block a view showed, moved aside for this write
 };
 
 // Gives back the memory a write took before it failed, so that the frame is
 // left as it was.
 void Rollback(CTileStore& store, tPlane& plane, std::vector<tPrepared> const& prepared)
 {
-    for (auto const& p : prepared)
+    for (auto const& p : prepared) {
         if (p.made)
             store.Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+        else if (p.replaced)
+            store.Restore(*p.slot, p.replaced);
+    }
 }
 
 // Gives the slot memory for a write of `piece` and remembers it; false when
@@ -630,9 +704,10 @@ bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int 
 {
     const bool made = !slot.data;
     const std::uint32_t before = slot.uniform;
-    if (!store.Materialize(plane, slot, tx, ty, piece))
+    std::uint8_t* replaced = nullptr;
+    if (!store.Materialize(plane, slot, tx, ty, piece, &replaced))
         return false;
-    prepared.push_back({&slot, tx, ty, before, made, false});
+    prepared.push_back({&slot, tx, ty, before, made, false, replaced});
     return true;
 }
 
@@ -735,11 +810,13 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
         row = pattern.data();
     }
     std::vector<tPrepared> prepared;
+    std::size_t shown = 0;  // blocks made uniform that a view shows: they are retired
     const bool taken = PrepareRect(*this, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
                                                                      geo::CiRect const& tile, geo::CiRect const& piece) {
         // A locked tile keeps its memory: it is written in place.
         if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
-            prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
+            prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr});
+            shown += slot.data && Shown(slot);
             return true;  // no memory needed
         }
         if (!slot.data && slot.uniform == id)
@@ -748,6 +825,12 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
     });
     if (!taken)
         return false;
+    try {
+        ReserveRetired(shown);
+    } catch (...) {
+        Rollback(*this, plane, prepared);
+        throw;
+    }
     // Large fills, and pieces of tiles just taken from the pool, go around
     // the cache, as large writes do.
     const bool large = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
@@ -845,6 +928,19 @@ bool CTileStore::DropPlanesOutside(bool discard)
 {
     if (PinnedOutside())
         return false;
+    // Blocks that views show outlive their plane: room for them first, so
+    // that nothing is freed when it cannot be had.
+    std::size_t shown = 0;
+    for (auto const& [key, plane] : m_planeMap)
+        if (OutsidePlanes(key))
+            for (auto const& [ci, chunk] : plane.chunks)
+                for (auto const& slot : chunk->slots)
+                    shown += slot.data && Shown(slot);
+    try {
+        ReserveRetired(shown);
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
     auto& pool = detail::CTilePool::Instance();
     for (auto it = m_planeMap.begin(); it != m_planeMap.end();) {
         if (!OutsidePlanes(it->first)) {
@@ -854,15 +950,80 @@ bool CTileStore::DropPlanesOutside(bool discard)
         for (auto& [ci, chunk] : it->second.chunks)
             for (auto& slot : chunk->slots)
                 if (slot.data) {
-                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes), discard);
+                    if (Shown(slot))
+                        Retire(it->second, slot, slot.data);
+                    else
+                        pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes), discard);
                     m_allocated -= m_tileBytes;
                 }
+        for (tRetired& r : m_retired) {
+            if (r.plane == &it->second) {
+                r.plane = nullptr;
+                r.slot = nullptr;
+            }
+        }
         m_tileCount -= it->second.count;
         it = m_planeMap.erase(it);
     }
     m_lastPlane = nullptr;
     ++m_generation;
     return true;
+}
+
+// ---- views and retired blocks ------------------------------------------------
+
+std::uint64_t CTileStore::OpenView()
+{
+    const std::uint64_t epoch = m_viewEpoch + 1;
+    m_views.insert(epoch);  // may throw: then no view was opened
+    m_viewEpoch = epoch;
+    m_oldestView = *m_views.begin();
+    return epoch;
+}
+
+void CTileStore::CloseView(std::uint64_t epoch)
+{
+    m_views.erase(epoch);
+    m_oldestView = m_views.empty() ? ~std::uint64_t(0) : *m_views.begin();
+    SweepRetired();
+}
+
+void CTileStore::ReserveRetired(std::size_t count)
+{
+    const std::size_t need = m_retired.size() + count;
+    if (need > m_retired.capacity())
+        m_retired.reserve(std::max(need, 2 * m_retired.capacity()));
+}
+
+void CTileStore::Retire(tPlane const& plane, tTileSlot const& slot, std::uint8_t* block)
+{
+    // Room was reserved by the caller: this never reallocates.
+    m_retired.push_back({block, m_viewEpoch, &slot, &plane});
+}
+
+void CTileStore::SweepRetired()
+{
+    if (m_retired.empty())
+        return;
+    auto& pool = detail::CTilePool::Instance();
+    // A pinned slot's old block may still be read or written through a
+    // pointer its pin handed out, so it waits for the pins to go as well.
+    const auto done = [&](tRetired const& r) {
+        if (r.epoch >= m_oldestView || (r.slot && r.slot->pins > 0))
+            return false;
+        pool.Release(r.block, static_cast<std::size_t>(m_tileBytes));
+        return true;
+    };
+    m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(), done), m_retired.end());
+}
+
+CStorePairLock::CStorePairLock(CTileStore const& a, CTileStore const& b)
+{
+    CTileStore const& first = a.m_id <= b.m_id ? a : b;
+    CTileStore const& second = a.m_id <= b.m_id ? b : a;
+    m_first = LockStore(first);
+    if (&second != &first)
+        m_second = LockStore(second);
 }
 
 }  // namespace mem

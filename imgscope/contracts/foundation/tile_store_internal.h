@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -22,10 +24,15 @@ struct tTileSlot {
     std::int32_t modified = 0;  // tile flag 1
     std::int32_t locked = 0;    // tile flag 2 as raised by callers
     std::int32_t pins = 0;      // caches and locked handles; part of flag 2
+    // The newest view that showed `data`; 0 when none did (see CTileView).
+    std::uint64_t viewedAt = 0;
 
     bool Exists() const { return data != nullptr || uniform != 0; }
     bool Pinned() const { return pins > 0 || locked > 0; }
 };
+
+// Uniform rows are at most this many pixels; longer runs repeat them.
+constexpr int kUniformRowPixels = 1024;
 
 // Tiles are kept in square chunks, made when a tile in them is first
 // needed, so a gigapixel plane with a few written tiles costs a few chunks.
@@ -107,11 +114,22 @@ public:
     tChunk& AddChunk(tPlane& plane, std::int64_t index);
     // Tile (tx, ty) clipped to the frame, in frame coordinates.
     geo::CiRect TileRect(int tx, int ty) const;
-    // Gives the slot memory (keeping its pixels: fill or uniform value),
-    // writing those pixels only outside `keep` (frame coordinates, the part
-    // the caller is about to overwrite). False when memory runs out.
-    bool Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& keep);
-    // Frees the slot's memory; the tile becomes missing or `uniform`.
+    // Readies the slot for a write: gives it memory (keeping its pixels:
+    // fill or uniform value), or memory of its own when a live view shows
+    // its current block (copy on write). Pixels are written only outside
+    // `keep` (frame coordinates, the part the caller is about to
+    // overwrite). A replaced block is retired at once; with `replaced` it
+    // is also handed back, so that a write that fails later can Restore it.
+    // False when memory runs out, the slot then unchanged.
+    bool Materialize(tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& keep,
+                     std::uint8_t** replaced = nullptr);
+    // Undoes a Materialize that replaced `replaced`: the new block goes, the
+    // old one is back in the slot and no longer retired.
+    void Restore(tTileSlot& slot, std::uint8_t* replaced);
+    // Frees the slot's memory; the tile becomes missing or `uniform`. A
+    // block a live view shows is retired instead; retiring needs room in the
+    // retired list (ReserveRetired), else this throws std::bad_alloc before
+    // anything changed.
     void Drop(tPlane& plane, tTileSlot& slot, int tx, int ty, std::uint32_t uniform);
     // First byte of the row the slot shows at tile row 0 and the stride
     // (0 for missing and uniform tiles, which show one shared row).
@@ -122,7 +140,8 @@ public:
     // when the table is full.
     std::uint32_t UniformId(std::uint8_t const* pixel);
     std::uint8_t const* UniformRow(std::uint32_t id) const { return m_uniformRows[id].get(); }
-    std::uint8_t const* FillValue() const { return m_uniformRows[0].get(); }
+    // The fill value's row; set once, so readable without the lock.
+    std::uint8_t const* FillValue() const { return m_fillRow; }
 
     // ---- whole-store operations ----------------------------------------
     // Gives every tile of every plane memory (CommitAll), or of the planes of
@@ -185,14 +204,60 @@ public:
     // Whether a plane outside m_planes holds a pinned tile.
     bool PinnedOutside() const;
 
+    // ---- threads ----------------------------------------------------------
+    // Held by every call on the content: frames, caches, tile handles,
+    // distributors, pixel frames, masks and Copy take it at their entry
+    // points, and everything above expects it held. Lookup caches (last
+    // plane, last chunk, sorted tile lists) live under it too.
+    std::mutex& Mutex() const { return m_mutex; }
+
+    // ---- views ------------------------------------------------------------
+    // A view (CTileView) shows tiles as they were when it was opened and is
+    // read without the lock. A write never changes a block that a live view
+    // shows: Materialize moves the tile to fresh memory first, and the old
+    // block is retired until no view that may show it is left.
+    std::uint64_t OpenView();
+    void CloseView(std::uint64_t epoch);
+    // The epoch the next view to open would get, less one: a block retired
+    // now may be shown by views up to this one.
+    std::uint64_t NewestView() const { return m_viewEpoch; }
+    // Whether a live view may show the slot's block.
+    bool Shown(tTileSlot const& slot) const { return slot.viewedAt >= m_oldestView; }
+    // Room for `count` more retired blocks, so that retiring them cannot
+    // fail; throws std::bad_alloc.
+    void ReserveRetired(std::size_t count);
+    // Frees retired blocks that no live view shows and no pin may reach;
+    // callers that end pins call it.
+    void SweepRetired();
+
 private:
+    // A block taken out of a slot while a view showed it. `slot` and
+    // `plane` are null once the plane is gone.
+    struct tRetired {
+        std::uint8_t* block;
+        std::uint64_t epoch;  // the newest view when it was retired
+        tTileSlot const* slot;
+        tPlane const* plane;
+    };
+    void Retire(tPlane const& plane, tTileSlot const& slot, std::uint8_t* block);
+
     std::map<geo::CiVecN, tPlane> m_planeMap;
     std::vector<std::unique_ptr<std::uint8_t[]>> m_uniformRows;  // each m_tileW pixels
+    std::uint8_t const* m_fillRow = nullptr;                     // m_uniformRows[0]
     std::map<std::string, std::uint32_t> m_uniformIds;
     mutable geo::CiVecN m_lastKey;
     mutable tPlane* m_lastPlane = nullptr;
 
+    mutable std::mutex m_mutex;
+    std::set<std::uint64_t> m_views;  // epochs of the live views
+    std::uint64_t m_viewEpoch = 0;
+    std::uint64_t m_oldestView = ~std::uint64_t(0);  // none: no slot counts as shown
+    std::vector<tRetired> m_retired;
+
     bool OutsidePlanes(geo::CiVecN const& key) const;
+    // Copies the tile's bytes from `from` to `to` except the part of `keep`
+    // (frame coordinates) that a write is about to cover.
+    void CopyOutside(std::uint8_t* to, std::uint8_t const* from, int tx, int ty, geo::CiRect const& keep) const;
     void SetUpGeometry(geo::CiVolumeN const& volume, utl::CPropSet const& props);
     // Writes the uniform row `row` over `area` (tile-local pixels) of a
     // tile's memory; with `stream`, around the cache (fence afterwards).
@@ -219,5 +284,26 @@ void ForEachPlaneKey(geo::CiVolumeN const& planeBox, F&& f)
 
 // Checked size arithmetic used at entry points.
 bool MulOverflows(std::int64_t a, std::int64_t b, std::int64_t& out);
+
+// The lock of one store for the length of a call.
+using tStoreLock = std::unique_lock<std::mutex>;
+inline tStoreLock LockStore(CTileStore const& store)
+{
+    return tStoreLock(store.Mutex());
+}
+
+// The locks of two stores, taken in the order of their ids so that two
+// copies running the other way round cannot deadlock; one lock when both
+// are the same store.
+class CStorePairLock {
+public:
+    CStorePairLock(CTileStore const& a, CTileStore const& b);
+    CStorePairLock(CStorePairLock const&) = delete;
+    CStorePairLock& operator=(CStorePairLock const&) = delete;
+
+private:
+    tStoreLock m_first;
+    tStoreLock m_second;
+};
 
 }  // namespace mem

@@ -143,7 +143,10 @@ std::vector<float> GaussianHalf(double sigma)
 
 // The row kernels: plain loops the compiler vectorises, built a second time
 // for processors with AVX2 where the toolchain can pick one at load time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
+// Not under ThreadSanitizer: the loader runs the choosing function before
+// the sanitizer's runtime is up, and the instrumented function crashes.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32) && \
+    !defined(__SANITIZE_THREAD__)
 #define IMGSCOPE_ROW_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define IMGSCOPE_ROW_KERNEL

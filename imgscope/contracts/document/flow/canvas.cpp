@@ -13,10 +13,15 @@ using detail::IsUsableScale;
 
 // ---------------------------------------------------------------- canvas
 
-geo::CiRect CDisplProcessFlow::GetImagePlaneRect() const { return m_flow->state->canvas.pixelRect; }
+geo::CiRect CDisplProcessFlow::GetImagePlaneRect() const
+{
+    const auto guard = detail::Reading(*m_flow->state->lock);
+    return m_flow->state->canvas.pixelRect;
+}
 
 void CDisplProcessFlow::SetImagePlaneRect(geo::CiRect const& rect)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     if (geo::IsInverted(rect))
         return;  // an inverted rectangle is never flipped into a canvas
     m_flow->state->canvas.pixelRect = rect;
@@ -25,6 +30,7 @@ void CDisplProcessFlow::SetImagePlaneRect(geo::CiRect const& rect)
 
 bool CDisplProcessFlow::GetImagePlaneCalibration(geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit2& units) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     detail::tCanvas const& canvas = m_flow->state->canvas;
     if (!canvas.calibrated)
         return false;
@@ -37,6 +43,7 @@ bool CDisplProcessFlow::GetImagePlaneCalibration(geo::CdVec2& origin, geo::CdVec
 void CDisplProcessFlow::SetImagePlaneCalibration(geo::CdVec2 const& origin, geo::CdVec2 const& scale,
                                                  utl::CUnit2 const& units)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     // A calibration that cannot map back to pixels is refused: the canvas
     // keeps the one it has.
     if (!IsFinite(origin) || !IsUsableScale(scale))
@@ -51,6 +58,7 @@ void CDisplProcessFlow::SetImagePlaneCalibration(geo::CdVec2 const& origin, geo:
 
 bool CDisplProcessFlow::GetImagePlaneRWC(utl::TUnitValue<geo::CdRect>& rect) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     detail::tCanvas const& canvas = m_flow->state->canvas;
     if (!canvas.calibrated || canvas.pixelRect.IsEmpty())
         return false;
@@ -72,6 +80,7 @@ bool CDisplProcessFlow::GetImagePlaneRWC(utl::TUnitValue<geo::CdRect>& rect) con
 
 void CDisplProcessFlow::SetImagePlaneRWC(utl::TUnitValue<geo::CdRect> const& rect)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     // The real-world rectangle is what the pixel rectangle covers, so
     // setting it calibrates the canvas; without pixels there is no scale.
     detail::tCanvas& canvas = m_flow->state->canvas;
@@ -92,6 +101,7 @@ void CDisplProcessFlow::SetImagePlaneRWC(utl::TUnitValue<geo::CdRect> const& rec
 
 bool CDisplProcessFlow::GetCanvasRectangle(geo::CdRect& rect) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     detail::tCanvas const& canvas = m_flow->state->canvas;
     if (!canvas.hasRectangle)
         return false;
@@ -101,6 +111,7 @@ bool CDisplProcessFlow::GetCanvasRectangle(geo::CdRect& rect) const
 
 bool CDisplProcessFlow::SetCanvasRectangle(geo::CdRect const& rect)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     if (!IsFinite(rect))
         return false;
     detail::tCanvas& canvas = m_flow->state->canvas;
@@ -113,12 +124,14 @@ bool CDisplProcessFlow::SetCanvasRectangle(geo::CdRect const& rect)
 
 void CDisplProcessFlow::GetCanvasColors(CCanvasColor& background, CCanvasColor& border) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     background = m_flow->state->canvas.background;
     border = m_flow->state->canvas.border;
 }
 
 void CDisplProcessFlow::SetCanvasColors(CCanvasColor const& background, CCanvasColor const& border)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     m_flow->state->canvas.background = background;
     m_flow->state->canvas.border = border;
     m_flow->state->messages->Notify(eChangeCanvas);
@@ -126,6 +139,7 @@ void CDisplProcessFlow::SetCanvasColors(CCanvasColor const& background, CCanvasC
 
 bool CDisplProcessFlow::GetLayerCanvasPlacement(int plane, geo::CdVec2& origin, geo::CdVec2& scale) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     if (!entry || !entry->hasPlacement)
         return false;
@@ -136,6 +150,7 @@ bool CDisplProcessFlow::GetLayerCanvasPlacement(int plane, geo::CdVec2& origin, 
 
 bool CDisplProcessFlow::SetLayerCanvasPlacement(int plane, geo::CdVec2 const& origin, geo::CdVec2 const& scale)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tEntry* entry = m_flow->state->FindLayerEntry(plane);
     if (!entry || !IsFinite(origin) || !IsUsableScale(scale))
         return false;
@@ -148,6 +163,7 @@ bool CDisplProcessFlow::SetLayerCanvasPlacement(int plane, geo::CdVec2 const& or
 
 bool CDisplProcessFlow::OptimizeCanvasFromCalibration(std::vector<int> const& layerIds)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tFlowState& state = *m_flow->state;
     detail::tCanvas fitted = state.canvas;
     if (!detail::FitCanvas(*m_flow, layerIds, fitted))

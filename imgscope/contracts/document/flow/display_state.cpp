@@ -13,18 +13,21 @@ using namespace detail::flow;
 
 bool CDisplProcessFlow::SetVisibility(int plane, bool visible)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tFlowState& state = *m_flow->state;
     return SetEntryField(state, ChildOf(state, plane), &tEntry::visible, visible);
 }
 
 bool CDisplProcessFlow::IsVisible(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->Find(plane);
     return entry && entry->visible;
 }
 
 bool CDisplProcessFlow::SetVisibility(int plane, int channel, bool visible)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -40,6 +43,7 @@ bool CDisplProcessFlow::SetVisibility(int plane, int channel, bool visible)
 
 bool CDisplProcessFlow::IsVisible(int plane, int channel) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.FindLayerEntry(plane);
     if (!entry || !r.IsChannelOf(*entry, channel))
@@ -50,12 +54,14 @@ bool CDisplProcessFlow::IsVisible(int plane, int channel) const
 
 bool CDisplProcessFlow::SetHidden(int plane, bool hidden)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tFlowState& state = *m_flow->state;
     return SetEntryField(state, ChildOf(state, plane), &tEntry::hidden, hidden);
 }
 
 bool CDisplProcessFlow::IsHidden(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->Find(plane);
     return entry && entry->hidden;
 }
@@ -64,34 +70,40 @@ bool CDisplProcessFlow::IsHidden(int plane) const
 
 bool CDisplProcessFlow::GetGroupName(int group, CString& name) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::name, name);
 }
 
 bool CDisplProcessFlow::SetGroupName(int group, CString const& name)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tFlowState& state = *m_flow->state;
     return SetEntryField(state, GroupOf(state, group), &tEntry::name, name);
 }
 
 bool CDisplProcessFlow::LockGroup(int group, bool lock)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tFlowState& state = *m_flow->state;
     return SetEntryField(state, GroupOf(state, group), &tEntry::locked, lock);
 }
 
 bool CDisplProcessFlow::IsGroupLocked(int group, bool& locked) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::locked, locked);
 }
 
 bool CDisplProcessFlow::SetGroupSingular(int group, bool singular)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tFlowState& state = *m_flow->state;
     return SetEntryField(state, GroupOf(state, group), &tEntry::singular, singular);
 }
 
 bool CDisplProcessFlow::IsGroupSingular(int group, bool& singular) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::singular, singular);
 }
 
@@ -99,6 +111,7 @@ bool CDisplProcessFlow::IsGroupSingular(int group, bool& singular) const
 
 bool CDisplProcessFlow::GetLUT(int plane, int channel, std::vector<utl::CBGR8>& lut) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.FindLayerEntry(plane);
     if (!entry || !r.IsChannelOf(*entry, channel))
@@ -112,6 +125,7 @@ bool CDisplProcessFlow::GetLUT(int plane, int channel, std::vector<utl::CBGR8>& 
 
 bool CDisplProcessFlow::SetLUT(int plane, int channel, std::vector<utl::CBGR8> const& lut)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry || lut.empty())
@@ -129,6 +143,7 @@ bool CDisplProcessFlow::SetLUT(int plane, int channel, std::vector<utl::CBGR8> c
 
 bool CDisplProcessFlow::DelLUT(int plane, int channel)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -151,6 +166,7 @@ bool CDisplProcessFlow::DelLUT(int plane, int channel)
 
 bool CDisplProcessFlow::UseLUT(int plane, int value)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -176,6 +192,7 @@ bool IsGammaChannel(tResolve const& r, tEntry const& entry, int channel)
 
 bool CDisplProcessFlow::GetGamma(int plane, int channel, double& gamma) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.Find(plane);
     if (!entry || plane == r.state.rootId || !IsGammaChannel(r, *entry, channel))
@@ -189,6 +206,7 @@ bool CDisplProcessFlow::GetGamma(int plane, int channel, double& gamma) const
 
 bool CDisplProcessFlow::SetGamma(int plane, int channel, double gamma)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.Find(plane);
     if (!entry || plane == r.state.rootId || !IsGammaChannel(r, *entry, channel))
@@ -202,6 +220,7 @@ bool CDisplProcessFlow::SetGamma(int plane, int channel, double gamma)
 
 bool CDisplProcessFlow::SetFunction(int plane, int channel, ELayerFunction function)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry || int(function) < int(eFunctionNormal) || int(function) > int(eFunctionMin))
@@ -217,6 +236,7 @@ bool CDisplProcessFlow::SetFunction(int plane, int channel, ELayerFunction funct
 
 bool CDisplProcessFlow::GetFunction(int plane, int channel, ELayerFunction& function) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.FindLayerEntry(plane);
     if (!entry || !r.IsChannelOf(*entry, channel))
@@ -228,6 +248,7 @@ bool CDisplProcessFlow::GetFunction(int plane, int channel, ELayerFunction& func
 
 bool CDisplProcessFlow::GetDisplayFilter(int plane, boost::shared_ptr<CDisplayFilter>& filter) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     if (!entry || !entry->filter)
         return false;
@@ -237,6 +258,7 @@ bool CDisplProcessFlow::GetDisplayFilter(int plane, boost::shared_ptr<CDisplayFi
 
 bool CDisplProcessFlow::SetDisplayFilter(int plane, boost::shared_ptr<CDisplayFilter> filter)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tEntry* entry = m_flow->state->FindLayerEntry(plane);
     if (!entry || !filter)
         return false;
@@ -247,6 +269,7 @@ bool CDisplProcessFlow::SetDisplayFilter(int plane, boost::shared_ptr<CDisplayFi
 
 bool CDisplProcessFlow::ResetDisplayFilter(int plane)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tEntry* entry = m_flow->state->FindLayerEntry(plane);
     if (!entry)
         return false;
@@ -259,6 +282,7 @@ bool CDisplProcessFlow::ResetDisplayFilter(int plane)
 
 boost::shared_ptr<CMask> CDisplProcessFlow::CreateTransparencyMask(int plane, unsigned char value)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -276,12 +300,14 @@ boost::shared_ptr<CMask> CDisplProcessFlow::CreateTransparencyMask(int plane, un
 
 boost::shared_ptr<CMask> CDisplProcessFlow::GetTransparencyMask(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     return entry ? entry->mask : boost::shared_ptr<CMask>();
 }
 
 bool CDisplProcessFlow::DeleteTransparencyMask(int plane)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tEntry* entry = m_flow->state->FindLayerEntry(plane);
     if (!entry || !entry->mask)
         return false;
@@ -292,12 +318,14 @@ bool CDisplProcessFlow::DeleteTransparencyMask(int plane)
 
 bool CDisplProcessFlow::SetTransparencyMaskActive(int plane, bool active)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tFlowState& state = *m_flow->state;
     return SetEntryField(state, state.FindLayerEntry(plane), &tEntry::maskActive, active);
 }
 
 bool CDisplProcessFlow::IsTransparencyMaskActive(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     return entry && entry->maskActive && entry->mask;
 }

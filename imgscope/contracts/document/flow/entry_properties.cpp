@@ -37,11 +37,13 @@ utl::CPropSet const* PropertiesOf(tResolve const& r, tEntry const& entry, int ch
 
 bool CDisplProcessFlow::SetProperty(int plane, int id, mem::CBin const& value)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     return SetProperty(plane, -1, id, value);
 }
 
 bool CDisplProcessFlow::SetProperty(int plane, int channel, int id, mem::CBin const& value)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.Find(plane);
     if (!entry || plane == r.state.rootId)
@@ -57,6 +59,7 @@ bool CDisplProcessFlow::PropertyExists(int plane, int id) const { return Propert
 
 bool CDisplProcessFlow::PropertyExists(int plane, int channel, int id) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.Find(plane);
     if (!entry || plane == r.state.rootId)
@@ -67,11 +70,13 @@ bool CDisplProcessFlow::PropertyExists(int plane, int channel, int id) const
 
 bool CDisplProcessFlow::GetProperty(int plane, int id, mem::CBin& value) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     return GetProperty(plane, -1, id, value);
 }
 
 bool CDisplProcessFlow::GetProperty(int plane, int channel, int id, mem::CBin& value) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.Find(plane);
     if (!entry || plane == r.state.rootId)

@@ -8,8 +8,9 @@
 namespace img {
 namespace detail {
 
-tFlowState::tFlowState() : messages(new CNotifier)
+tFlowState::tFlowState() : messages(new CNotifier), ownLock(new CRecordLock)
 {
+    lock = ownLock.get();
     tEntry root;
     root.id = rootId;
     root.isGroup = true;
@@ -20,6 +21,8 @@ boost::shared_ptr<tFlowState> tFlowState::Clone() const
 {
     boost::shared_ptr<tFlowState> copy(new tFlowState(*this));
     copy->messages.reset(new CNotifier);
+    copy->ownLock.reset(new CRecordLock);
+    copy->lock = copy->ownLock.get();
     for (auto& item : copy->entries) {
         if (item.second.mask)
             item.second.mask.reset(new CMask(*item.second.mask));

@@ -25,11 +25,10 @@ CDisplProcessFlow::CDisplProcessFlow(CImg const& document, bool independentCopy)
     m_flow->document = document;
     detail::tDocument& record = DocumentOf(document);
     if (independentCopy) {
-        m_flow->state = record.tree ? record.tree->Clone() : boost::shared_ptr<tFlowState>(new tFlowState);
+        const auto guard = detail::Reading(record.lock);
+        m_flow->state = record.tree->Clone();
     } else {
-        if (!record.tree)
-            record.tree.reset(new tFlowState);
-        m_flow->state = record.tree;
+        m_flow->state = record.tree;  // made with the document, never replaced
     }
 }
 

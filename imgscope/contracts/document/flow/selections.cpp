@@ -14,6 +14,7 @@ using namespace detail::flow;
 
 bool CDisplProcessFlow::GetFrameSelection(int plane, std::set<geo::CiVecN, geo::tiVecNLess>& frames) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     if (!entry)
         return false;
@@ -23,6 +24,7 @@ bool CDisplProcessFlow::GetFrameSelection(int plane, std::set<geo::CiVecN, geo::
 
 bool CDisplProcessFlow::SetFrameSelection(int plane, std::set<geo::CiVecN, geo::tiVecNLess> const& frames)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -42,12 +44,14 @@ bool CDisplProcessFlow::SetFrameSelection(int plane, std::set<geo::CiVecN, geo::
 
 std::set<int> CDisplProcessFlow::GetSelectedChannels(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     return entry ? entry->selectedChannels : std::set<int>();
 }
 
 bool CDisplProcessFlow::SetSelectedChannels(int plane, std::set<int> const& channels)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -64,6 +68,7 @@ bool CDisplProcessFlow::SetSelectedChannels(int plane, std::set<int> const& chan
 
 std::set<int> CDisplProcessFlow::GetChannelList(int plane, bool visibleOnly) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     std::set<int> result;
     tEntry const* entry = r.state.FindLayerEntry(plane);
@@ -79,6 +84,7 @@ std::set<int> CDisplProcessFlow::GetChannelList(int plane, bool visibleOnly) con
 
 bool CDisplProcessFlow::SetActiveFrameIndex(utl::CIndexN const& frame, int plane)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -94,6 +100,7 @@ bool CDisplProcessFlow::SetActiveFrameIndex(utl::CIndexN const& frame, int plane
 
 utl::CIndexN CDisplProcessFlow::GetActiveFrameIndex(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -106,6 +113,7 @@ utl::CIndexN CDisplProcessFlow::GetActiveFrameIndex(int plane) const
 
 bool CDisplProcessFlow::SetActiveStackDim(int plane, int dim)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -120,6 +128,7 @@ bool CDisplProcessFlow::SetActiveStackDim(int plane, int dim)
 
 int CDisplProcessFlow::GetActiveStackDim(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     return entry ? entry->activeStackDim : -1;
 }
@@ -128,6 +137,7 @@ int CDisplProcessFlow::GetActiveStackDim(int plane) const
 
 bool CDisplProcessFlow::SetActiveOpLayer(int plane)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.FindLayerEntry(plane);
     if (!entry)
@@ -142,6 +152,7 @@ bool CDisplProcessFlow::SetActiveOpLayer(int plane)
 
 int CDisplProcessFlow::GetActiveOpLayer(ELayerType type) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tFlowState const& state = *m_flow->state;
     auto it = state.activeOpLayer.find(int(type));
     if (it == state.activeOpLayer.end() || !state.FindLayerEntry(it->second))
@@ -151,6 +162,7 @@ int CDisplProcessFlow::GetActiveOpLayer(ELayerType type) const
 
 int CDisplProcessFlow::GetActiveStackID(ELayerType type) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     return GetStackId(GetActiveOpLayer(type));
 }
 

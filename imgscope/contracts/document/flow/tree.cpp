@@ -14,43 +14,57 @@ using namespace detail::flow;
 
 int CDisplProcessFlow::RootId() const { return m_flow->state->rootId; }
 
-bool CDisplProcessFlow::Exists(int plane) const { return m_flow->state->Find(plane) != nullptr; }
+bool CDisplProcessFlow::Exists(int plane) const
+{
+    const auto guard = detail::Reading(*m_flow->state->lock);
+    return m_flow->state->Find(plane) != nullptr;
+}
 
 bool CDisplProcessFlow::IsGroup(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->Find(plane);
     return entry && entry->isGroup && plane != m_flow->state->rootId;
 }
 
 int CDisplProcessFlow::GetStackId(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tEntry const* entry = m_flow->state->FindLayerEntry(plane);
     return entry ? entry->layerId : -1;
 }
 
 CStack CDisplProcessFlow::GetStack(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry const* entry = r.state.FindLayerEntry(plane);
     return entry ? r.StackOf(*entry) : CStack();
 }
 
-int CDisplProcessFlow::FindLayer(int layerId) const { return m_flow->state->PlaneOf(layerId); }
+int CDisplProcessFlow::FindLayer(int layerId) const
+{
+    const auto guard = detail::Reading(*m_flow->state->lock);
+    return m_flow->state->PlaneOf(layerId);
+}
 
 bool CDisplProcessFlow::IsVectorGraficLayer(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     const CStack stack = GetStack(plane);
     return stack.IsValid() && stack.GetLayerType() == eLayerTypeVector;
 }
 
 int CDisplProcessFlow::GetParentGroup(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     int position = 0;
     return GetParentGroup(plane, position);
 }
 
 int CDisplProcessFlow::GetParentGroup(int plane, int& position) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tFlowState const& state = *m_flow->state;
     tEntry const* entry = state.Find(plane);
     if (!entry || plane == state.rootId)
@@ -64,6 +78,7 @@ int CDisplProcessFlow::GetParentGroup(int plane, int& position) const
 
 int CDisplProcessFlow::GetOpUnitCount(int parent) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tFlowState const& state = *m_flow->state;
     tEntry const* entry = state.Find(parent == -1 ? state.rootId : parent);
     return entry ? int(entry->children.size()) : -1;
@@ -71,6 +86,7 @@ int CDisplProcessFlow::GetOpUnitCount(int parent) const
 
 int CDisplProcessFlow::GetOpUnit(int parent, int position) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tFlowState const& state = *m_flow->state;
     tEntry const* entry = state.Find(parent == -1 ? state.rootId : parent);
     if (!entry || position < 0 || position >= int(entry->children.size()))
@@ -80,6 +96,7 @@ int CDisplProcessFlow::GetOpUnit(int parent, int position) const
 
 int CDisplProcessFlow::GetZOrder(int plane) const
 {
+    const auto guard = detail::Reading(*m_flow->state->lock);
     tFlowState const& state = *m_flow->state;
     tEntry const* entry = state.Find(plane);
     if (!entry || plane == state.rootId)
@@ -89,6 +106,7 @@ int CDisplProcessFlow::GetZOrder(int plane) const
 
 int CDisplProcessFlow::InsertLayer(int parent, int position, int layerId, utl::CIndexN const& frame, int channel)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     if (!r.flow.document || r.state.nextPlaneId == INT_MAX)
         return -1;
@@ -130,6 +148,7 @@ int CDisplProcessFlow::InsertLayer(int parent, int position, int layerId, utl::C
 
 int CDisplProcessFlow::InsertGroup(int parent, int position)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     if (!r.flow.document || r.state.nextPlaneId == INT_MAX)
         return -1;
@@ -150,6 +169,7 @@ int CDisplProcessFlow::InsertGroup(int parent, int position)
 
 bool CDisplProcessFlow::MoveTo(int plane, int parent, int position)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     tEntry* entry = r.state.Find(plane);
     if (!entry || plane == r.state.rootId)
@@ -180,6 +200,7 @@ bool CDisplProcessFlow::MoveTo(int plane, int parent, int position)
 
 bool CDisplProcessFlow::Remove(int plane)
 {
+    const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
     if (!r.state.Find(plane) || plane == r.state.rootId)
         return false;

@@ -5,9 +5,11 @@
 #include "imgscope/contracts/document/render/blend_internal.h"
 #include "imgscope/contracts/document/render/colour_kernels_internal.h"
 #include "imgscope/contracts/document/render/layer_plan_internal.h"
+#include "imgscope/contracts/document/render/render_pool_internal.h"
 #include "imgscope/contracts/document/render/vector_shapes_internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -106,6 +108,14 @@ void BlendByCoverage(std::uint8_t* dest, std::uint8_t const* row, std::uint8_t c
     flushMixed(k1);
 }
 
+// Fetches source row `y` through the view the render opened: the pixels as
+// they were when the render began, read without any lock.
+bool Fetch(CRowAccess& access, mem::CTileView const& view, int y)
+{
+    mem::CTileView::tCursor cursor = view.Row(y);
+    return access.Fetch(y, [&](geo::CiVec2 p, std::uint8_t const*& data) { return view.Span(cursor, p, data); });
+}
+
 // Composes raster layer `plan` into output row `o` at target row `rowK`
 // of the clip. Columns the coverage hides are neither coloured nor blended,
 // and rows that the mask hides throughout are not even fetched.
@@ -120,19 +130,14 @@ void ComposeRasterRow(tLayerPlan& plan, int rowK, int clipLeft, std::uint8_t* o,
     if (plan.mask) {
         if (!plan.MaskRowMayShow(y) || plan.maskAccess.Empty())
             return;  // wholly transparent here
-        const CMask& mask = *plan.mask;
-        if (!plan.maskAccess.Fetch(y, [&](geo::CiVec2 p, std::uint8_t const*& data) {
-                return mask.GetRowSpan(p, data);
-            }))
+        if (!Fetch(plan.maskAccess, *plan.maskView, y))
             return;
         plan.maskAccess.CopyBytes(coverage, 0, count);
         partial = true;
     }
-    for (tSource& src : plan.sources) {
-        CPixFrame const& frame = *src.frame;
-        if (!src.access.Fetch(y, [&](geo::CiVec2 p, std::uint8_t const*& data) { return frame.GetRowSpan(p, data); }))
+    for (tSource& src : plan.sources)
+        if (!Fetch(src.access, *src.view, y))
             return;
-    }
     // Alpha first, so that the columns that can show are known before any
     // colour is made.
     for (tSource const& src : plan.sources) {
@@ -221,13 +226,20 @@ bool ComposeRows(tFrameJob const& job, std::vector<tLayerPlan>& plans, int y0, i
     return true;
 }
 
-}  // namespace
+// Rows of one render: first the plans, made under the tree's lock, then
+// the rows, which need no lock and may go to several threads.
+struct tRender {
+    tFrameJob job;
+    std::vector<tLayerPlan> plans;
+};
 
-bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo::CiRect const& pixelRect,
-             geo::CdRect const& canvasRect, std::vector<int> const& layerIds, tRenderHints const& hints)
+// Plans every drawn layer and the background rows; the tree's lock is held
+// throughout, so the render sees one state of the tree and, through the
+// views it opens, of every layer's pixels. False for the argument errors of
+// Compose.
+bool Plan(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo::CiRect const& pixelRect,
+          geo::CdRect const& canvasRect, std::vector<int> const& layerIds, tRenderHints const& hints, tRender& render)
 {
-    if (!target)
-        return false;
     CPixelInfo const& targetInfo = target->GetPixelInfo();
     if (targetInfo.GetElementType() != utl::eUInt8 || targetInfo.GetComponentCount() != 3 || targetInfo.HasAlpha())
         return false;
@@ -239,6 +251,7 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
     if (clip.IsEmpty())
         return false;
 
+    const auto guard = Reading(*flow.state->lock);
     tFlowState const& state = *flow.state;
     tCanvas const& canvas = state.canvas;
 
@@ -264,7 +277,7 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
 
     // Plans: per layer the tables, the column and row maps and its state,
     // made once so that the row loop looks nothing up.
-    std::vector<tLayerPlan> plans;
+    std::vector<tLayerPlan>& plans = render.plans;
     if (flow.document) {
         for (tDrawn const& d : DrawnLayers(state, layerIds)) {
             const CStack stack = flow.document->FindStack(d.layerId);
@@ -301,6 +314,7 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
                 if (columns.empty())
                     continue;
                 plan.rowIndex = RowsOf(view, o.y, s.y, bounds.top, bounds.bottom);
+                OpenViews(plan, columns);
                 for (tSource& src : plan.sources)
                     src.access.Setup(columns, src.pixelBytes, kZeroPixel);
                 if (plan.mask) {
@@ -317,7 +331,7 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
     // Background: canvas pixels inside the canvas's pixel rectangle take the
     // background colour, those outside the border colour. Both kinds of
     // row are made once and copied.
-    tFrameJob job;
+    tFrameJob& job = render.job;
     job.target = target.get();
     job.clip = clip;
     job.rgbOrder = targetInfo.GetColorSpace() == eColorSpaceRGB;
@@ -337,9 +351,65 @@ bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo:
             job.borderRow[std::size_t(3 * i + k)] = canvas.border[k];
         }
     }
+    return true;
+}
 
-    tRowBuffers buffers(rowPixels);
-    return ComposeRows(job, plans, clip.top, clip.bottom, buffers);
+// Rows per band handed to a thread: small enough that threads finish
+// together, large enough that each band's first row, which works its span
+// layouts out again, stays a small share.
+int BandRows(int rows, int threads)
+{
+    return std::clamp(rows / (threads * 8), 8, 64);
+}
+
+// Composes the clip's rows, split into bands over the render pool's
+// threads. Every thread but the calling one works on a copy of the plans
+// (their row access keeps state) with buffers of its own; rows do not
+// depend on one another, so the output is the same for any thread count.
+bool ComposeAll(tRender& render)
+{
+    tFrameJob const& job = render.job;
+    const int rows = job.clip.Height();
+    const std::size_t width = std::size_t(job.clip.Width());
+    CRenderPool& pool = CRenderPool::Instance();
+    const int threads = std::min(pool.Threads(), (rows + 7) / 8);
+    if (threads <= 1) {
+        tRowBuffers buffers(width);
+        return ComposeRows(job, render.plans, job.clip.top, job.clip.bottom, buffers);
+    }
+    // Copied before any row runs: the calling thread's rows change its plans.
+    std::vector<std::vector<tLayerPlan>> copies(std::size_t(threads - 1), render.plans);
+    const int band = BandRows(rows, threads);
+    const int bands = (rows + band - 1) / band;
+    std::atomic<int> next{0};
+    std::atomic<bool> failed{false};
+    pool.Run(threads, [&](int worker) {
+        try {
+            std::vector<tLayerPlan>& plans = worker == 0 ? render.plans : copies[std::size_t(worker - 1)];
+            tRowBuffers buffers(width);
+            for (int b = next++; b < bands && !failed.load(std::memory_order_relaxed); b = next++) {
+                const int y0 = job.clip.top + b * band;
+                if (!ComposeRows(job, plans, y0, std::min(y0 + band, job.clip.bottom), buffers))
+                    failed = true;
+            }
+        } catch (std::exception const&) {
+            failed = true;  // out of memory for buffers or row spans
+        }
+    });
+    return !failed;
+}
+
+}  // namespace
+
+bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo::CiRect const& pixelRect,
+             geo::CdRect const& canvasRect, std::vector<int> const& layerIds, tRenderHints const& hints)
+{
+    if (!target)
+        return false;
+    tRender render;
+    if (!Plan(flow, target, pixelRect, canvasRect, layerIds, hints, render))
+        return false;
+    return ComposeAll(render);
 }
 
 }  // namespace detail

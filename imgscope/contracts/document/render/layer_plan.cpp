@@ -207,24 +207,17 @@ void PlanMask(boost::shared_ptr<CMask> const& mask, tLayerPlan& plan)
 {
     plan.mask = mask;
     plan.maskBounds = mask->GetBoundary();
-    plan.maskTileRowsLive.clear();
-    if (mask->GetInitialValue() != 0)
-        return;
-    const boost::shared_ptr<CPixFrame> pixels = mask->GetPixFrame();
-    const boost::shared_ptr<CTileDistributor> tiles = pixels ? pixels->GetTileDistributor() : nullptr;
-    if (!tiles)
-        return;
-    const geo::CiVec2 count = tiles->GetTileCount();
-    const int height = tiles->GetTileSize().y;
-    if (count.y <= 0 || height <= 0)
-        return;
-    // One search per tile row that holds a tile: rows between are skipped.
-    std::vector<bool> live(std::size_t(count.y), false);
-    geo::CiVec2 next;
-    for (int row = 0; row < count.y && tiles->GetNextExisting(geo::CiVec2(-1, row), next); row = next.y + 1)
-        live[std::size_t(next.y)] = true;
-    plan.maskTileRowsLive.swap(live);
-    plan.maskTileHeight = height;
+    plan.maskHidesUntiled = mask->GetInitialValue() == 0;
+}
+
+void OpenViews(tLayerPlan& plan, std::vector<int> const& columns)
+{
+    if (plan.mask) {
+        const boost::shared_ptr<CPixFrame> pixels = plan.mask->GetPixFrame();
+        plan.maskView = mem::CTileView::Open(*pixels->GetDataFrame(), pixels->GetPlane(), columns, plan.rowIndex);
+    }
+    for (tSource& src : plan.sources)
+        src.view = mem::CTileView::Open(*src.frame->GetDataFrame(), src.frame->GetPlane(), columns, plan.rowIndex);
 }
 
 }  // namespace render

@@ -6,10 +6,12 @@
 #include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/contracts/document/render/channel_tables_internal.h"
 #include "imgscope/contracts/document/render/row_access_internal.h"
+#include "imgscope/contracts/foundation/tile_view_internal.h"
 
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace img {
@@ -32,6 +34,8 @@ struct tSource {
     bool allLanesLit = false;  // eModeBytes: every output byte has a channel
     int alphaComponent = -1;
     double alphaMax = 255.0;
+    // The frame's tiles as the render found them; rows read them through it.
+    std::shared_ptr<mem::CTileView const> view;
     CRowAccess access;
 };
 
@@ -53,11 +57,11 @@ struct tLayerPlan {
     std::vector<tSource> sources;
     boost::shared_ptr<CMask> mask;
     geo::CiRect maskBounds;
+    std::shared_ptr<mem::CTileView const> maskView;  // opened before the sources'
     CRowAccess maskAccess;
-    // Rows of mask tiles, from the mask's top, that may hold anything but
-    // 0; empty when every row may (the mask's fill value is not 0).
-    std::vector<bool> maskTileRowsLive;
-    int maskTileHeight = 1;
+    // The mask's fill value is 0: a mask row without tiles at the sampled
+    // columns hides the layer, and the compositor skips it unfetched.
+    bool maskHidesUntiled = false;
     int x0 = 0;  // covered target columns [x0, x1)
     int x1 = 0;
     std::vector<int> rowIndex;  // source y per target row of the clip; INT_MIN outside
@@ -84,7 +88,7 @@ struct tLayerPlan {
     {
         if (y < maskBounds.top || y >= maskBounds.bottom)
             return false;
-        return maskTileRowsLive.empty() || maskTileRowsLive[std::size_t((y - maskBounds.top) / maskTileHeight)];
+        return !maskHidesUntiled || maskView->RowHasTiles(y);
     }
 };
 
@@ -121,10 +125,16 @@ bool PlanRaster(tEntry const& entry, CStack const& stack, tLayerPlan& plan, geo:
 
 std::vector<tDrawn> DrawnLayers(tFlowState const& state, std::vector<int> const& layerIds);
 
-// Takes `mask` as the plan's mask and notes which of its tile rows hold any
-// tile: where the mask's fill value is 0, a row without tiles hides the
-// layer, and the compositor skips it before fetching anything.
+// Takes `mask` as the plan's mask; its view is opened once the columns and
+// rows the layer samples are known (OpenViews).
 void PlanMask(boost::shared_ptr<CMask> const& mask, tLayerPlan& plan);
+
+// Opens the views of a raster plan at `columns` and the rows of
+// `plan.rowIndex`: the mask's first, then the sources'. A change that
+// writes the layer and then its mask (a paste) is thereby seen whole or
+// not at all: a mask that shows the new part implies sources that hold it.
+// Throws std::bad_alloc.
+void OpenViews(tLayerPlan& plan, std::vector<int> const& columns);
 
 }  // namespace render
 }  // namespace detail
