@@ -41,3 +41,6 @@
 
 #include "imgscope/mosaic/mosaic_scope.h"
 #include "imgscope/mosaic/stack_type.h"
+
+#include "imgscope/io/ome_tiff.h"
+#include "imgscope/io/document_compare.h"
