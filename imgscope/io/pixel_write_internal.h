@@ -1,0 +1,65 @@
+// Writing the planes of data frames as tiled TIFF directories: tiles never
+// written stay missing, tiles of one value are stored once, and layers get
+// a halved pyramid as SubIFDs. Not installed.
+#pragma once
+
+#include "imgscope/contracts/foundation/data_frame.h"
+#include "imgscope/io/ome_tiff.h"
+#include "imgscope/io/tiff_io_internal.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace img {
+namespace io {
+
+// The TIFF tile side used when the layer's own tiles cannot be: TIFF
+// wants multiples of 16.
+constexpr int kDefaultTiffTile = 512;
+// Pyramid levels are made while the larger side is above this.
+constexpr int kPyramidStopSide = 1024;
+
+// The TIFF tile size of a frame: its own tile size when both sides are
+// multiples of 16, else 512 × 512.
+geo::CiVec2 TiffTileSize(mem::CDataFrame const& frame);
+// Pyramid levels of a plane of `width` × `height` pixels.
+int PyramidLevels(int width, int height);
+
+class CPixelWriter {
+public:
+    CPixelWriter(CTiffFile& file, tSaveOptions const& options, std::string description);
+
+    // Writes every plane of `frame` as the next directories, with SubIFD
+    // pyramids when `pyramid` is set and the options allow.
+    EFileResult WriteFrame(mem::CDataFrame const& frame, bool pyramid);
+    // A 1 × 1 directory for a document without pixels: a TIFF file needs
+    // one, and it carries the description.
+    EFileResult WritePlaceholder();
+
+    int IfdCount() const { return m_ifd; }
+    std::vector<tTileAlias> const& Aliases() const { return m_aliases; }
+    // Tile bytes written, for the benchmark's account.
+    std::uint64_t TileBytes() const { return m_tileBytes; }
+
+private:
+    struct tPlane;
+    struct tLevel;
+    EFileResult WritePlane(tPlane const& plane);
+    EFileResult WriteLevel(tPlane const& plane, tLevel const& level, int levelIndex);
+    void SetTags(tPlane const& plane, int width, int height, std::uint16_t compression, bool reduced);
+    bool WriteTile(std::uint32_t index, void const* data, std::int64_t bytes, bool compressed);
+
+    CTiffFile& m_file;
+    tSaveOptions m_options;
+    std::string m_description;
+    int m_ifd = 0;
+    std::vector<tTileAlias> m_aliases;
+    // The first tile written of each uniform content, by its bytes.
+    std::map<std::string, std::pair<int, std::uint32_t>> m_uniform;
+    std::vector<std::uint8_t> m_scratch;
+    std::uint64_t m_tileBytes = 0;
+};
+
+}  // namespace io
+}  // namespace img
