@@ -206,6 +206,9 @@ void CPixelWriter::SetTags(tPlane const& p, int width, int height, std::uint16_t
         TIFFSetField(tif, TIFFTAG_GDAL_NODATA, nodata.c_str());
     if (m_ifd == 0 && !reduced && !m_description.empty())
         TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, m_description.c_str());
+    // Sets up the tile tables now: a directory whose tiles are all missing
+    // must still carry them, all zero.
+    TIFFWriteCheck(tif, 1, "imgscope");
 }
 
 bool CPixelWriter::WriteTile(std::uint32_t index, void const* data, std::int64_t bytes, bool compressed)
@@ -322,13 +325,12 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
             // all its rows: one value throughout.
             if (p.tile.y > 1 && row0 && row0 == row1) {
                 std::string content(reinterpret_cast<char const*>(row0), std::size_t(p.px));
-                content += "/" + std::to_string(p.tile.x) + "x" + std::to_string(p.tile.y);
                 auto found = m_uniform.find(content);
                 if (found != m_uniform.end()) {
-                    m_aliases.push_back({m_ifd, index, found->second.first, found->second.second});
+                    m_aliases.push_back({m_ifd, index, found->second});
                     continue;
                 }
-                m_uniform.emplace(content, std::make_pair(m_ifd, index));
+                m_uniform.emplace(content, index);
                 FillPixels(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), row0, p.px);
                 if (p.format.swapRB)
                     SwapRB(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.info.GetComponentSize(),
@@ -354,6 +356,7 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     if (!TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
         return eFileWriteFailed;
     ++m_ifd;
+    m_uniform.clear();
 
     // The pyramid: each level halves the one before, from the written
     // tiles only.

@@ -55,8 +55,9 @@ private:
     std::string m_description;
     int m_ifd = 0;
     std::vector<tTileAlias> m_aliases;
-    // The first tile written of each uniform content, by its bytes.
-    std::map<std::string, std::pair<int, std::uint32_t>> m_uniform;
+    // The first tile of the current directory written with each uniform
+    // pixel, by the pixel's bytes.
+    std::map<std::string, std::uint32_t> m_uniform;
     std::vector<std::uint8_t> m_scratch;
     std::uint64_t m_tileBytes = 0;
 };

@@ -114,16 +114,40 @@ int CTiffFile::MapProc(thandle_t, void**, toff_t*) { return 0; }
 
 void CTiffFile::UnmapProc(thandle_t, void*, toff_t) {}
 
-int CTiffFile::ErrorProc(TIFF*, void* user, char const*, char const*, va_list)
+int CTiffFile::ErrorProc(TIFF*, void* user, char const* module, char const* fmt, va_list ap)
 {
+    if (getenv("IO_DEBUG")) { fprintf(stderr, "%s: ", module); vfprintf(stderr, fmt, ap); fprintf(stderr, "\n"); }
     static_cast<CTiffFile*>(user)->m_tiffError = true;
     return 1;  // handled: nothing goes to stderr
 }
 
 int CTiffFile::WarningProc(TIFF*, void*, char const*, char const*, va_list) { return 1; }
 
+namespace {
+
+// The value readers fill missing tiles with: libtiff knows the tag by
+// number only, and forgets fields merged into one directory at the next,
+// so it is added to every directory through the extender chain.
+TIFFExtendProc g_previousExtender = nullptr;
+
+void ExtendTags(TIFF* tif)
+{
+    static const TIFFFieldInfo kNoData[] = {
+        {TIFFTAG_GDAL_NODATA, -1, -1, TIFF_ASCII, FIELD_CUSTOM, 1, 0, const_cast<char*>("GDALNoDataValue")}};
+    TIFFMergeFieldInfo(tif, kNoData, 1);
+    if (g_previousExtender)
+        g_previousExtender(tif);
+}
+
+}  // namespace
+
 TIFF* CTiffFile::Open(CTiffFile& file, std::string const& name, char const* mode)
 {
+    static const bool extended = [] {
+        g_previousExtender = TIFFSetTagExtender(&ExtendTags);
+        return true;
+    }();
+    (void)extended;
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options)
         return nullptr;
@@ -166,6 +190,7 @@ std::unique_ptr<CTiffFile> CTiffFile::CreateWrite(int fd, std::string const& nam
     f->m_tif = Open(*f, name, "w8m");
     if (!f->m_tif)
         return nullptr;
+
     return f;
 }
 
@@ -186,7 +211,7 @@ bool PatchTileAliases(int fd, std::vector<tTileAlias> const& aliases)
         return true;
     int last = 0;
     for (auto const& a : aliases)
-        last = std::max({last, a.ifd, a.sourceIfd});
+        last = std::max(last, a.ifd);
     // Where the offset and byte count tables of each needed IFD lie.
     struct tTable {
         std::uint64_t at = 0;  // where the entries lie
@@ -225,6 +250,8 @@ bool PatchTileAliases(int fd, std::vector<tTileAlias> const& aliases)
                 table.size = 8;
             else if (type == TIFF_LONG)
                 table.size = 4;
+            else if (type == TIFF_SHORT)
+                table.size = 2;
             else
                 return false;
             table.count = n;
@@ -242,15 +269,15 @@ bool PatchTileAliases(int fd, std::vector<tTileAlias> const& aliases)
         return i < t.count && t.at && ReadAll(fd, t.at + std::uint64_t(t.size) * i, &v, t.size);
     };
     auto put = [fd](tTable const& t, std::uint32_t i, std::uint64_t v) {
-        return i < t.count && t.at && (t.size == 8 || v <= 0xFFFFFFFFu) &&
+        const std::uint64_t most = t.size == 8 ? ~std::uint64_t(0) : (std::uint64_t(1) << (8 * t.size)) - 1;
+        return i < t.count && t.at && v <= most &&
                WriteAll(fd, t.at + std::uint64_t(t.size) * i, &v, t.size);
     };
     for (auto const& a : aliases) {
-        tTables const& src = tables[std::size_t(a.sourceIfd)];
-        tTables const& dst = tables[std::size_t(a.ifd)];
+        tTables const& t = tables[std::size_t(a.ifd)];
         std::uint64_t offset = 0, bytes = 0;
-        if (!get(src.offsets, a.sourceTile, offset) || !get(src.counts, a.sourceTile, bytes) ||
-            !put(dst.offsets, a.tile, offset) || !put(dst.counts, a.tile, bytes))
+        if (!get(t.offsets, a.sourceTile, offset) || !get(t.counts, a.sourceTile, bytes) ||
+            !put(t.offsets, a.tile, offset) || !put(t.counts, a.tile, bytes))
             return false;
     }
     return true;

@@ -61,12 +61,13 @@ private:
 };
 
 // A tile whose table entries are to point at the bytes of another tile of
-// the file: identical tiles are stored once. IFDs count the top-level
-// directories from 0.
+// the same directory: identical tiles are stored once. libtiff sizes each
+// table's entries by its largest value, so an alias only ever points at a
+// tile whose entries its own table already holds. IFDs count the
+// top-level directories from 0.
 struct tTileAlias {
     int ifd = 0;
     std::uint32_t tile = 0;
-    int sourceIfd = 0;
     std::uint32_t sourceTile = 0;
 };
 
