@@ -46,7 +46,6 @@ EFileResult WriteFile(CImg const& document, int fd, std::string const& name, tSa
         if (writer.IfdCount() != plan.frames[i].firstIfd)
             return eFileWriteFailed;  // the plan and the file disagree: never expected
         const EFileResult r = writer.WriteFrame(*plan.frames[i].frame, plan.ome[i]);
-        if (getenv("IO_DEBUG")) fprintf(stderr, "frame %zu ifd %d -> %d (count %d)\n", i, plan.frames[i].firstIfd, r, writer.IfdCount());
         if (r != eFileOk)
             return r;
     }
@@ -55,11 +54,8 @@ EFileResult WriteFile(CImg const& document, int fd, std::string const& name, tSa
         if (r != eFileOk)
             return r;
     }
-    if (!file->Close()) {
-        if (getenv("IO_DEBUG")) fprintf(stderr, "close failed\n");
+    if (!file->Close())
         return eFileWriteFailed;
-    }
-    if (getenv("IO_DEBUG")) fprintf(stderr, "aliases %zu\n", writer.Aliases().size());
     if (!io::PatchTileAliases(file->Fd(), writer.Aliases()))
         return eFileWriteFailed;
     return eFileOk;

@@ -114,9 +114,8 @@ int CTiffFile::MapProc(thandle_t, void**, toff_t*) { return 0; }
 
 void CTiffFile::UnmapProc(thandle_t, void*, toff_t) {}
 
-int CTiffFile::ErrorProc(TIFF*, void* user, char const* module, char const* fmt, va_list ap)
+int CTiffFile::ErrorProc(TIFF*, void* user, char const*, char const*, va_list)
 {
-    if (getenv("IO_DEBUG")) { fprintf(stderr, "%s: ", module); vfprintf(stderr, fmt, ap); fprintf(stderr, "\n"); }
     static_cast<CTiffFile*>(user)->m_tiffError = true;
     return 1;  // handled: nothing goes to stderr
 }
