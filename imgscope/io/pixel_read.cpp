@@ -212,6 +212,7 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
     if (std::int64_t(box.Size()[0]) != page.width || std::int64_t(box.Size()[1]) != page.height)
         return eFileCorrupt;
     std::vector<std::uint8_t> pixels(std::size_t(blockPixels) * std::size_t(px));
+    std::vector<std::uint8_t> swapped;
     std::vector<std::vector<std::uint8_t>> samplePlanes(separate ? page.samples : 0);
     for (auto& s : samplePlanes)
         s.resize(std::size_t(blockBytes));
@@ -271,9 +272,16 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
             if (!readBlock(b, pixels.data(), blockBytes))
                 return eFileCorrupt;
         }
-        if (format.swapRB)
-            SwapRB(pixels.data(), std::size_t(blockPixels), info.GetComponentSize(), info.GetComponentCount());
-        if (!frame.WriteRect(rect, plane, pixels.data(), rowBytes))
+        std::uint8_t const* ready = pixels.data();
+        if (format.swapRB) {
+            // Into a second buffer: swapping in place makes every step wait
+            // for the store of the step before.
+            swapped.resize(pixels.size());
+            CopySwapRB(swapped.data(), pixels.data(), std::size_t(blockPixels), info.GetComponentSize(),
+                       info.GetComponentCount());
+            ready = swapped.data();
+        }
+        if (!frame.WriteRect(rect, plane, ready, rowBytes))
             return eFileNoMemory;
     }
     return eFileOk;

@@ -20,48 +20,66 @@ constexpr std::int64_t kMaxTilesPerPlane = std::int64_t(1) << 26;
 // mostly fill value: it is deflated even when the layer is not, so that
 // sparse layers stay small on disk.
 constexpr double kSparseLevelCoverage = 0.5;
+// Finished pyramid tiles kept for reuse.
+constexpr std::size_t kSpareTiles = 64;
 
+// Sums of two and four elements: wide enough never to overflow.
 template <class T>
 struct tSum {
-    using type = std::conditional_t<std::is_floating_point<T>::value, double, std::int64_t>;
+    using type = std::conditional_t<
+        std::is_floating_point<T>::value, double,
+        std::conditional_t<sizeof(T) == 1, std::int16_t, std::conditional_t<sizeof(T) == 2, std::int32_t, std::int64_t>>>;
 };
 
-// Halves `sw` × `sh` source pixels into `dw` × `dh` = ((sw + 1) / 2,
-// (sh + 1) / 2): each output pixel is the mean of its 2 × 2 block, the
-// last row or column counting twice when the source side is odd.
+// Halves `sw` × `sh` source pixels into ((sw + 1) / 2, (sh + 1) / 2):
+// each output pixel is the mean of its 2 × 2 block, the last row or
+// column counting twice when the source side is odd. Each row pair is
+// summed, then neighbouring pixels, both over contiguous elements (loops
+// the compiler vectorises); only the final pick of every other pixel
+// walks pixel by pixel.
 template <class T, int C>
 void HalveTyped(std::uint8_t const* src, std::int64_t srcStride, int sw, int sh, std::uint8_t* dst,
-                std::int64_t dstStride, int comps)
+                std::int64_t dstStride, int comps, std::vector<typename tSum<T>::type>& sums, std::vector<T>& means)
 {
+    using S = typename tSum<T>::type;
     const int n = C ? C : comps;
     const int dw = (sw + 1) / 2, dh = (sh + 1) / 2;
-    using S = typename tSum<T>::type;
+    const std::size_t rowElems = std::size_t(sw) * std::size_t(n);
+    sums.resize(rowElems + std::size_t(n));
+    means.resize(rowElems);
+    S* v = sums.data();
+    T* m = means.data();
     for (int y = 0; y < dh; ++y) {
         T const* r0 = reinterpret_cast<T const*>(src + std::int64_t(2 * y) * srcStride);
         T const* r1 = 2 * y + 1 < sh ? reinterpret_cast<T const*>(src + std::int64_t(2 * y + 1) * srcStride) : r0;
-        T* out = reinterpret_cast<T*>(dst + std::int64_t(y) * dstStride);
-        for (int x = 0; x < dw; ++x) {
-            const int a = 2 * x * n;
-            const int b = (2 * x + 1 < sw ? 2 * x + 1 : 2 * x) * n;
-            for (int c = 0; c < n; ++c) {
-                const S sum = S(r0[a + c]) + S(r0[b + c]) + S(r1[a + c]) + S(r1[b + c]);
-                if constexpr (std::is_floating_point<T>::value)
-                    out[x * n + c] = T(sum * 0.25);
-                else
-                    out[x * n + c] = T((sum + 2) >> 2);
-            }
+        for (std::size_t i = 0; i < rowElems; ++i)
+            v[i] = S(r0[i] + S(r1[i]));
+        // An odd last column pairs with itself.
+        for (int c = 0; c < n; ++c)
+            v[rowElems + std::size_t(c)] = v[rowElems - std::size_t(n) + std::size_t(c)];
+        for (std::size_t i = 0; i < rowElems; ++i) {
+            if constexpr (std::is_floating_point<T>::value)
+                m[i] = T((v[i] + v[i + std::size_t(n)]) * 0.25);
+            else
+                m[i] = T((std::int64_t(v[i]) + v[i + std::size_t(n)] + 2) >> 2);
         }
+        T* out = reinterpret_cast<T*>(dst + std::int64_t(y) * dstStride);
+        for (int x = 0; x < dw; ++x)
+            for (int c = 0; c < n; ++c)
+                out[x * n + c] = m[std::size_t(2 * x * n + c)];
     }
 }
 
 template <class T>
 void HalveComps(std::uint8_t const* src, std::int64_t ss, int sw, int sh, std::uint8_t* dst, std::int64_t ds, int comps)
 {
+    thread_local std::vector<typename tSum<T>::type> sums;
+    thread_local std::vector<T> means;
     switch (comps) {
-    case 1: HalveTyped<T, 1>(src, ss, sw, sh, dst, ds, comps); break;
-    case 3: HalveTyped<T, 3>(src, ss, sw, sh, dst, ds, comps); break;
-    case 4: HalveTyped<T, 4>(src, ss, sw, sh, dst, ds, comps); break;
-    default: HalveTyped<T, 0>(src, ss, sw, sh, dst, ds, comps);
+    case 1: HalveTyped<T, 1>(src, ss, sw, sh, dst, ds, comps, sums, means); break;
+    case 3: HalveTyped<T, 3>(src, ss, sw, sh, dst, ds, comps, sums, means); break;
+    case 4: HalveTyped<T, 4>(src, ss, sw, sh, dst, ds, comps, sums, means); break;
+    default: HalveTyped<T, 0>(src, ss, sw, sh, dst, ds, comps, sums, means);
     }
 }
 
@@ -154,15 +172,19 @@ struct CPixelWriter::tPlane {
     int across = 0, down = 0;
     std::uint8_t const* fill = nullptr;
     int levels = 0;
+    std::uint16_t compression = COMPRESSION_NONE;
     std::vector<std::uint32_t> written;  // tiles of level 0 in the file, ascending
 };
 
-// A pyramid level held in memory: its tiles in native component order.
+// A pyramid level: its size, and its tiles with the share of each made
+// from written pixels. Tiles of levels past the first are built here, in
+// native component order, as the level before is written.
 struct CPixelWriter::tLevel {
     int width = 0, height = 0, across = 0, down = 0;
+    std::uint16_t compression = COMPRESSION_NONE;
     struct tTile {
+        double coverage = 0.0;
         std::vector<std::uint8_t> data;
-        double coverage = 0.0;  // share of the tile made from written pixels
     };
     std::map<std::uint32_t, tTile> tiles;
     double Coverage() const
@@ -196,6 +218,10 @@ void CPixelWriter::SetTags(tPlane const& p, int width, int height, std::uint16_t
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, std::uint16_t(p.format.extraSamples.size()),
                      p.format.extraSamples.data());
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    // Differences of neighbours compress far better than the values of
+    // images; floating-point data keeps its bytes as they are.
+    if (compression != COMPRESSION_NONE && p.format.sampleFormat != SAMPLEFORMAT_IEEEFP)
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     if (compression == COMPRESSION_ADOBE_DEFLATE)
         TIFFSetField(tif, TIFFTAG_ZIPQUALITY, m_options.level > 0 ? m_options.level : (reduced ? 1 : 6));
     else if (compression == COMPRESSION_ZSTD && m_options.level > 0)
@@ -220,7 +246,7 @@ bool CPixelWriter::WriteTile(std::uint32_t index, void const* data, std::int64_t
     return n >= 0 && !m_file.Failed();
 }
 
-EFileResult CPixelWriter::WriteFrame(mem::CDataFrame const& frameRef, bool pyramid)
+EFileResult CPixelWriter::WriteFrame(mem::CDataFrame const& frameRef, bool pyramid, bool deflate)
 {
     // A shared owner for the per-plane tile walk; the frame outlives the call.
     boost::shared_ptr<mem::CDataFrame> frame(const_cast<mem::CDataFrame*>(&frameRef), [](mem::CDataFrame*) {});
@@ -250,6 +276,9 @@ EFileResult CPixelWriter::WriteFrame(mem::CDataFrame const& frameRef, bool pyram
     else
         for (auto it = planes.begin(0), end = planes.end(0); it != end; ++it)
             keys.push_back(*it);
+    p.compression = m_options.compression == eCompressionDeflate || deflate ? COMPRESSION_ADOBE_DEFLATE
+                    : m_options.compression == eCompressionZstd        ? COMPRESSION_ZSTD
+                                                                       : COMPRESSION_NONE;
     for (geo::CiVecN const& key : keys) {
         p.key = key;
         p.levels = levels;
@@ -297,9 +326,7 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     if (tiles.empty())
         p.levels = 0;
 
-    const std::uint16_t compression = m_options.compression == eCompressionDeflate ? COMPRESSION_ADOBE_DEFLATE
-                                      : m_options.compression == eCompressionZstd  ? COMPRESSION_ZSTD
-                                                                                   : COMPRESSION_NONE;
+    const std::uint16_t compression = p.compression;
     const bool compressed = compression != COMPRESSION_NONE;
     SetTags(p, p.width, p.height, compression, false);
     if (p.levels > 0) {
@@ -331,13 +358,25 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                     continue;
                 }
                 m_uniform.emplace(content, index);
-                FillPixels(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), row0, p.px);
+                std::uint8_t pixel[CPixelInfo::kMaxComponents * 8];
+                std::memcpy(pixel, row0, std::size_t(p.px));
                 if (p.format.swapRB)
-                    SwapRB(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.info.GetComponentSize(),
-                           p.info.GetComponentCount());
+                    SwapRB(pixel, 1, p.info.GetComponentSize(), p.info.GetComponentCount());
+                FillPixels(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), pixel, p.px);
                 data = m_scratch.data();
-            } else if (row0 && !p.format.swapRB && !compressed && frame.GetTileRowSize() == rowBytes) {
-                data = row0;  // the tile's own memory, rows back to back
+            } else if (row0 && frame.GetTileRowSize() == rowBytes) {
+                // The tile's own memory, rows back to back: written as it
+                // is, or swapped on the way into the scratch tile.
+                data = row0;
+                if (p.format.swapRB) {
+                    CopySwapRB(m_scratch.data(), row0, std::size_t(p.tile.x) * std::size_t(p.tile.y),
+                               p.info.GetComponentSize(), p.info.GetComponentCount());
+                    data = m_scratch.data();
+                } else if (compressed) {
+                    // Codecs may work in the buffer they are given.
+                    std::memcpy(m_scratch.data(), row0, std::size_t(tileBytes));
+                    data = m_scratch.data();
+                }
             }
         }
         if (!data) {
@@ -358,97 +397,140 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     ++m_ifd;
     m_uniform.clear();
 
-    // The pyramid: each level halves the one before, from the written
-    // tiles only.
-    tLevel previous;
-    for (int level = 1; level <= p.levels; ++level) {
-        tLevel next;
-        next.width = ((level == 1 ? p.width : previous.width) + 1) / 2;
-        next.height = ((level == 1 ? p.height : previous.height) + 1) / 2;
-        next.across = (next.width + p.tile.x - 1) / p.tile.x;
-        next.down = (next.height + p.tile.y - 1) / p.tile.y;
-        const int srcAcross = level == 1 ? p.across : previous.across;
-        const int srcWidth = level == 1 ? p.width : previous.width;
-        const int srcHeight = level == 1 ? p.height : previous.height;
-        // Source tiles with their coverage, in ascending order.
-        std::vector<std::pair<std::uint32_t, double>> sources;
-        if (level == 1)
-            for (std::uint32_t t : tiles)
-                sources.emplace_back(t, 1.0);
-        else
-            for (auto const& t : previous.tiles)
-                sources.emplace_back(t.first, t.second.coverage);
-        for (auto const& s : sources) {
-            const std::uint32_t sx = s.first % std::uint32_t(srcAcross), sy = s.first / std::uint32_t(srcAcross);
-            next.tiles[(sy / 2) * std::uint32_t(next.across) + sx / 2].coverage += s.second / 4.0;
+    return WritePyramid(p);
+}
+
+EFileResult CPixelWriter::WritePyramid(tPlane const& p)
+{
+    if (p.levels <= 0)
+        return eFileOk;
+    // Which tiles each level has: those over a written tile of the level
+    // before.
+    std::vector<tLevel> levels(std::size_t(p.levels) + 1);
+    levels[0].width = p.width;
+    levels[0].height = p.height;
+    levels[0].across = p.across;
+    levels[0].down = p.down;
+    for (std::uint32_t t : p.written)
+        levels[0].tiles[t].coverage = 1.0;
+    for (std::size_t k = 1; k < levels.size(); ++k) {
+        tLevel const& below = levels[k - 1];
+        tLevel& level = levels[k];
+        level.width = (below.width + 1) / 2;
+        level.height = (below.height + 1) / 2;
+        level.across = (level.width + p.tile.x - 1) / p.tile.x;
+        level.down = (level.height + p.tile.y - 1) / p.tile.y;
+        for (auto const& t : below.tiles) {
+            const std::uint32_t sx = t.first % std::uint32_t(below.across), sy = t.first / std::uint32_t(below.across);
+            level.tiles[(sy / 2) * std::uint32_t(level.across) + sx / 2].coverage += t.second.coverage / 4.0;
         }
-        std::vector<std::uint8_t> source(std::size_t(4 * tileBytes));
-        const std::int64_t sourceStride = 2 * rowBytes;
-        for (auto& entry : next.tiles) {
-            const int tx = int(entry.first % std::uint32_t(next.across)), ty = int(entry.first / std::uint32_t(next.across));
-            // The 2 × 2 source tiles under this one, clipped to the level.
-            const int sx0 = 2 * tx * p.tile.x, sy0 = 2 * ty * p.tile.y;
-            const int sw = std::min(2 * p.tile.x, srcWidth - sx0), sh = std::min(2 * p.tile.y, srcHeight - sy0);
-            if (level == 1) {
-                if (!frame.ReadRect(geo::CiRect(p.x0 + sx0, p.y0 + sy0, p.x0 + sx0 + sw, p.y0 + sy0 + sh), p.key,
-                                    source.data(), sourceStride))
-                    return eFileNoMemory;
-            } else {
-                for (int j = 0; j < 2; ++j) {
-                    for (int i = 0; i < 2; ++i) {
-                        const int stx = 2 * tx + i, sty = 2 * ty + j;
-                        const int w = std::min(p.tile.x, sw - i * p.tile.x), h = std::min(p.tile.y, sh - j * p.tile.y);
-                        if (w <= 0 || h <= 0)
-                            continue;
-                        auto found = previous.tiles.find(std::uint32_t(sty) * std::uint32_t(previous.across) + std::uint32_t(stx));
-                        for (int y = 0; y < h; ++y) {
-                            std::uint8_t* dst = source.data() + std::int64_t(j * p.tile.y + y) * sourceStride + i * rowBytes;
-                            if (found == previous.tiles.end())
-                                FillPixels(dst, std::size_t(w), p.fill, p.px);
-                            else
-                                std::memcpy(dst, found->second.data.data() + y * rowBytes, std::size_t(w) * std::size_t(p.px));
-                        }
-                    }
-                }
+    }
+    const std::int64_t rowBytes = std::int64_t(p.tile.x) * p.px;
+    const std::int64_t tileBytes = rowBytes * p.tile.y;
+    const std::size_t tilePixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
+    // Halves a finished tile of level `k` into its quarter of the tile
+    // above, made (all fill value) when first needed.
+    const auto feed = [&](std::size_t k, std::uint32_t index, std::uint8_t const* data, std::int64_t stride) {
+        tLevel const& level = levels[k];
+        tLevel& above = levels[k + 1];
+        const int tx = int(index % std::uint32_t(level.across)), ty = int(index / std::uint32_t(level.across));
+        auto& target = above.tiles[std::uint32_t(ty / 2) * std::uint32_t(above.across) + std::uint32_t(tx / 2)].data;
+        if (target.empty()) {
+            if (!m_spare.empty()) {
+                target.swap(m_spare.back());
+                m_spare.pop_back();
             }
-            entry.second.data.resize(std::size_t(tileBytes));
-            std::uint8_t* out = entry.second.data.data();
-            FillPixels(out, std::size_t(p.tile.x) * std::size_t(p.tile.y), p.fill, p.px);
-            Halve(p.info, source.data(), sourceStride, sw, sh, out, rowBytes);
+            target.resize(std::size_t(tileBytes));
+            FillPixels(target.data(), tilePixels, p.fill, p.px);
         }
-        const EFileResult r = WriteLevel(p, next, level);
-        if (r != eFileOk)
-            return r;
-        previous = std::move(next);
+        const int sw = std::min(p.tile.x, level.width - tx * p.tile.x);
+        const int sh = std::min(p.tile.y, level.height - ty * p.tile.y);
+        Halve(p.info, data, stride, sw, sh,
+              target.data() + std::int64_t(ty % 2) * (p.tile.y / 2) * rowBytes + (tx % 2) * (rowBytes / 2), rowBytes);
+    };
+    // Writes the tiles of level `k` before tile row `row`, feeding each
+    // to the level above and freeing it: the first level is written while
+    // the plane is read, two tile rows of it in memory at a time.
+    const auto flush = [&](std::size_t k, std::uint32_t row) {
+        tLevel& level = levels[k];
+        const bool compressed = level.compression != COMPRESSION_NONE;
+        for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
+            std::uint8_t const* data = it->second.data.data();
+            if (p.format.swapRB) {
+                CopySwapRB(m_scratch.data(), data, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
+                data = m_scratch.data();
+            } else if (compressed) {
+                std::memcpy(m_scratch.data(), data, std::size_t(tileBytes));
+                data = m_scratch.data();
+            }
+            if (!WriteTile(it->first, data, tileBytes, compressed))
+                return false;
+            if (k + 1 < levels.size())
+                feed(k, it->first, it->second.data.data(), rowBytes);
+            // Tile buffers go round: fresh memory costs page faults.
+            if (m_spare.size() < kSpareTiles)
+                m_spare.push_back(std::move(it->second.data));
+            it = level.tiles.erase(it);
+        }
+        return true;
+    };
+    for (std::size_t k = 1; k < levels.size(); ++k) {
+        levels[k].compression = p.compression;
+        if (p.compression == COMPRESSION_NONE && levels[k].Coverage() < kSparseLevelCoverage)
+            levels[k].compression = COMPRESSION_ADOBE_DEFLATE;
+    }
+    SetTags(p, levels[1].width, levels[1].height, levels[1].compression, true);
+    std::vector<std::uint8_t> copy;
+    for (std::uint32_t t : p.written) {
+        const int tx = int(t % std::uint32_t(p.across)), ty = int(t / std::uint32_t(p.across));
+        // Rows of the first level above this tile's are complete.
+        if (!flush(1, std::uint32_t(ty / 2)))
+            return eFileWriteFailed;
+        std::uint8_t const* data = nullptr;
+        std::int64_t stride = 0;
+        if (!SourceRows(p, tx, ty, std::min(p.tile.x, p.width - tx * p.tile.x),
+                        std::min(p.tile.y, p.height - ty * p.tile.y), copy, data, stride))
+            return eFileNoMemory;
+        feed(0, t, data, stride);
+    }
+    for (std::size_t k = 1; k < levels.size(); ++k) {
+        if (k > 1)
+            SetTags(p, levels[k].width, levels[k].height, levels[k].compression, true);
+        if (!flush(k, std::uint32_t(levels[k].down)) || !TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
+            return eFileWriteFailed;
     }
     return eFileOk;
 }
 
-EFileResult CPixelWriter::WriteLevel(tPlane const& p, tLevel const& level, int)
+bool CPixelWriter::SourceRows(tPlane const& p, int tx, int ty, int w, int h, std::vector<std::uint8_t>& copy,
+                              std::uint8_t const*& data, std::int64_t& stride)
 {
-    std::uint16_t compression = m_options.compression == eCompressionDeflate ? COMPRESSION_ADOBE_DEFLATE
-                                : m_options.compression == eCompressionZstd  ? COMPRESSION_ZSTD
-                                                                             : COMPRESSION_NONE;
-    if (compression == COMPRESSION_NONE && level.Coverage() < kSparseLevelCoverage)
-        compression = COMPRESSION_ADOBE_DEFLATE;
-    const bool compressed = compression != COMPRESSION_NONE;
-    SetTags(p, level.width, level.height, compression, true);
-    const std::int64_t tileBytes = std::int64_t(p.tile.x) * p.tile.y * p.px;
-    for (auto const& t : level.tiles) {
-        void const* data = t.second.data.data();
-        if (p.format.swapRB || compressed) {
-            std::memcpy(m_scratch.data(), data, std::size_t(tileBytes));
-            if (p.format.swapRB)
-                SwapRB(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.info.GetComponentSize(),
-                       p.info.GetComponentCount());
-            data = m_scratch.data();
+    mem::CDataFrame const& frame = *p.frame;
+    const int x = p.x0 + tx * p.tile.x, y = p.y0 + ty * p.tile.y;
+    // A tile of the store with rows at a fixed stride is read in place; a
+    // tile without memory shows one shared row, stride 0.
+    if (frame.GetTileDistributor() && frame.GetTileSize() == p.tile) {
+        std::uint8_t const* row0 = nullptr;
+        std::uint8_t const* row1 = nullptr;
+        const int span = frame.GetRowSpan({x, y}, p.key, row0);
+        if (span >= w && row0) {
+            if (h == 1) {
+                data = row0;
+                stride = 0;
+                return true;
+            }
+            frame.GetRowSpan({x, y + 1}, p.key, row1);
+            if (row1 == row0 || row1 == row0 + frame.GetTileRowSize()) {
+                data = row0;
+                stride = row1 - row0;
+                return true;
+            }
         }
-        if (!WriteTile(t.first, data, tileBytes, compressed))
-            return eFileWriteFailed;
     }
-    if (!TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
-        return eFileWriteFailed;
-    return eFileOk;
+    stride = std::int64_t(w) * p.px;
+    copy.resize(std::size_t(stride) * std::size_t(h));
+    data = copy.data();
+    return frame.ReadRect(geo::CiRect(x, y, x + w, y + h), p.key, copy.data(), stride);
 }
 
 EFileResult CPixelWriter::WritePlaceholder()

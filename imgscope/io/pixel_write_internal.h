@@ -31,8 +31,10 @@ public:
     CPixelWriter(CTiffFile& file, tSaveOptions const& options, std::string description);
 
     // Writes every plane of `frame` as the next directories, with SubIFD
-    // pyramids when `pyramid` is set and the options allow.
-    EFileResult WriteFrame(mem::CDataFrame const& frame, bool pyramid);
+    // pyramids when `pyramid` is set and the options allow; deflated
+    // whatever the options say when `deflate` is set (masks: long runs of
+    // one value, and small next to their layers).
+    EFileResult WriteFrame(mem::CDataFrame const& frame, bool pyramid, bool deflate);
     // A 1 × 1 directory for a document without pixels: a TIFF file needs
     // one, and it carries the description.
     EFileResult WritePlaceholder();
@@ -46,9 +48,13 @@ private:
     struct tPlane;
     struct tLevel;
     EFileResult WritePlane(tPlane const& plane);
-    EFileResult WriteLevel(tPlane const& plane, tLevel const& level, int levelIndex);
+    EFileResult WritePyramid(tPlane const& plane);
     void SetTags(tPlane const& plane, int width, int height, std::uint16_t compression, bool reduced);
     bool WriteTile(std::uint32_t index, void const* data, std::int64_t bytes, bool compressed);
+    // The rows of tile (`tx`, `ty`) of a plane, `w` × `h` pixels: in the
+    // frame's memory where they lie at a fixed stride, else copied.
+    static bool SourceRows(tPlane const& p, int tx, int ty, int w, int h, std::vector<std::uint8_t>& copy,
+                           std::uint8_t const*& data, std::int64_t& stride);
 
     CTiffFile& m_file;
     tSaveOptions m_options;
@@ -59,6 +65,7 @@ private:
     // pixel, by the pixel's bytes.
     std::map<std::string, std::uint32_t> m_uniform;
     std::vector<std::uint8_t> m_scratch;
+    std::vector<std::vector<std::uint8_t>> m_spare;  // pyramid tile buffers
     std::uint64_t m_tileBytes = 0;
 };
 

@@ -45,7 +45,7 @@ EFileResult WriteFile(CImg const& document, int fd, std::string const& name, tSa
     for (std::size_t i = 0; i < plan.frames.size(); ++i) {
         if (writer.IfdCount() != plan.frames[i].firstIfd)
             return eFileWriteFailed;  // the plan and the file disagree: never expected
-        const EFileResult r = writer.WriteFrame(*plan.frames[i].frame, plan.ome[i]);
+        const EFileResult r = writer.WriteFrame(*plan.frames[i].frame, plan.ome[i], plan.layerIds[i] == -1);
         if (r != eFileOk)
             return r;
     }

@@ -1,6 +1,9 @@
 #include "imgscope/io/tiff_io_internal.h"
 
 #include <fcntl.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +88,7 @@ tmsize_t CTiffFile::WriteProc(thandle_t h, void* buffer, tmsize_t size)
         return -1;
     }
     f->m_pos += std::uint64_t(size);
+    f->m_size = std::max(f->m_size, f->m_pos);
     return size;
 }
 
@@ -104,10 +108,9 @@ int CTiffFile::CloseProc(thandle_t) { return 0; }
 
 toff_t CTiffFile::SizeProc(thandle_t h)
 {
-    struct stat st {};
-    if (::fstat(static_cast<CTiffFile*>(h)->m_fd, &st) != 0)
-        return 0;
-    return toff_t(st.st_size);
+    // Known since opening: libtiff asks before every tile it appends, and
+    // fstat of a file growing under write-back costs as much as the write.
+    return toff_t(static_cast<CTiffFile*>(h)->m_size);
 }
 
 int CTiffFile::MapProc(thandle_t, void**, toff_t*) { return 0; }
@@ -168,6 +171,7 @@ EFileResult CTiffFile::OpenRead(std::string const& path, std::unique_ptr<CTiffFi
     struct stat st {};
     if (::fstat(f->m_fd, &st) != 0 || !S_ISREG(st.st_mode))
         return eFileNotFound;
+    f->m_size = std::uint64_t(st.st_size);
     unsigned char magic[4] = {};
     if (!ReadAll(f->m_fd, 0, magic, 4))
         return eFileNotTiff;
@@ -308,21 +312,61 @@ tTiffFormat TiffFormatOf(CPixelInfo const& info)
     return f;
 }
 
-void SwapRB(std::uint8_t* data, std::size_t count, int componentSize, int components)
+namespace {
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels per 16-byte shuffle; the sixteenth byte is the next pixel's
+// first, stored back unchanged and rewritten by the next step. The pixels
+// done.
+__attribute__((target("ssse3"))) std::size_t CopySwapRgb8Ssse3(std::uint8_t* dst, std::uint8_t const* src,
+                                                              std::size_t pixels)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    std::size_t i = 0;
+    for (; i + 6 <= pixels; i += 5) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * i), _mm_shuffle_epi8(v, order));
+    }
+    return i;
+}
+
+bool HasSsse3()
+{
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+#endif
+
+}  // namespace
+
+void CopySwapRB(std::uint8_t* dst, std::uint8_t const* src, std::size_t count, int componentSize, int components)
 {
     const std::size_t px = std::size_t(componentSize) * std::size_t(components);
     const std::size_t cs = std::size_t(componentSize);
+    std::size_t i = 0;
     if (componentSize == 1 && components == 3) {
-        for (std::size_t i = 0; i < count; ++i)
-            std::swap(data[3 * i], data[3 * i + 2]);
+#if defined(__x86_64__) || defined(__i386__)
+        if (HasSsse3())
+            i = CopySwapRgb8Ssse3(dst, src, count);
+#endif
+        for (; i < count; ++i) {
+            const std::uint8_t r = src[3 * i + 2], g = src[3 * i + 1], b = src[3 * i];
+            dst[3 * i] = r;
+            dst[3 * i + 1] = g;
+            dst[3 * i + 2] = b;
+        }
         return;
     }
-    std::uint8_t tmp[8];
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint8_t* p = data + i * px;
-        std::memcpy(tmp, p, cs);
-        std::memcpy(p, p + 2 * cs, cs);
-        std::memcpy(p + 2 * cs, tmp, cs);
+    std::uint8_t first[8], third[8];
+    for (; i < count; ++i) {
+        std::uint8_t const* p = src + i * px;
+        std::uint8_t* q = dst + i * px;
+        std::memcpy(first, p, cs);
+        std::memcpy(third, p + 2 * cs, cs);
+        if (q != p)
+            std::memcpy(q + cs, p + cs, px - cs);
+        std::memcpy(q, third, cs);
+        std::memcpy(q + 2 * cs, first, cs);
     }
 }
 

@@ -55,6 +55,7 @@ private:
 
     int m_fd = -1;
     std::uint64_t m_pos = 0;
+    std::uint64_t m_size = 0;  // the file's length, kept as we write
     TIFF* m_tif = nullptr;
     bool m_ioFailed = false;
     bool m_tiffError = false;
@@ -86,8 +87,13 @@ struct tTiffFormat {
     bool swapRB = false;
 };
 tTiffFormat TiffFormatOf(CPixelInfo const& info);
-// Swaps the first and third component of `count` pixels in place.
-void SwapRB(std::uint8_t* data, std::size_t count, int componentSize, int components);
+// Copies `count` pixels with their first and third component swapped;
+// `dst` may be `src` (in place), no other overlap.
+void CopySwapRB(std::uint8_t* dst, std::uint8_t const* src, std::size_t count, int componentSize, int components);
+inline void SwapRB(std::uint8_t* data, std::size_t count, int componentSize, int components)
+{
+    CopySwapRB(data, data, count, componentSize, components);
+}
 
 }  // namespace io
 }  // namespace img
