@@ -22,6 +22,9 @@ constexpr std::int64_t kMaxTilesPerPlane = std::int64_t(1) << 26;
 constexpr double kSparseLevelCoverage = 0.5;
 // Finished pyramid tiles kept for reuse.
 constexpr std::size_t kSpareTiles = 64;
+// The first pyramid level is held whole while its plane is written up to
+// this size (a quarter of the plane's written tiles when they lie close).
+constexpr std::int64_t kFusedLevelBytes = std::int64_t(512) << 20;
 
 // Sums of two and four elements: wide enough never to overflow.
 template <class T>
@@ -61,7 +64,7 @@ void HalveTyped(std::uint8_t const* src, std::int64_t srcStride, int sw, int sh,
             if constexpr (std::is_floating_point<T>::value)
                 m[i] = T((v[i] + v[i + std::size_t(n)]) * 0.25);
             else
-                m[i] = T((std::int64_t(v[i]) + v[i + std::size_t(n)] + 2) >> 2);
+                m[i] = T((v[i] + v[i + std::size_t(n)] + S(2)) >> 2);
         }
         T* out = reinterpret_cast<T*>(dst + std::int64_t(y) * dstStride);
         for (int x = 0; x < dw; ++x)
@@ -174,26 +177,6 @@ struct CPixelWriter::tPlane {
     int levels = 0;
     std::uint16_t compression = COMPRESSION_NONE;
     std::vector<std::uint32_t> written;  // tiles of level 0 in the file, ascending
-};
-
-// A pyramid level: its size, and its tiles with the share of each made
-// from written pixels. Tiles of levels past the first are built here, in
-// native component order, as the level before is written.
-struct CPixelWriter::tLevel {
-    int width = 0, height = 0, across = 0, down = 0;
-    std::uint16_t compression = COMPRESSION_NONE;
-    struct tTile {
-        double coverage = 0.0;
-        std::vector<std::uint8_t> data;
-    };
-    std::map<std::uint32_t, tTile> tiles;
-    double Coverage() const
-    {
-        double sum = 0.0;
-        for (auto const& t : tiles)
-            sum += t.second.coverage;
-        return tiles.empty() ? 1.0 : sum / double(tiles.size());
-    }
 };
 
 CPixelWriter::CPixelWriter(CTiffFile& file, tSaveOptions const& options, std::string description)
@@ -328,12 +311,23 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
 
     const std::uint16_t compression = p.compression;
     const bool compressed = compression != COMPRESSION_NONE;
+    // The first pyramid level is made as the plane is written, from tiles
+    // still in the cache, when it fits in memory; else it is made after,
+    // with two tile rows of it in memory at a time.
+    bool fused = false;
+    if (p.levels > 0) {
+        PlanPyramid(p);
+        fused = std::int64_t(m_levels[1].tiles.size()) * tileBytes <= kFusedLevelBytes;
+    }
     SetTags(p, p.width, p.height, compression, false);
     if (p.levels > 0) {
         std::vector<toff_t> offsets(std::size_t(p.levels), 0);
         TIFFSetField(m_file.Handle(), TIFFTAG_SUBIFD, std::uint16_t(p.levels), offsets.data());
     }
+    const std::size_t tilePixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
     m_scratch.resize(std::size_t(tileBytes));
+    m_out.resize(std::size_t(tileBytes));
+    std::vector<std::uint8_t> copy;
     for (std::uint32_t index : tiles) {
         const int tx = int(index % std::uint32_t(p.across)), ty = int(index / std::uint32_t(p.across));
         const geo::CiRect rect(p.x0 + tx * p.tile.x, p.y0 + ty * p.tile.y,
@@ -342,7 +336,12 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                                int(std::min<std::int64_t>(std::int64_t(p.y0) + std::int64_t(ty + 1) * p.tile.y,
                                                           std::int64_t(p.y0) + p.height)));
         const bool interior = rect.Width() == p.tile.x && rect.Height() == p.tile.y;
+        // `data` goes into the file; `native` (rows at `stride`) feeds the
+        // pyramid in the frame's component order.
         void const* data = nullptr;
+        std::uint8_t const* native = nullptr;
+        std::int64_t stride = rowBytes;
+        bool alias = false;
         if (direct && interior) {
             std::uint8_t const* row0 = nullptr;
             std::uint8_t const* row1 = nullptr;
@@ -355,67 +354,100 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                 auto found = m_uniform.find(content);
                 if (found != m_uniform.end()) {
                     m_aliases.push_back({m_ifd, index, found->second});
-                    continue;
+                    alias = true;
+                } else {
+                    m_uniform.emplace(content, index);
+                    std::uint8_t pixel[CPixelInfo::kMaxComponents * 8];
+                    std::memcpy(pixel, row0, std::size_t(p.px));
+                    if (p.format.swapRB)
+                        SwapRB(pixel, 1, p.info.GetComponentSize(), p.info.GetComponentCount());
+                    FillPixels(m_out.data(), tilePixels, pixel, p.px);
+                    data = m_out.data();
                 }
-                m_uniform.emplace(content, index);
-                std::uint8_t pixel[CPixelInfo::kMaxComponents * 8];
-                std::memcpy(pixel, row0, std::size_t(p.px));
-                if (p.format.swapRB)
-                    SwapRB(pixel, 1, p.info.GetComponentSize(), p.info.GetComponentCount());
-                FillPixels(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), pixel, p.px);
-                data = m_scratch.data();
+                if (fused && !SourceRows(p, tx, ty, p.tile.x, p.tile.y, copy, native, stride))
+                    return eFileNoMemory;
             } else if (row0 && frame.GetTileRowSize() == rowBytes) {
                 // The tile's own memory, rows back to back: written as it
-                // is, or swapped on the way into the scratch tile.
+                // is, or swapped on the way into the output tile.
+                native = row0;
                 data = row0;
                 if (p.format.swapRB) {
-                    CopySwapRB(m_scratch.data(), row0, std::size_t(p.tile.x) * std::size_t(p.tile.y),
-                               p.info.GetComponentSize(), p.info.GetComponentCount());
-                    data = m_scratch.data();
+                    CopySwapRB(m_out.data(), row0, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
+                    data = m_out.data();
                 } else if (compressed) {
                     // Codecs may work in the buffer they are given.
-                    std::memcpy(m_scratch.data(), row0, std::size_t(tileBytes));
-                    data = m_scratch.data();
+                    std::memcpy(m_out.data(), row0, std::size_t(tileBytes));
+                    data = m_out.data();
                 }
             }
         }
-        if (!data) {
+        if (!data && !alias) {
             if (!interior)
-                FillPixels(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.fill, p.px);
+                FillPixels(m_scratch.data(), tilePixels, p.fill, p.px);
             if (!frame.ReadRect(rect, p.key, m_scratch.data(), rowBytes))
                 return eFileNoMemory;
-            if (p.format.swapRB)
-                SwapRB(m_scratch.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.info.GetComponentSize(),
-                       p.info.GetComponentCount());
-            data = m_scratch.data();
+            native = m_scratch.data();
+            data = native;
+            if (p.format.swapRB) {
+                CopySwapRB(m_out.data(), native, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
+                data = m_out.data();
+            } else if (compressed) {
+                std::memcpy(m_out.data(), native, std::size_t(tileBytes));
+                data = m_out.data();
+            }
         }
-        if (!WriteTile(index, data, tileBytes, compressed))
+        // Halving first brings the tile into the cache for the write's copy.
+        if (fused)
+            Feed(p, 0, index, native, stride);
+        if (!alias && !WriteTile(index, data, tileBytes, compressed))
             return eFileWriteFailed;
     }
     if (!TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
         return eFileWriteFailed;
     ++m_ifd;
     m_uniform.clear();
+    if (p.levels == 0)
+        return eFileOk;
 
-    return WritePyramid(p);
+    if (!fused) {
+        SetTags(p, m_levels[1].width, m_levels[1].height, m_levels[1].compression, true);
+        for (std::uint32_t t : tiles) {
+            const int tx = int(t % std::uint32_t(p.across)), ty = int(t / std::uint32_t(p.across));
+            // Rows of the first level above this tile's are complete.
+            if (!Flush(p, 1, std::uint32_t(ty / 2)))
+                return eFileWriteFailed;
+            std::uint8_t const* native = nullptr;
+            std::int64_t stride = 0;
+            if (!SourceRows(p, tx, ty, std::min(p.tile.x, p.width - tx * p.tile.x),
+                            std::min(p.tile.y, p.height - ty * p.tile.y), copy, native, stride))
+                return eFileNoMemory;
+            Feed(p, 0, t, native, stride);
+        }
+    }
+    for (std::size_t k = 1; k < m_levels.size(); ++k) {
+        if (k > 1 || fused)
+            SetTags(p, m_levels[k].width, m_levels[k].height, m_levels[k].compression, true);
+        if (!Flush(p, k, std::uint32_t(m_levels[k].down)) || !TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
+            return eFileWriteFailed;
+    }
+    m_levels.clear();
+    return eFileOk;
 }
 
-EFileResult CPixelWriter::WritePyramid(tPlane const& p)
+void CPixelWriter::PlanPyramid(tPlane const& p)
 {
-    if (p.levels <= 0)
-        return eFileOk;
     // Which tiles each level has: those over a written tile of the level
-    // before.
-    std::vector<tLevel> levels(std::size_t(p.levels) + 1);
-    levels[0].width = p.width;
-    levels[0].height = p.height;
-    levels[0].across = p.across;
-    levels[0].down = p.down;
+    // before, with the share of each made from written pixels.
+    m_levels.assign(std::size_t(p.levels) + 1, tLevel());
+    m_levels[0].width = p.width;
+    m_levels[0].height = p.height;
+    m_levels[0].across = p.across;
+    m_levels[0].down = p.down;
     for (std::uint32_t t : p.written)
-        levels[0].tiles[t].coverage = 1.0;
-    for (std::size_t k = 1; k < levels.size(); ++k) {
-        tLevel const& below = levels[k - 1];
-        tLevel& level = levels[k];
+        m_levels[0].tiles[t].coverage = 1.0;
+    for (std::size_t k = 1; k < m_levels.size(); ++k) {
+        tLevel const& below = m_levels[k - 1];
+        tLevel& level = m_levels[k];
         level.width = (below.width + 1) / 2;
         level.height = (below.height + 1) / 2;
         level.across = (level.width + p.tile.x - 1) / p.tile.x;
@@ -424,82 +456,60 @@ EFileResult CPixelWriter::WritePyramid(tPlane const& p)
             const std::uint32_t sx = t.first % std::uint32_t(below.across), sy = t.first / std::uint32_t(below.across);
             level.tiles[(sy / 2) * std::uint32_t(level.across) + sx / 2].coverage += t.second.coverage / 4.0;
         }
+        level.compression = p.compression;
+        if (p.compression == COMPRESSION_NONE && level.Coverage() < kSparseLevelCoverage)
+            level.compression = COMPRESSION_ADOBE_DEFLATE;
     }
+    m_levels[0].tiles.clear();
+}
+
+void CPixelWriter::Feed(tPlane const& p, std::size_t k, std::uint32_t index, std::uint8_t const* data,
+                        std::int64_t stride)
+{
     const std::int64_t rowBytes = std::int64_t(p.tile.x) * p.px;
-    const std::int64_t tileBytes = rowBytes * p.tile.y;
+    tLevel const& level = m_levels[k];
+    tLevel& above = m_levels[k + 1];
+    const int tx = int(index % std::uint32_t(level.across)), ty = int(index / std::uint32_t(level.across));
+    auto& target = above.tiles[std::uint32_t(ty / 2) * std::uint32_t(above.across) + std::uint32_t(tx / 2)].data;
+    if (target.empty()) {
+        if (!m_spare.empty()) {
+            target.swap(m_spare.back());
+            m_spare.pop_back();
+        }
+        target.resize(std::size_t(rowBytes * p.tile.y));
+        FillPixels(target.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.fill, p.px);
+    }
+    const int sw = std::min(p.tile.x, level.width - tx * p.tile.x);
+    const int sh = std::min(p.tile.y, level.height - ty * p.tile.y);
+    Halve(p.info, data, stride, sw, sh,
+          target.data() + std::int64_t(ty % 2) * (p.tile.y / 2) * rowBytes + (tx % 2) * (rowBytes / 2), rowBytes);
+}
+
+bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row)
+{
+    const std::int64_t tileBytes = std::int64_t(p.tile.x) * p.tile.y * p.px;
     const std::size_t tilePixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
-    // Halves a finished tile of level `k` into its quarter of the tile
-    // above, made (all fill value) when first needed.
-    const auto feed = [&](std::size_t k, std::uint32_t index, std::uint8_t const* data, std::int64_t stride) {
-        tLevel const& level = levels[k];
-        tLevel& above = levels[k + 1];
-        const int tx = int(index % std::uint32_t(level.across)), ty = int(index / std::uint32_t(level.across));
-        auto& target = above.tiles[std::uint32_t(ty / 2) * std::uint32_t(above.across) + std::uint32_t(tx / 2)].data;
-        if (target.empty()) {
-            if (!m_spare.empty()) {
-                target.swap(m_spare.back());
-                m_spare.pop_back();
-            }
-            target.resize(std::size_t(tileBytes));
-            FillPixels(target.data(), tilePixels, p.fill, p.px);
+    tLevel& level = m_levels[k];
+    const bool compressed = level.compression != COMPRESSION_NONE;
+    for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
+        std::uint8_t const* data = it->second.data.data();
+        if (p.format.swapRB) {
+            CopySwapRB(m_out.data(), data, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
+            data = m_out.data();
+        } else if (compressed) {
+            std::memcpy(m_out.data(), data, std::size_t(tileBytes));
+            data = m_out.data();
         }
-        const int sw = std::min(p.tile.x, level.width - tx * p.tile.x);
-        const int sh = std::min(p.tile.y, level.height - ty * p.tile.y);
-        Halve(p.info, data, stride, sw, sh,
-              target.data() + std::int64_t(ty % 2) * (p.tile.y / 2) * rowBytes + (tx % 2) * (rowBytes / 2), rowBytes);
-    };
-    // Writes the tiles of level `k` before tile row `row`, feeding each
-    // to the level above and freeing it: the first level is written while
-    // the plane is read, two tile rows of it in memory at a time.
-    const auto flush = [&](std::size_t k, std::uint32_t row) {
-        tLevel& level = levels[k];
-        const bool compressed = level.compression != COMPRESSION_NONE;
-        for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
-            std::uint8_t const* data = it->second.data.data();
-            if (p.format.swapRB) {
-                CopySwapRB(m_scratch.data(), data, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
-                data = m_scratch.data();
-            } else if (compressed) {
-                std::memcpy(m_scratch.data(), data, std::size_t(tileBytes));
-                data = m_scratch.data();
-            }
-            if (!WriteTile(it->first, data, tileBytes, compressed))
-                return false;
-            if (k + 1 < levels.size())
-                feed(k, it->first, it->second.data.data(), rowBytes);
-            // Tile buffers go round: fresh memory costs page faults.
-            if (m_spare.size() < kSpareTiles)
-                m_spare.push_back(std::move(it->second.data));
-            it = level.tiles.erase(it);
-        }
-        return true;
-    };
-    for (std::size_t k = 1; k < levels.size(); ++k) {
-        levels[k].compression = p.compression;
-        if (p.compression == COMPRESSION_NONE && levels[k].Coverage() < kSparseLevelCoverage)
-            levels[k].compression = COMPRESSION_ADOBE_DEFLATE;
+        if (!WriteTile(it->first, data, tileBytes, compressed))
+            return false;
+        if (k + 1 < m_levels.size())
+            Feed(p, k, it->first, it->second.data.data(), std::int64_t(p.tile.x) * p.px);
+        // Tile buffers go round: fresh memory costs page faults.
+        if (m_spare.size() < kSpareTiles)
+            m_spare.push_back(std::move(it->second.data));
+        it = level.tiles.erase(it);
     }
-    SetTags(p, levels[1].width, levels[1].height, levels[1].compression, true);
-    std::vector<std::uint8_t> copy;
-    for (std::uint32_t t : p.written) {
-        const int tx = int(t % std::uint32_t(p.across)), ty = int(t / std::uint32_t(p.across));
-        // Rows of the first level above this tile's are complete.
-        if (!flush(1, std::uint32_t(ty / 2)))
-            return eFileWriteFailed;
-        std::uint8_t const* data = nullptr;
-        std::int64_t stride = 0;
-        if (!SourceRows(p, tx, ty, std::min(p.tile.x, p.width - tx * p.tile.x),
-                        std::min(p.tile.y, p.height - ty * p.tile.y), copy, data, stride))
-            return eFileNoMemory;
-        feed(0, t, data, stride);
-    }
-    for (std::size_t k = 1; k < levels.size(); ++k) {
-        if (k > 1)
-            SetTags(p, levels[k].width, levels[k].height, levels[k].compression, true);
-        if (!flush(k, std::uint32_t(levels[k].down)) || !TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
-            return eFileWriteFailed;
-    }
-    return eFileOk;
+    return true;
 }
 
 bool CPixelWriter::SourceRows(tPlane const& p, int tx, int ty, int w, int h, std::vector<std::uint8_t>& copy,

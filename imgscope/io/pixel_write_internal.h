@@ -46,9 +46,35 @@ public:
 
 private:
     struct tPlane;
-    struct tLevel;
+    // A pyramid level: its size and compression, and its tiles with the
+    // share of each made from written pixels. Tiles are built here, in
+    // native component order, as the level below is written.
+    struct tLevel {
+        int width = 0, height = 0, across = 0, down = 0;
+        std::uint16_t compression = COMPRESSION_NONE;
+        struct tTile {
+            double coverage = 0.0;
+            std::vector<std::uint8_t> data;
+        };
+        std::map<std::uint32_t, tTile> tiles;
+        double Coverage() const
+        {
+            double sum = 0.0;
+            for (auto const& t : tiles)
+                sum += t.second.coverage;
+            return tiles.empty() ? 1.0 : sum / double(tiles.size());
+        }
+    };
     EFileResult WritePlane(tPlane const& plane);
-    EFileResult WritePyramid(tPlane const& plane);
+    // Which tiles each pyramid level of the plane gets, and how it is
+    // compressed: sparse levels are deflated even when the plane is not.
+    void PlanPyramid(tPlane const& plane);
+    // Halves a finished tile of level `k` into its quarter of the tile
+    // above, made (all fill value) when first needed.
+    void Feed(tPlane const& plane, std::size_t k, std::uint32_t index, std::uint8_t const* data, std::int64_t stride);
+    // Writes the tiles of level `k` before tile row `row`, feeds each to the
+    // level above and frees it.
+    bool Flush(tPlane const& plane, std::size_t k, std::uint32_t row);
     void SetTags(tPlane const& plane, int width, int height, std::uint16_t compression, bool reduced);
     bool WriteTile(std::uint32_t index, void const* data, std::int64_t bytes, bool compressed);
     // The rows of tile (`tx`, `ty`) of a plane, `w` × `h` pixels: in the
@@ -65,7 +91,9 @@ private:
     // pixel, by the pixel's bytes.
     std::map<std::string, std::uint32_t> m_uniform;
     std::vector<std::uint8_t> m_scratch;
+    std::vector<std::uint8_t> m_out;  // a tile on its way into the file
     std::vector<std::vector<std::uint8_t>> m_spare;  // pyramid tile buffers
+    std::vector<tLevel> m_levels;  // of the plane being written
     std::uint64_t m_tileBytes = 0;
 };
 
