@@ -11,6 +11,8 @@
 #include <boost/shared_ptr.hpp>
 
 #include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace img {
@@ -49,10 +51,17 @@ std::int64_t IfdCount(mem::CDataFrame const& frame);
 // Writes the annotation's root element (<Document>) into `writer`.
 void WriteAnnotation(CXmlWriter& writer, CImg const& document, tFramePlan const& plan);
 
+// The store tiles of one plane that hold pixels, as (x, y) grid positions.
+using tTileSet = std::set<std::pair<int, int>>;
+
 // Pixels the reader still has to load: IFDs `firstIfd` on into `frame`.
+// When the frame's tiles are not the file's, `tiles` names for each plane
+// the store tiles that were written; the others stay unwritten.
 struct tPendingPixels {
     boost::shared_ptr<mem::CDataFrame> frame;
     int firstIfd = -1;
+    bool listed = false;
+    std::map<geo::CiVecN, tTileSet> tiles;
 };
 
 // Rebuilds a document from the annotation's root element. The data frames

@@ -6,6 +6,7 @@
 #include "imgscope/contracts/document/display_flow.h"
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/contracts/document/pix_frame.h"
+#include "imgscope/io/pixel_write_internal.h"
 #include "imgscope/io/value_text_internal.h"
 
 #include <boost/make_shared.hpp>
@@ -114,8 +115,22 @@ boost::shared_ptr<mem::CDataFrame> MakeFrame(tXmlNode const& node, std::vector<t
     auto frame = mem::CDataFrame::Create(
         geo::CiVolumeN::FromPositionSize(geo::CiVecN(std::move(pos)), geo::CiVecN(std::move(size))), info, creation);
     Check(frame != nullptr);
-    if (node.Attr("IFD"))
-        pixels.push_back({frame, Int(node, "IFD")});
+    if (node.Attr("IFD")) {
+        tPendingPixels pending;
+        pending.frame = frame;
+        pending.firstIfd = Int(node, "IFD");
+        pending.listed = frame->GetTileDistributor() && TiffTileSize(*frame) != frame->GetTileSize();
+        for (tXmlNode const& t : node.children) {
+            if (t.LocalName() != "Tiles")
+                continue;
+            std::vector<int> xy;
+            Check(ParseInts(t.text, xy) && xy.size() % 2 == 0);
+            tTileSet& set = pending.tiles[geo::CiVecN(Ints(t, "Plane"))];
+            for (std::size_t i = 0; i < xy.size(); i += 2)
+                set.emplace(xy[i], xy[i + 1]);
+        }
+        pixels.push_back(std::move(pending));
+    }
     return frame;
 }
 
@@ -304,8 +319,12 @@ void ReadLayerEntry(tXmlNode const& e, CDisplProcessFlow& flow, int parent, std:
             const auto extent = Ints(c, "Extent", 4);
             tXmlNode const* frameNode = c.Child("DataFrame");
             const geo::CiRect b = mask->GetBoundary();
-            if (frameNode && frameNode->Attr("IFD") && b == geo::CiRect(extent[0], extent[1], extent[2], extent[3]))
-                pixels.push_back({mask->GetPixFrame()->GetDataFrame(), Int(*frameNode, "IFD")});
+            if (frameNode && frameNode->Attr("IFD") && b == geo::CiRect(extent[0], extent[1], extent[2], extent[3])) {
+                tPendingPixels pending;
+                pending.frame = mask->GetPixFrame()->GetDataFrame();
+                pending.firstIfd = Int(*frameNode, "IFD");
+                pixels.push_back(std::move(pending));
+            }
         }
     }
     if (!frames.empty())

@@ -5,6 +5,7 @@
 #include "imgscope/contracts/document/display_flow.h"
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/contracts/document/pix_frame.h"
+#include "imgscope/io/pixel_write_internal.h"
 #include "imgscope/io/value_text_internal.h"
 
 #include <typeinfo>
@@ -53,6 +54,32 @@ void WriteDataFrame(CXmlWriter& w, mem::CDataFrame const& frame, tFramePlan cons
     if (it != plan.ifdOf.end())
         w.Attr("IFD", it->second);
     WritePropSet(w, frame.GetCreationProperties());
+    // Tiles of the store that the file's tiles do not match: which of them
+    // were written, so that the others stay unwritten when read back.
+    if (it != plan.ifdOf.end() && frame.GetTileDistributor() && TiffTileSize(frame) != frame.GetTileSize()) {
+        const boost::shared_ptr<mem::CDataFrame> shared(const_cast<mem::CDataFrame*>(&frame), [](mem::CDataFrame*) {});
+        const geo::CiVolumeN planes = frame.GetPlaneAssortment().GetBoundary();
+        std::vector<geo::CiVecN> keys;
+        if (planes.GetDimension() == 0)
+            keys.emplace_back();
+        else
+            for (auto p = planes.begin(0), end = planes.end(0); p != end; ++p)
+                keys.push_back(*p);
+        for (geo::CiVecN const& key : keys) {
+            std::vector<int> positions;
+            CTileDistributor walk(shared, key);
+            for (auto t = walk.begin(), end = walk.end(); t != end; ++t) {
+                positions.push_back(t->x);
+                positions.push_back(t->y);
+            }
+            if (positions.empty())
+                continue;
+            w.Open("Tiles");
+            w.Attr("Plane", Vec(key));
+            w.Text(FormatInts(positions));
+            w.Close();
+        }
+    }
     w.Close();
 }
 

@@ -24,8 +24,11 @@ bool EndsWithOme(std::string const& text)
 
 // Loads IFDs `first` on into the planes of `frame`, which must match them
 // exactly: our own files describe every frame they hold.
-EFileResult LoadOwnFrame(io::CTiffFile& file, int first, mem::CDataFrame& frame)
+EFileResult LoadOwnFrame(io::CTiffFile& file, io::tPendingPixels const& pending)
 {
+    const int first = pending.firstIfd;
+    mem::CDataFrame& frame = *pending.frame;
+    static const io::tTileSet kNone;
     const geo::CiVolumeN planes = frame.GetPlaneAssortment().GetBoundary();
     std::vector<geo::CiVecN> keys;
     if (planes.GetDimension() == 0)
@@ -41,7 +44,12 @@ EFileResult LoadOwnFrame(io::CTiffFile& file, int first, mem::CDataFrame& frame)
         if (!io::ReadPageInfo(file.Handle(), page) || page.samples != format.samples || page.bits != format.bits ||
             page.sampleFormat != format.sampleFormat || page.planar != PLANARCONFIG_CONTIG)
             return eFileCorrupt;
-        const EFileResult r = io::LoadPage(file, page, frame, keys[i], true);
+        io::tTileSet const* only = nullptr;
+        if (pending.listed) {
+            auto found = pending.tiles.find(keys[i]);
+            only = found == pending.tiles.end() ? &kNone : &found->second;
+        }
+        const EFileResult r = io::LoadPage(file, page, frame, keys[i], true, only);
         if (r != eFileOk)
             return r;
     }
@@ -56,7 +64,7 @@ EFileResult OpenOwn(io::CTiffFile& file, io::tXmlNode const& annotation, CImg& d
     if (r != eFileOk)
         return r;
     for (auto const& p : pixels) {
-        r = LoadOwnFrame(file, p.firstIfd, *p.frame);
+        r = LoadOwnFrame(file, p);
         if (r != eFileOk)
             return r;
     }

@@ -12,12 +12,16 @@ namespace {
 // One block (tile or strip) may decode to at most this many bytes.
 constexpr std::uint64_t kMaxBlockBytes = std::uint64_t(1) << 30;
 
-// True when all `count` pixels of `px` bytes equal the first.
-bool IsUniform(std::uint8_t const* data, std::size_t count, int px)
+// True when the `w` × `h` pixels at the start of a block all equal the
+// first; real image data differs within the first pixels.
+bool IsUniform(std::uint8_t const* data, int w, int h, std::int64_t rowBytes, int px)
 {
-    for (std::size_t i = 1; i < count; ++i)
-        if (std::memcmp(data, data + i * std::size_t(px), std::size_t(px)) != 0)
-            return false;
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t const* row = data + std::int64_t(y) * rowBytes;
+        for (int x = y == 0 ? 1 : 0; x < w; ++x)
+            if (std::memcmp(data, row + std::int64_t(x) * px, std::size_t(px)) != 0)
+                return false;
+    }
     return true;
 }
 
@@ -154,7 +158,7 @@ bool NativePixelInfo(tPageInfo const& page, CPixelInfo& info)
 CPixelInfo RgbaPixelInfo() { return CPixelInfo(utl::eUInt8, 3, eColorSpaceRGB).AddAlpha(1); }
 
 EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& frame, geo::CiVecN const& plane,
-                     bool native)
+                     bool native, std::set<std::pair<int, int>> const* only)
 {
     if (!native)
         return LoadRgba(file, page, frame, plane);
@@ -184,14 +188,14 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
         if (bytes[i] != 0 && (offsets[i] > size || bytes[i] > size - offsets[i]))
             return eFileCorrupt;  // data past the end: a truncated file
 
-    // Blocks stored once for several places: a uniform one becomes a
-    // uniform tile of the frame again instead of memory.
+    // How many places share each stored block.
     std::unordered_map<std::uint64_t, int> seen;
     if (!separate)
         for (std::uint64_t i = 0; i < blocks; ++i)
             if (bytes[i] != 0)
                 ++seen[offsets[i]];
-    // The pixel of each shared block found uniform; empty for the others.
+    // The pixel of each block found uniform; empty for shared blocks that
+    // are not.
     std::unordered_map<std::uint64_t, std::string> uniform;
 
     auto readBlock = [&](std::uint64_t index, std::uint8_t* out, std::uint64_t outBytes) {
@@ -239,38 +243,34 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
         } else {
             if (bytes[b] == 0)
                 continue;  // never written: stays so
-            const bool shared = seen[offsets[b]] > 1;
+            // A block of one value becomes a tile without memory of its
+            // own; blocks stored once for several places are read once.
+            std::string const* value = nullptr;
             auto known = uniform.find(offsets[b]);
-            if (shared && known == uniform.end()) {
+            if (known != uniform.end() && !known->second.empty()) {
+                value = &known->second;
+            } else {
                 if (!readBlock(b, pixels.data(), blockBytes))
                     return eFileCorrupt;
-                std::string value;
-                if (IsUniform(pixels.data(), std::size_t(blockPixels), px)) {
+                if (!only && IsUniform(pixels.data(), rect.Width(), rect.Height(), rowBytes, px)) {
+                    std::string pixel(reinterpret_cast<char const*>(pixels.data()), std::size_t(px));
                     if (format.swapRB)
-                        SwapRB(pixels.data(), 1, info.GetComponentSize(), info.GetComponentCount());
-                    value.assign(reinterpret_cast<char const*>(pixels.data()), std::size_t(px));
-                }
-                known = uniform.emplace(offsets[b], std::move(value)).first;
-                if (known->second.empty()) {
-                    // Not uniform after all: fall through with the block read.
-                    if (format.swapRB)
-                        SwapRB(pixels.data(), std::size_t(blockPixels), info.GetComponentSize(),
+                        SwapRB(reinterpret_cast<std::uint8_t*>(&pixel[0]), 1, info.GetComponentSize(),
                                info.GetComponentCount());
-                    if (!frame.WriteRect(rect, plane, pixels.data(), rowBytes))
-                        return eFileNoMemory;
-                    continue;
+                    known = uniform.emplace(offsets[b], std::move(pixel)).first;
+                    value = &known->second;
+                } else if (seen[offsets[b]] > 1) {
+                    uniform.emplace(offsets[b], std::string());
                 }
             }
-            if (shared && !known->second.empty()) {
+            if (value) {
                 const geo::CiVolumeN tileBox = geo::CiVolumeN::FromPositionSize(
                     geo::CiVecN{rect.left, rect.top}.Append(plane),
                     geo::CiVecN{rect.Width(), rect.Height()}.Append(geo::CiVecN(plane.size(), 1)));
-                if (!frame.Fill(tileBox, known->second.data()))
+                if (!frame.Fill(tileBox, value->data()))
                     return eFileNoMemory;
                 continue;
             }
-            if (!readBlock(b, pixels.data(), blockBytes))
-                return eFileCorrupt;
         }
         std::uint8_t const* ready = pixels.data();
         if (format.swapRB) {
@@ -281,8 +281,26 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
                        info.GetComponentCount());
             ready = swapped.data();
         }
-        if (!frame.WriteRect(rect, plane, ready, rowBytes))
+        if (only) {
+            // Only the store tiles that held pixels when saved.
+            const geo::CiVec2 t = frame.GetTileSize();
+            for (int ty = (rect.top - y0) / t.y; ty <= (rect.bottom - 1 - y0) / t.y; ++ty) {
+                for (int tx = (rect.left - x0) / t.x; tx <= (rect.right - 1 - x0) / t.x; ++tx) {
+                    if (!only->count({tx, ty}))
+                        continue;
+                    const geo::CiRect cell(int(std::max<std::int64_t>(rect.left, x0 + std::int64_t(tx) * t.x)),
+                                           int(std::max<std::int64_t>(rect.top, y0 + std::int64_t(ty) * t.y)),
+                                           int(std::min<std::int64_t>(rect.right, x0 + std::int64_t(tx + 1) * t.x)),
+                                           int(std::min<std::int64_t>(rect.bottom, y0 + std::int64_t(ty + 1) * t.y)));
+                    std::uint8_t const* from =
+                        ready + std::int64_t(cell.top - rect.top) * rowBytes + std::int64_t(cell.left - rect.left) * px;
+                    if (!frame.WriteRect(cell, plane, from, rowBytes))
+                        return eFileNoMemory;
+                }
+            }
+        } else if (!frame.WriteRect(rect, plane, ready, rowBytes)) {
             return eFileNoMemory;
+        }
     }
     return eFileOk;
 }

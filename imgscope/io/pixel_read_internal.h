@@ -7,7 +7,9 @@
 #include "imgscope/io/ome_tiff.h"
 #include "imgscope/io/tiff_io_internal.h"
 
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace img {
@@ -43,8 +45,9 @@ CPixelInfo RgbaPixelInfo();
 // conversion is used and the frame must be RgbaPixelInfo. eFileCorrupt for
 // offsets past the end, short or undecodable blocks; eFileNoMemory when
 // the frame refuses a tile.
+// With `only`, pixels land only in the store tiles it names.
 EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& frame, geo::CiVecN const& plane,
-                     bool native);
+                     bool native, std::set<std::pair<int, int>> const* only = nullptr);
 
 }  // namespace io
 }  // namespace img

@@ -342,14 +342,15 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         std::uint8_t const* native = nullptr;
         std::int64_t stride = rowBytes;
         bool alias = false;
-        if (direct && interior) {
+        if (direct && rect.Height() > 1) {
             std::uint8_t const* row0 = nullptr;
             std::uint8_t const* row1 = nullptr;
             frame.GetRowSpan({rect.left, rect.top}, p.key, row0);
             frame.GetRowSpan({rect.left, rect.top + 1}, p.key, row1);
             // A tile without memory of its own hands out one shared row for
-            // all its rows: one value throughout.
-            if (p.tile.y > 1 && row0 && row0 == row1) {
+            // all its rows: one value throughout, also past the frame's edge
+            // in the file, so that edge tiles share the stored bytes too.
+            if (row0 && row0 == row1) {
                 std::string content(reinterpret_cast<char const*>(row0), std::size_t(p.px));
                 auto found = m_uniform.find(content);
                 if (found != m_uniform.end()) {
@@ -364,9 +365,9 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                     FillPixels(m_out.data(), tilePixels, pixel, p.px);
                     data = m_out.data();
                 }
-                if (fused && !SourceRows(p, tx, ty, p.tile.x, p.tile.y, copy, native, stride))
+                if (fused && !SourceRows(p, tx, ty, rect.Width(), rect.Height(), copy, native, stride))
                     return eFileNoMemory;
-            } else if (row0 && frame.GetTileRowSize() == rowBytes) {
+            } else if (interior && row0 && frame.GetTileRowSize() == rowBytes) {
                 // The tile's own memory, rows back to back: written as it
                 // is, or swapped on the way into the output tile.
                 native = row0;
