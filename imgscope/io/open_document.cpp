@@ -242,19 +242,36 @@ EFileResult Open(std::string const& path, CImg& document)
     EFileResult r = io::CTiffFile::OpenRead(path, file);
     if (r != eFileOk)
         return r;
+    // libtiff reports what it could not read (tag data past the end, a
+    // directory chain cut short); a file it complained about is corrupt.
+    if (file->Failed())
+        return eFileCorrupt;
+    CImg opened;
     char* description = nullptr;
     if (TIFFGetField(file->Handle(), TIFFTAG_IMAGEDESCRIPTION, &description) && description) {
         const std::string text(description);
+        // Ours when it names our annotation: then it must read as ours.
+        const bool own = text.find(io::kAnnotationNamespace) != std::string::npos;
         io::tXmlNode ome;
-        if (EndsWithOme(text) && io::ParseXml(text, ome)) {
-            if (io::tXmlNode const* annotation = io::FindAnnotation(ome))
-                return OpenOwn(*file, *annotation, document);
-            std::vector<io::tOmeImage> images;
-            if (io::ReadOmeImages(ome, images) && !images.empty())
-                return OpenOme(*file, images, document);
-        }
+        const bool parsed = EndsWithOme(text) && io::ParseXml(text, ome);
+        io::tXmlNode const* annotation = parsed ? io::FindAnnotation(ome) : nullptr;
+        std::vector<io::tOmeImage> images;
+        if (own && !annotation)
+            return eFileCorrupt;
+        if (annotation)
+            r = OpenOwn(*file, *annotation, opened);
+        else if (parsed && io::ReadOmeImages(ome, images) && !images.empty())
+            r = OpenOme(*file, images, opened);
+        else
+            r = OpenPlain(*file, opened);
+    } else {
+        r = OpenPlain(*file, opened);
     }
-    return OpenPlain(*file, document);
+    if (r == eFileOk && file->Failed())
+        r = eFileCorrupt;
+    if (r == eFileOk)
+        document = opened;
+    return r;
 }
 
 }  // namespace
