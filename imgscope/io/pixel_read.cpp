@@ -226,6 +226,10 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
         const geo::CiRect rect(x0 + int(bx * page.blockWidth), y0 + int(by * page.blockHeight),
                                x0 + int(std::min<std::uint64_t>(std::uint64_t(bx + 1) * page.blockWidth, page.width)),
                                y0 + int(std::min<std::uint64_t>(std::uint64_t(by + 1) * page.blockHeight, page.height)));
+        // A strip holds its rows only: the last one may be short.
+        const std::uint64_t need =
+            std::uint64_t(page.blockWidth) * std::uint64_t(page.tiled ? page.blockHeight : std::uint32_t(rect.Height())) *
+            std::uint64_t(px);
         if (separate) {
             bool any = false;
             for (std::uint16_t s = 0; s < page.samples; ++s)
@@ -236,7 +240,7 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
                 auto& plane_ = samplePlanes[s];
                 if (bytes[b + s * blocks] == 0)
                     std::fill(plane_.begin(), plane_.end(), 0);
-                else if (!readBlock(b + s * blocks, plane_.data(), blockBytes))
+                else if (!readBlock(b + s * blocks, plane_.data(), need / std::uint64_t(px) * std::uint64_t(sampleBytes)))
                     return eFileCorrupt;
             }
             Interleave(samplePlanes, pixels.data(), std::size_t(blockPixels), sampleBytes);
@@ -250,7 +254,7 @@ EFileResult LoadPage(CTiffFile& file, tPageInfo const& page, mem::CDataFrame& fr
             if (known != uniform.end() && !known->second.empty()) {
                 value = &known->second;
             } else {
-                if (!readBlock(b, pixels.data(), blockBytes))
+                if (!readBlock(b, pixels.data(), need))
                     return eFileCorrupt;
                 if (!only && IsUniform(pixels.data(), rect.Width(), rect.Height(), rowBytes, px)) {
                     std::string pixel(reinterpret_cast<char const*>(pixels.data()), std::size_t(px));
