@@ -94,6 +94,16 @@ utl::CPropSet Props(tXmlNode const* node)
     return props;
 }
 
+// Hands every property of the set under `node` to `set(id, value)`,
+// which must accept each.
+template <class F>
+void ApplyProps(tXmlNode const* node, F&& set)
+{
+    const utl::CPropSet props = Props(node);
+    for (int id : props.GetPropertyList())
+        Check(set(id, *props.AccessProperty(id)));
+}
+
 // Makes an empty data frame as described and notes where its pixels are.
 boost::shared_ptr<mem::CDataFrame> MakeFrame(tXmlNode const& node, std::vector<tPendingPixels>& pixels)
 {
@@ -139,19 +149,13 @@ void ReadCalibrationAndProperties(tXmlNode const& s, CStack& stack)
     for (tXmlNode const& c : s.children) {
         const std::string_view name = c.LocalName();
         if (name == "Properties") {
-            const utl::CPropSet props = Props(&c);
-            for (int id : props.GetPropertyList())
-                Check(stack.SetProperty(id, *props.AccessProperty(id)));
+            ApplyProps(&c, [&](int id, mem::CBin const& v) { return stack.SetProperty(id, v); });
         } else if (name == "FrameProperties") {
             const utl::CIndexN index(geo::CiVecN(Ints(c, "Index")));
-            const utl::CPropSet props = Props(&c);
-            for (int id : props.GetPropertyList())
-                Check(stack.SetProperty(index, id, *props.AccessProperty(id)));
+            ApplyProps(&c, [&](int id, mem::CBin const& v) { return stack.SetProperty(index, id, v); });
         } else if (name == "DimProperties") {
             const int dim = Int(c, "Dim"), channel = Int(c, "Channel");
-            const utl::CPropSet props = Props(&c);
-            for (int id : props.GetPropertyList())
-                Check(stack.SetDimProperty(dim, channel, id, *props.AccessProperty(id)));
+            ApplyProps(&c, [&](int id, mem::CBin const& v) { return stack.SetDimProperty(dim, channel, id, v); });
         } else if (name == "Blob") {
             mem::CBin value;
             Check(ReadValue(c, value) && stack.SetBlob(value, Int(c, "Id")));
@@ -265,9 +269,7 @@ void ReadStack(tXmlNode const& s, CImg& document, std::vector<tPendingPixels>& p
 void ReadEntryCommon(tXmlNode const& e, CDisplProcessFlow& flow, int plane)
 {
     Check(flow.SetVisibility(plane, Flag(e, "Visible")) && flow.SetHidden(plane, Flag(e, "Hidden")));
-    const utl::CPropSet props = Props(e.Child("Properties"));
-    for (int id : props.GetPropertyList())
-        Check(flow.SetProperty(plane, -1, id, *props.AccessProperty(id)));
+    ApplyProps(e.Child("Properties"), [&](int id, mem::CBin const& v) { return flow.SetProperty(plane, -1, id, v); });
 }
 
 void ReadLayerEntry(tXmlNode const& e, CDisplProcessFlow& flow, int parent, std::vector<tPendingPixels>& pixels)
@@ -298,9 +300,7 @@ void ReadLayerEntry(tXmlNode const& e, CDisplProcessFlow& flow, int parent, std:
             Check(flow.SetFunction(plane, channel, ELayerFunction(function)));
             if (c.Attr("Lut"))
                 Check(flow.SetLUT(plane, channel, Lut(*c.Attr("Lut"))));
-            const utl::CPropSet props = Props(&c);
-            for (int id : props.GetPropertyList())
-                Check(flow.SetProperty(plane, channel, id, *props.AccessProperty(id)));
+            ApplyProps(&c, [&](int id, mem::CBin const& v) { return flow.SetProperty(plane, channel, id, v); });
         } else if (name == "SelectedFrame") {
             frames.insert(geo::CiVecN(Ints(c, "Index")));
         } else if (name == "Filter") {
@@ -386,9 +386,7 @@ EFileResult ReadAnnotation(tXmlNode const& root, CImg& document, std::vector<tPe
         for (tXmlNode const& c : root.children) {
             const std::string_view name = c.LocalName();
             if (name == "Properties") {
-                const utl::CPropSet props = Props(&c);
-                for (int id : props.GetPropertyList())
-                    Check(doc.SetProperty(id, *props.AccessProperty(id)));
+                ApplyProps(&c, [&](int id, mem::CBin const& v) { return doc.SetProperty(id, v); });
             } else if (name == "DynamicProperties") {
                 dynamic.push_back(boost::make_shared<utl::CPropSet>(Props(&c)));
             } else if (name == "Stack") {

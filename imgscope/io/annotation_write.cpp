@@ -58,14 +58,7 @@ void WriteDataFrame(CXmlWriter& w, mem::CDataFrame const& frame, tFramePlan cons
     // were written, so that the others stay unwritten when read back.
     if (it != plan.ifdOf.end() && frame.GetTileDistributor() && TiffTileSize(frame) != frame.GetTileSize()) {
         const boost::shared_ptr<mem::CDataFrame> shared(const_cast<mem::CDataFrame*>(&frame), [](mem::CDataFrame*) {});
-        const geo::CiVolumeN planes = frame.GetPlaneAssortment().GetBoundary();
-        std::vector<geo::CiVecN> keys;
-        if (planes.GetDimension() == 0)
-            keys.emplace_back();
-        else
-            for (auto p = planes.begin(0), end = planes.end(0); p != end; ++p)
-                keys.push_back(*p);
-        for (geo::CiVecN const& key : keys) {
+        for (geo::CiVecN const& key : PlaneKeys(frame)) {
             std::vector<int> positions;
             CTileDistributor walk(shared, key);
             for (auto t = walk.begin(), end = walk.end(); t != end; ++t) {

@@ -6,6 +6,7 @@
 #include "imgscope/io/annotation_internal.h"
 #include "imgscope/io/ome_xml_internal.h"
 #include "imgscope/io/pixel_read_internal.h"
+#include "imgscope/io/pixel_write_internal.h"
 
 #include <new>
 
@@ -29,13 +30,7 @@ EFileResult LoadOwnFrame(io::CTiffFile& file, io::tPendingPixels const& pending)
     const int first = pending.firstIfd;
     mem::CDataFrame& frame = *pending.frame;
     static const io::tTileSet kNone;
-    const geo::CiVolumeN planes = frame.GetPlaneAssortment().GetBoundary();
-    std::vector<geo::CiVecN> keys;
-    if (planes.GetDimension() == 0)
-        keys.emplace_back();
-    else if (planes.Volume() > 0)
-        for (auto it = planes.begin(0), end = planes.end(0); it != end; ++it)
-            keys.push_back(*it);
+    const std::vector<geo::CiVecN> keys = io::PlaneKeys(frame);
     const io::tTiffFormat format = io::TiffFormatOf(frame.GetElementInfo());
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (std::int64_t(first) + std::int64_t(i) > INT32_MAX || !io::GoToDirectory(file.Handle(), first + int(i)))
@@ -152,14 +147,7 @@ EFileResult OpenOme(io::CTiffFile& file, std::vector<io::tOmeImage> const& image
             for (int c = 0; c < image.sizeC && std::size_t(c) < image.channelNames.size(); ++c)
                 if (!image.channelNames[std::size_t(c)].empty())
                     stack.SetChannelName(CString::FromUtf8(image.channelNames[std::size_t(c)]), c);
-        const geo::CiVolumeN planes = frame->GetPlaneAssortment().GetBoundary();
-        std::vector<geo::CiVecN> keys;
-        if (planes.GetDimension() == 0)
-            keys.emplace_back();
-        else
-            for (auto it = planes.begin(0), end = planes.end(0); it != end; ++it)
-                keys.push_back(*it);
-        for (geo::CiVecN const& key : keys) {
+        for (geo::CiVecN const& key : io::PlaneKeys(*frame)) {
             int z = 0, c = 0, t = 0;
             for (std::size_t d = 0; d < axes.size(); ++d)
                 (axes[d] == 'Z' ? z : axes[d] == 'C' ? c : t) = key[d];

@@ -169,6 +169,18 @@ geo::CiVec2 TiffTileSize(mem::CDataFrame const& frame)
     return {kDefaultTiffTile, kDefaultTiffTile};
 }
 
+std::vector<geo::CiVecN> PlaneKeys(mem::CDataFrame const& frame)
+{
+    const geo::CiVolumeN planes = frame.GetPlaneAssortment().GetBoundary();
+    std::vector<geo::CiVecN> keys;
+    if (planes.GetDimension() == 0)
+        keys.emplace_back();
+    else if (planes.Volume() > 0)
+        for (auto it = planes.begin(0), end = planes.end(0); it != end; ++it)
+            keys.push_back(*it);
+    return keys;
+}
+
 int PyramidLevels(int width, int height)
 {
     int levels = 0;
@@ -266,13 +278,7 @@ EFileResult CPixelWriter::WriteFrame(mem::CDataFrame const& frameRef, bool pyram
     if (std::int64_t(p.across) * p.down > kMaxTilesPerPlane)
         return eFileTooLarge;
     const int levels = pyramid && m_options.pyramid ? PyramidLevels(p.width, p.height) : 0;
-    const geo::CiVolumeN planes = frame->GetPlaneAssortment().GetBoundary();
-    std::vector<geo::CiVecN> keys;
-    if (planes.GetDimension() == 0)
-        keys.emplace_back();
-    else
-        for (auto it = planes.begin(0), end = planes.end(0); it != end; ++it)
-            keys.push_back(*it);
+    const std::vector<geo::CiVecN> keys = PlaneKeys(*frame);
     p.compression = m_options.compression == eCompressionDeflate || deflate ? COMPRESSION_ADOBE_DEFLATE
                     : m_options.compression == eCompressionZstd        ? COMPRESSION_ZSTD
                                                                        : COMPRESSION_NONE;
@@ -385,15 +391,7 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                 // The tile's own memory, rows back to back: written as it
                 // is, or swapped on the way into the output tile.
                 native = row0;
-                data = row0;
-                if (p.format.swapRB) {
-                    CopySwapRB(m_out.data(), row0, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
-                    data = m_out.data();
-                } else if (compressed) {
-                    // Codecs may work in the buffer they are given.
-                    std::memcpy(m_out.data(), row0, std::size_t(tileBytes));
-                    data = m_out.data();
-                }
+                data = ForFile(p, row0, compressed);
             }
         }
         if (!data && !alias) {
@@ -402,14 +400,7 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
             if (!frame.ReadRect(rect, p.key, m_scratch.data(), rowBytes))
                 return eFileNoMemory;
             native = m_scratch.data();
-            data = native;
-            if (p.format.swapRB) {
-                CopySwapRB(m_out.data(), native, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
-                data = m_out.data();
-            } else if (compressed) {
-                std::memcpy(m_out.data(), native, std::size_t(tileBytes));
-                data = m_out.data();
-            }
+            data = ForFile(p, native, compressed);
         }
         // Halving first brings the tile into the cache for the write's copy.
         if (fused)
@@ -503,19 +494,10 @@ void CPixelWriter::Feed(tPlane const& p, std::size_t k, std::uint32_t index, std
 bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row)
 {
     const std::int64_t tileBytes = std::int64_t(p.tile.x) * p.tile.y * p.px;
-    const std::size_t tilePixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
     tLevel& level = m_levels[k];
     const bool compressed = level.compression != COMPRESSION_NONE;
     for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
-        std::uint8_t const* data = it->second.data.data();
-        if (p.format.swapRB) {
-            CopySwapRB(m_out.data(), data, tilePixels, p.info.GetComponentSize(), p.info.GetComponentCount());
-            data = m_out.data();
-        } else if (compressed) {
-            std::memcpy(m_out.data(), data, std::size_t(tileBytes));
-            data = m_out.data();
-        }
-        if (!WriteTile(it->first, data, tileBytes, compressed))
+        if (!WriteTile(it->first, ForFile(p, it->second.data.data(), compressed), tileBytes, compressed))
             return false;
         if (k + 1 < m_levels.size())
             Feed(p, k, it->first, it->second.data.data(), std::int64_t(p.tile.x) * p.px);
@@ -525,6 +507,21 @@ bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row)
         it = level.tiles.erase(it);
     }
     return true;
+}
+
+void const* CPixelWriter::ForFile(tPlane const& p, std::uint8_t const* tile, bool compressed)
+{
+    const std::size_t pixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
+    if (p.format.swapRB) {
+        CopySwapRB(m_out.data(), tile, pixels, p.info.GetComponentSize(), p.info.GetComponentCount());
+        return m_out.data();
+    }
+    if (compressed) {
+        // Codecs may work in the buffer they are given.
+        std::memcpy(m_out.data(), tile, pixels * std::size_t(p.px));
+        return m_out.data();
+    }
+    return tile;
 }
 
 bool CPixelWriter::SourceRows(tPlane const& p, int tx, int ty, int w, int h, std::vector<std::uint8_t>& copy,

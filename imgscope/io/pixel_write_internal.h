@@ -25,6 +25,10 @@ constexpr int kPyramidStopSide = 1024;
 geo::CiVec2 TiffTileSize(mem::CDataFrame const& frame);
 // Pyramid levels of a plane of `width` × `height` pixels.
 int PyramidLevels(int width, int height);
+// The planes of a frame in the order the file holds them: lexicographic,
+// the first plane dimension slowest; one empty position for a 2-D frame,
+// none when a plane dimension is empty.
+std::vector<geo::CiVecN> PlaneKeys(mem::CDataFrame const& frame);
 
 class CPixelWriter {
 public:
@@ -77,6 +81,9 @@ private:
     bool Flush(tPlane const& plane, std::size_t k, std::uint32_t row);
     void SetTags(tPlane const& plane, int width, int height, std::uint16_t compression, bool reduced);
     bool WriteTile(std::uint32_t index, void const* data, std::int64_t bytes, bool compressed);
+    // A whole tile in native order as the file takes it: swapped, or copied
+    // for a codec, into the output tile; else the tile itself.
+    void const* ForFile(tPlane const& plane, std::uint8_t const* tile, bool compressed);
     // The rows of tile (`tx`, `ty`) of a plane, `w` × `h` pixels: in the
     // frame's memory where they lie at a fixed stride, else copied.
     static bool SourceRows(tPlane const& p, int tx, int ty, int w, int h, std::vector<std::uint8_t>& copy,

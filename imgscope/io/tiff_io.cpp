@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 namespace img {
 namespace io {
@@ -21,11 +22,14 @@ namespace {
 // decoder buffers) stop here; a file asking for more is refused.
 constexpr tmsize_t kMaxSingleAlloc = tmsize_t(1) << 31;
 
-bool ReadAll(int fd, std::uint64_t offset, void* buffer, std::size_t size)
+// Moves `size` bytes at `offset` with pread or pwrite (`io`), through
+// interrupted and partial calls; false when the file ends or fails.
+template <class P, class F>
+bool TransferAll(int fd, std::uint64_t offset, P* buffer, std::size_t size, F io)
 {
-    auto* p = static_cast<std::uint8_t*>(buffer);
+    auto* p = reinterpret_cast<std::conditional_t<std::is_const<P>::value, std::uint8_t const, std::uint8_t>*>(buffer);
     while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, off_t(offset));
+        const ssize_t n = io(fd, p, size, off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -37,20 +41,14 @@ bool ReadAll(int fd, std::uint64_t offset, void* buffer, std::size_t size)
     return true;
 }
 
+bool ReadAll(int fd, std::uint64_t offset, void* buffer, std::size_t size)
+{
+    return TransferAll(fd, offset, buffer, size, ::pread);
+}
+
 bool WriteAll(int fd, std::uint64_t offset, void const* buffer, std::size_t size)
 {
-    auto const* p = static_cast<std::uint8_t const*>(buffer);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, p, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        offset += std::uint64_t(n);
-        size -= std::size_t(n);
-    }
-    return true;
+    return TransferAll(fd, offset, buffer, size, ::pwrite);
 }
 
 }  // namespace

@@ -359,45 +359,22 @@ std::string FormatFloat(float value)
     return std::string(buffer, result.ptr);
 }
 
-bool ParseDouble(std::string_view text, double& value)
+// The whole text as one number of type T; `value` untouched otherwise.
+template <class T>
+bool ParseNumber(std::string_view text, T& value)
 {
-    double v = 0.0;
+    T v{};
     auto result = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || text.empty())
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size())
         return false;
     value = v;
     return true;
 }
 
-bool ParseFloat(std::string_view text, float& value)
-{
-    float v = 0.0f;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || text.empty())
-        return false;
-    value = v;
-    return true;
-}
-
-bool ParseInt(std::string_view text, long long& value)
-{
-    long long v = 0;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || text.empty())
-        return false;
-    value = v;
-    return true;
-}
-
-bool ParseUInt(std::string_view text, unsigned long long& value)
-{
-    unsigned long long v = 0;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || text.empty())
-        return false;
-    value = v;
-    return true;
-}
+bool ParseDouble(std::string_view text, double& value) { return ParseNumber(text, value); }
+bool ParseFloat(std::string_view text, float& value) { return ParseNumber(text, value); }
+bool ParseInt(std::string_view text, long long& value) { return ParseNumber(text, value); }
+bool ParseUInt(std::string_view text, unsigned long long& value) { return ParseNumber(text, value); }
 
 bool ParseInt32(std::string_view text, int& value)
 {

@@ -1,5 +1,7 @@
 #include "imgscope/io/xml_internal.h"
 
+#include "imgscope/contracts/platform/string.h"
+
 #include <cstdint>
 
 namespace img {
@@ -22,23 +24,17 @@ bool IsNameChar(char c)
            u == '-' || u == '.' || u >= 0x80;
 }
 
+// The platform's string does the encoding.
 void AppendUtf8(std::string& out, std::uint32_t cp)
 {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+    std::wstring wide;
+    if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
+        wide += wchar_t(0xD800 + ((cp - 0x10000) >> 10));
+        wide += wchar_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
     } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        wide += wchar_t(cp);
     }
+    out += CString(std::move(wide)).ToUtf8();
 }
 
 bool IsXmlChar(std::uint32_t cp)
