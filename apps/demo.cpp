@@ -1,247 +1,252 @@
-// imgscope demo: the value types at work on a small acquisition record, then
-// a small document made through the scope factories from synthetic data,
-// calibrated, rendered into a PNG.
+// imgscope demo: a simulated slide scan on built-in synthetic tissue.
+//
+// An overview of the slide at 1.25x is thresholded into a sample mask; the
+// mask chooses the 10x fields (those that hold sample) and, with
+// FindSamplePos, the region scanned at 40x. Both magnifications are filled
+// camera tile by camera tile in serpentine order, the autofocus position of
+// every 40x field goes into a focus map, and a sharpness map of the 40x
+// layer shows which fields came out soft. The document, the mask and both
+// maps are written as PNGs.
+//
+//   imgscope_demo [--quick] [output folder]     (default ./imgscope-demo/)
+//
+// --quick scans a smaller slide, for the test run.
 #include <imgscope/imgscope.h>
 
 #include <png.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <stdexcept>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#if defined(__linux__)
+#include <unistd.h>
+#endif
+
 namespace {
 
-void Print(CString const& text)
-{
-    std::printf("%s\n", text.ToUtf8().c_str());
-}
-
-// ---------------------------------------------------------------- the document
+using tClock = std::chrono::steady_clock;
 
 const utl::CUnit kMicrometre(utl::eQuantityLength, 1, -6);
+const img::CPixelInfo kRgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
+const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
 
-// Bright round cells on a dim background, 0..1.
-double Cells(double x, double y, double period)
+constexpr int kCamera = 512;         // camera tiles are kCamera × kCamera pixels
+constexpr double kOverlap = 0.1;     // neighbouring fields overlap by a tenth
+constexpr double kOverviewUm = 8.0;  // micrometres per pixel at 1.25x, 10x, 40x
+constexpr double k10xUm = 1.0;
+constexpr double k40xUm = 0.25;
+constexpr double kFocusRangeUm = 6.0;  // the focus map spans ±6 µm
+constexpr int kFocusCell = 64;         // focus map pixels per 40x layer pixel, each way
+constexpr int kSharpnessBlock = 32;
+
+double Seconds(tClock::time_point a, tClock::time_point b)
 {
-    const double cx = std::fmod(x, period) - period / 2, cy = std::fmod(y, period) - period / 2;
-    const double r = std::sqrt(cx * cx + cy * cy) / (period / 2);
-    return r < 0.7 ? 1.0 - r : 0.15 * (1.0 + std::sin(x * 0.05) * std::cos(y * 0.07));
+    return std::chrono::duration<double>(b - a).count();
 }
 
-std::vector<utl::CBGR8> FireLut()
+double Seconds(tClock::time_point since)
 {
-    std::vector<utl::CBGR8> lut;
-    for (int i = 0; i < 256; ++i) {
-        const int r = std::min(255, i * 3), g = std::max(0, std::min(255, i * 3 - 255)), b = std::max(0, i * 3 - 510);
-        lut.push_back(utl::CBGR8(std::uint8_t(b), std::uint8_t(g), std::uint8_t(r)));
+    return Seconds(since, tClock::now());
+}
+
+std::uint32_t Hash(std::int64_t x, std::int64_t y, std::uint32_t salt)
+{
+    std::uint64_t h = std::uint64_t(x) * 0x9e3779b97f4a7c15ull ^ (std::uint64_t(y) + salt) * 0xc2b2ae3d27d4eb4full;
+    h ^= h >> 29;
+    h *= 0xbf58476d1ce4e5b9ull;
+    h ^= h >> 32;
+    return static_cast<std::uint32_t>(h);
+}
+
+double Unit(std::uint32_t h)
+{
+    return (h & 0xffffff) / double(0x1000000);
+}
+
+// ---------------------------------------------------------------- synthetic tissue
+
+// Smooth step from 0 at t = −1 to 1 at t = 1.
+double Step(double t)
+{
+    const double x = std::clamp(0.5 * (t + 1.0), 0.0, 1.0);
+    return x * x * (3.0 - 2.0 * x);
+}
+
+// A stained section on a slide, in micrometres: pieces of tissue with wavy
+// outlines, pink stroma with fibres, and purple nuclei on a jittered grid.
+// Every pixel is an analytic function of its position and of the optical
+// blur, so a field out of focus is softer exactly as a lens would make it.
+class CTissue {
+public:
+    struct tPiece {
+        double cx, cy, rx, ry, angle;
+    };
+
+    // The outline is costly (trigonometry per piece): it is sampled once on
+    // a grid of kGrid µm and interpolated.
+    CTissue(std::vector<tPiece> pieces, double width, double height)
+        : m_pieces(std::move(pieces)), m_columns(int(width / kGrid) + 2), m_rows(int(height / kGrid) + 2)
+    {
+        m_presence.resize(std::size_t(m_columns) * std::size_t(m_rows));
+        for (int j = 0; j < m_rows; ++j)
+            for (int i = 0; i < m_columns; ++i)
+                m_presence[std::size_t(j) * m_columns + i] = float(Outline(i * kGrid, j * kGrid));
     }
-    return lut;
-}
 
-std::vector<utl::CBGR8> GreenLut()
-{
-    std::vector<utl::CBGR8> lut;
-    for (int i = 0; i < 256; ++i)
-        lut.push_back(utl::CBGR8(std::uint8_t(i / 4), std::uint8_t(i), 0));
-    return lut;
-}
+    // 0 outside the tissue, 1 inside, a few micrometres of soft edge.
+    double Presence(double x, double y) const
+    {
+        const double u = std::clamp(x / kGrid, 0.0, m_columns - 1.001), v = std::clamp(y / kGrid, 0.0, m_rows - 1.001);
+        const int i = int(u), j = int(v);
+        const double fx = u - i, fy = v - j;
+        float const* p = &m_presence[std::size_t(j) * m_columns + i];
+        return (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[m_columns] * (1 - fx) + p[m_columns + 1] * fx) * fy;
+    }
 
-struct tDemoDocument {
-    img::CImg doc;
-    img::CDisplProcessFlow flow{doc, false};
-    std::vector<int> renderOrder;  // bottom first
+    // A row of `n` pixels of `pixelUm` from (x0, y) µm seen through optics
+    // of `blur` µm, as RGB bytes.
+    void Row(double x0, double y, double pixelUm, int n, double blur, std::uint8_t* rgb) const
+    {
+        static const double background[3] = {244, 242, 246}, stroma[3] = {226, 150, 186},
+                            fibre[3] = {240, 190, 212}, nucleus[3] = {86, 52, 138};
+        // Fibres: a wavy grating whose contrast a blur of s damps by
+        // exp(−(s k)² / 2).
+        const double k = 0.45;
+        const double phase = 2.5 * std::sin(y * 0.021) + 0.6 * std::sin(y * 0.11);
+        const double damping = std::exp(-0.5 * blur * blur * k * k);
+        // One nucleus in most cells of kCell µm, wholly inside its cell even
+        // when blurred, so that no cell needs its neighbours.
+        const auto cj = static_cast<std::int64_t>(std::floor(y / kCell));
+        const double edge = 0.25 + 0.6 * blur;
+        for (int p = 0; p < n; ++p) {
+            const double x = x0 + (p + 0.5) * pixelUm;
+            const double tissue = Presence(x, y);
+            const double fibres = (0.5 + 0.5 * std::sin(k * x + phase)) * damping;
+            const auto ci = static_cast<std::int64_t>(std::floor(x / kCell));
+            const std::uint32_t h = Hash(ci, cj, 7);
+            double dye = 0.0;
+            if (Unit(h) < 0.72) {
+                const double nx = (ci + 0.4 + 0.2 * Unit(h >> 3)) * kCell;
+                const double ny = (cj + 0.4 + 0.2 * Unit(Hash(ci, cj, 11))) * kCell;
+                const double radius = 2.4 + 1.1 * Unit(Hash(ci, cj, 5));
+                dye = Step((radius - std::hypot((x - nx) / 1.15, y - ny)) / edge);
+            }
+            for (int c = 0; c < 3; ++c) {
+                const double base = stroma[c] + (fibre[c] - stroma[c]) * fibres;
+                const double stained = base + (nucleus[c] - base) * dye;
+                rgb[3 * p + c] = static_cast<std::uint8_t>(std::lround(background[c] + (stained - background[c]) * tissue));
+            }
+        }
+    }
+
+private:
+    static constexpr double kGrid = 4.0;
+    static constexpr double kCell = 14.0;
+
+    double Outline(double x, double y) const
+    {
+        double best = 0.0;
+        for (tPiece const& p : m_pieces) {
+            const double c = std::cos(p.angle), s = std::sin(p.angle);
+            const double u = ((x - p.cx) * c + (y - p.cy) * s) / p.rx;
+            const double v = (-(x - p.cx) * s + (y - p.cy) * c) / p.ry;
+            const double theta = std::atan2(v, u);
+            const double wobble = 1.0 + 0.08 * std::sin(5 * theta + p.cx) + 0.04 * std::sin(13 * theta);
+            const double r = std::sqrt(u * u + v * v) / wobble;
+            best = std::max(best, std::clamp((1.0 - r) * std::min(p.rx, p.ry) / 6.0 + 0.5, 0.0, 1.0));
+        }
+        return best;
+    }
+
+    std::vector<tPiece> m_pieces;
+    int m_columns, m_rows;
+    std::vector<float> m_presence;
 };
 
-const utl::CPropSet kNoProps;
+// ---------------------------------------------------------------- the slide
 
-// Writes rows of T into a picture's or scope's pixel frame.
-template <class T, class F>
-void Paint(boost::shared_ptr<img::CPixFrame> const& frame, F const& value)
+struct tSlide {
+    double width;  // µm
+    double height;
+    CTissue tissue;
+    double region[2];  // the 40x region searched for, µm
+};
+
+tSlide MakeSlide(bool quick)
 {
-    if (!frame)
-        return;
-    const geo::CiRect b = frame->GetBoundary();
-    const int comps = frame->GetPixelInfo().GetComponentCount();
-    std::vector<T> row(std::size_t(b.Width()) * std::size_t(comps));
-    for (int y = b.top; y < b.bottom; ++y) {
-        for (int x = b.left; x < b.right; ++x)
-            for (int e = 0; e < comps; ++e)
-                row[std::size_t((x - b.left) * comps + e)] = T(value(x, y, e));
-        frame->WriteRowSegment(geo::CiVec2(b.left, y), b.Width(), row.data(), 0);
-    }
+    if (quick)
+        return {1600, 1100, CTissue({{800, 560, 560, 380, 0.3}}, 1600, 1100), {300, 220}};
+    return {6000, 4000,
+            CTissue({{2300, 2050, 1350, 950, 0.35}, {4350, 1450, 760, 520, -0.5}, {4600, 2950, 480, 360, 1.1}}, 6000,
+                    4000),
+            {1500, 1100}};
 }
 
-// Calibrates a layer in micrometres and places it on the canvas there.
-void Calibrate(img::CStackScope& scope, geo::CdVec2 origin, double pixelSize)
+// The optics' blur at a magnification, in µm, for a defocus of dz µm.
+double Blur(double pixelUm, double dz)
 {
-    const utl::TUnitValue<geo::CdVec2> scale(kMicrometre, geo::CdVec2(pixelSize, pixelSize));
-    scope.SetPixelCoords(scale, origin);
-    scope.SetCanvasPlacement(origin, scale.value);
+    return 0.6 * pixelUm + 0.55 * std::fabs(dz);
 }
 
-tDemoDocument MakeDocument()
+// The slide's surface height under the objective, µm: a tilt and a bow.
+double Surface(double x, double y)
 {
-    tDemoDocument d;
-    const img::CPixelInfo gray8(utl::eUInt8, 1, img::eColorSpaceGray);
-    const img::CPixelInfo gray16(utl::eUInt16, 1, img::eColorSpaceGray);
-    const img::CPixelInfo rgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
-
-    // An overview picture at 2 µm per pixel: 16-bit, display limits and a LUT.
-    std::unique_ptr<img::CPicture> overview(img::InsertPicture(d.doc, geo::CiRect(0, 0, 320, 240), gray16,
-                                                               mem::eMemoryDefault, mem::eAlign32, kNoProps, kNoProps,
-                                                               kNoProps));
-    if (!overview)
-        return d;
-    Paint<std::uint16_t>(overview->GetPixFrame(), [](int x, int y, int) {
-        return 2000.0 + 38000.0 * Cells(x, y, 40.0) * (0.6 + 0.4 * x / 320.0);
-    });
-    overview->SetLayerName(L"Overview");
-    overview->SetPixelSize(kMicrometre, 2.0, 0.0);
-    overview->ResetRenderer2D();  // the first layer calibrates the canvas
-    overview->SetLimits(utl::TInterval<double>(2000, 36000));
-    overview->SetDataLUT(FireLut(), 0);
-    d.renderOrder.push_back(overview->GetLayerID());
-
-    // A 40x group: an RGB picture made from a pixel frame, under a round
-    // transparency mask, and a three-plane fluorescence z-stack on top.
-    const int group = d.flow.InsertGroup(-1, -3);
-    d.flow.SetGroupName(group, L"40x");
-    auto tissuePixels = img::CPixFrame::Create(geo::CiRect(0, 0, 400, 300), rgb8, mem::eMemoryDefault,
-                                               mem::eAlign32, kNoProps);
-    Paint<std::uint8_t>(tissuePixels, [](int x, int y, int e) {
-        const double c = Cells(x, y, 36.0);
-        return e == 0 ? 230 - 90 * c : e == 1 ? 200 - 150 * c : 220 - 40 * c;
-    });
-    std::unique_ptr<img::CPicture> tissue(img::InsertPicture(d.doc, tissuePixels, kNoProps, kNoProps));
-    if (!tissue)
-        return d;
-    tissue->SetLayerName(L"Tissue 40x");
-    Calibrate(*tissue, geo::CdVec2(210, 140), 0.5);
-    d.flow.MoveTo(d.flow.FindLayer(tissue->GetLayerID()), group, 0);
-    d.flow.SetProperty(d.flow.FindLayer(tissue->GetLayerID()), 10009, mem::CBin(0.9));
-    if (auto mask = tissue->CreateTranspMask(0)) {
-        for (int y = 0; y < 300; ++y) {
-            const double dy = (y - 150) / 150.0;
-            const int half = int(200 * std::sqrt(std::max(0.0, 1.0 - dy * dy)));
-            mask->Rectangle(geo::CiRect(200 - half, y, 200 + half, y + 1), 255, 0);
-        }
-    }
-    d.renderOrder.push_back(tissue->GetLayerID());
-
-    const geo::CiVolumeN zStack(geo::CiVecN{0, 0, 0}, geo::CiVecN{400, 300, 3});
-    utl::CPropSet named;
-    named.SetProperty(2030, mem::CBin(CString(L"GFP 40x")));
-    std::unique_ptr<img::CStackScope> fluo(
-        img::InsertScope(d.doc, zStack, gray8, mem::eMemoryDefault, mem::eAlign32, named));
-    for (int z = 0; z < 3; ++z) {
-        auto plane = img::CPixFrame::Create(fluo->GetCollection().FindStack(fluo->GetLayerID()).GetDataFrame(0),
-                                            geo::CiVecN{z});
-        Paint<std::uint8_t>(plane, [z](int x, int y, int) {
-            return 255.0 * std::pow(Cells(x + 18 + 4 * z, y + 18, 36.0), 3.0);
-        });
-    }
-    fluo->SetDimensionType(0, img::eDimZ);
-    fluo->ActivateFrame(geo::CiVecN{1});  // the middle focal plane is shown
-    Calibrate(*fluo, geo::CdVec2(210, 140), 0.5);
-    fluo->SetDataLUT(GreenLut(), 0);
-    const int fluoPlane = d.flow.FindLayer(fluo->GetLayerID());
-    d.flow.MoveTo(fluoPlane, group, 1);
-    d.flow.SetProperty(fluoPlane, 10009, mem::CBin(0.8));
-    d.flow.SetFunction(fluoPlane, 0, img::eFunctionAdd);
-    d.renderOrder.push_back(fluo->GetLayerID());
-
-    // Annotations: a frame around the 40x field and a marked cell.
-    boost::shared_ptr<img::CVecGraph> notes(new img::CVecGraph);
-    img::CVecGraph::tShape shape;
-    shape.kind = img::CVecGraph::eRectangle;
-    shape.bounds = geo::CdRect(210, 140, 410, 290);
-    shape.blue = 255;
-    shape.green = 255;
-    shape.red = 80;
-    notes->Add(shape);
-    shape.kind = img::CVecGraph::eEllipse;
-    shape.bounds = geo::CdRect(300, 200, 330, 230);
-    shape.blue = 60;
-    shape.green = 220;
-    shape.red = 255;
-    notes->Add(shape);
-    img::CStack annotations(notes);
-    annotations.SetName(L"Annotations");
-    annotations.SetOriginScale(geo::CdVec2(0, 0), geo::CdVec2(1.0, 1.0), kMicrometre);
-    const int notesId = d.doc.Add(annotations);
-    d.flow.InsertLayer(-1, -3, notesId, utl::CIndexN(), -1);
-    d.renderOrder.push_back(notesId);
-
-    img::CCanvasColor background, border;
-    background[0] = background[1] = background[2] = 24;
-    border[0] = 60;
-    border[1] = border[2] = 30;
-    overview->SetCanvasColors(background, border);
-    // Canvas pixels as fine as the 40x layers', fitted around every layer.
-    overview->SetCanvasCoords(utl::TUnitValue<geo::CdVec2>(kMicrometre, geo::CdVec2(0.5, 0.5)), geo::CdVec2(0, 0));
-    overview->OptimizeCanvas(d.renderOrder);
-    return d;
+    return 0.0006 * (x - 2500) - 0.0004 * (y - 1800) + 1.5 * std::sin(x / 900.0) * std::cos(y / 1300.0);
 }
 
-void PrintTree(tDemoDocument const& d)
+// A camera tile of `width` × `height` pixels of `pixelUm` from (x0, y0) µm,
+// taken `dz` µm out of focus.
+boost::shared_ptr<mem::CDataFrame> Capture(tSlide const& slide, double x0, double y0, double pixelUm, int width,
+                                           int height, double dz)
 {
-    img::CDisplProcessFlow const& flow = d.flow;
-    const auto describe = [&](int plane, char const* indent) {
-        const img::CStack stack = flow.GetStack(plane);
-        const img::CPixelInfo info = stack.GetPixelInfo(0);
-        const geo::CiRect b = stack.GetBoundary();
-        double opacity = 1.0;
-        flow.GetGamma(plane, 0, opacity);
-        std::printf("%splane %d: layer %d \"%s\" %s %dx%d, opacity %.1f%s\n", indent, plane, flow.GetStackId(plane),
-                    stack.GetName().ToUtf8().c_str(),
-                    stack.GetLayerType() == img::eLayerTypeVector ? "vector"
-                    : info.GetComponentCount() == 3               ? "RGB8"
-                    : info.GetElementType() == utl::eUInt16       ? "gray16"
-                                                                  : "gray8",
-                    b.Width(), b.Height(), opacity, flow.GetTransparencyMask(plane) ? ", masked" : "");
-    };
-    std::printf("layer tree (bottom first):\n");
-    for (int i = 0; i < flow.GetOpUnitCount(flow.RootId()); ++i) {
-        const int unit = flow.GetOpUnit(flow.RootId(), i);
-        if (!flow.IsGroup(unit)) {
-            describe(unit, "  ");
-            continue;
-        }
-        CString name;
-        flow.GetGroupName(unit, name);
-        std::printf("  group %d \"%s\"\n", unit, name.ToUtf8().c_str());
-        for (int k = 0; k < flow.GetOpUnitCount(unit); ++k)
-            describe(flow.GetOpUnit(unit, k), "    ");
+    auto tile = mem::CDataFrame::Create(
+        geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0}, geo::CiVecN{width, height}), kRgb8, utl::CPropSet());
+    if (!tile)
+        return tile;
+    std::vector<std::uint8_t> row(std::size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        slide.tissue.Row(x0, y0 + (y + 0.5) * pixelUm, pixelUm, width, Blur(pixelUm, dz), row.data());
+        tile->WriteRect(geo::CiRect(0, y, width, y + 1), {}, row.data(), 0);
     }
+    return tile;
 }
 
-// Writes an RGB8 pixel frame as a PNG; false on any failure.
-bool WritePng(boost::shared_ptr<img::CPixFrame> const& frame, std::string const& path)
+// ---------------------------------------------------------------- output
+
+// Writes a PNG of `channels` (1 grey, 3 RGB) 8-bit channels; `row(y, bytes)`
+// fills row y. False on any failure.
+bool WritePng(std::string const& path, int width, int height, int channels,
+              std::function<bool(int, std::uint8_t*)> const& row)
 {
-    const geo::CiRect b = frame->GetBoundary();
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     bool ok = png && info;
-    std::vector<std::uint8_t> row(std::size_t(b.Width()) * 3);
+    std::vector<std::uint8_t> bytes(std::size_t(width) * std::size_t(channels));
     if (ok && setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, file);
-        png_set_IHDR(png, info, png_uint_32(b.Width()), png_uint_32(b.Height()), 8, PNG_COLOR_TYPE_RGB,
-                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
+                     channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
-        for (int y = b.top; y < b.bottom && ok; ++y) {
-            ok = frame->ReadRowSegment(geo::CiVec2(b.left, y), b.Width(), row.data(), 0);
+        for (int y = 0; y < height && ok; ++y) {
+            ok = row(y, bytes.data());
             if (ok)
-                png_write_row(png, row.data());
+                png_write_row(png, bytes.data());
         }
-        png_write_end(png, nullptr);
+        if (ok)
+            png_write_end(png, nullptr);
     } else {
         ok = false;
     }
@@ -249,35 +254,336 @@ bool WritePng(boost::shared_ptr<img::CPixFrame> const& frame, std::string const&
     return std::fclose(file) == 0 && ok;
 }
 
-int RenderDocument(std::string const& path)
+bool WriteFrame(std::string const& path, img::CPixFrame const& frame)
 {
-    tDemoDocument d = MakeDocument();
+    const geo::CiRect b = frame.GetBoundary();
+    const int channels = frame.GetPixelInfo().GetComponentCount();
+    return WritePng(path, b.Width(), b.Height(), channels, [&](int y, std::uint8_t* row) {
+        return frame.ReadRowSegment(geo::CiVec2(b.left, b.top + y), b.Width(), row, 0);
+    });
+}
+
+// `crop` of a grey map through a colour scale (dark blue, purple, orange,
+// yellow), each pixel drawn `scale` × `scale`; `unset` pixels stay dark grey.
+bool WriteHeatMap(std::string const& path, img::CPixFrame const& frame, geo::CiRect crop, int scale,
+                  std::function<bool(int, int)> const& unset)
+{
+    crop = geo::Intersection(crop, frame.GetBoundary());
+    if (crop.IsEmpty())
+        return false;
+    std::vector<std::uint8_t> grey(std::size_t(crop.Width()));
+    return WritePng(path, crop.Width() * scale, crop.Height() * scale, 3, [&](int y, std::uint8_t* row) {
+        const int sy = crop.top + y / scale;
+        if (!frame.ReadRowSegment(geo::CiVec2(crop.left, sy), crop.Width(), grey.data(), 0))
+            return false;
+        for (int x = 0; x < crop.Width() * scale; ++x) {
+            std::uint8_t* p = row + 3 * x;
+            if (unset(crop.left + x / scale, sy)) {
+                p[0] = p[1] = p[2] = 40;
+                continue;
+            }
+            const double t = grey[std::size_t(x / scale)] / 255.0;
+            p[0] = static_cast<std::uint8_t>(255 * std::clamp(1.6 * t - 0.1, 0.0, 1.0));
+            p[1] = static_cast<std::uint8_t>(255 * std::clamp(1.8 * t * t - 0.15, 0.0, 1.0));
+            p[2] = static_cast<std::uint8_t>(255 * std::clamp(0.55 + 1.2 * t - 2.4 * t * t, 0.0, 1.0));
+        }
+        return true;
+    });
+}
+
+// The pixels of a map of `cell` layer pixels of `pixelUm` that cover
+// `area` (µm), with a margin of one map pixel.
+geo::CiRect MapCrop(geo::CdRect const& area, double pixelUm, int cell)
+{
+    const double unit = pixelUm * cell;
+    return geo::CiRect(int(area.left / unit) - 1, int(area.top / unit) - 1, int(area.right / unit) + 2,
+                       int(area.bottom / unit) + 2);
+}
+
+double ResidentMiB()
+{
+#if defined(__linux__)
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        long pages = 0, resident = 0;
+        const int read = std::fscanf(f, "%ld %ld", &pages, &resident);
+        std::fclose(f);
+        if (read == 2)
+            return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+    }
+#endif
+    return 0.0;
+}
+
+// ---------------------------------------------------------------- the scan
+
+struct tTally {
+    int tiles = 0;
+    double megapixels = 0;
+    double pasteSeconds = 0;
+    double captureSeconds = 0;
+};
+
+utl::CPropSet DeviceProperties(double magnification)
+{
+    auto device = boost::shared_ptr<utl::CPropSet>(new utl::CPropSet);
+    device->SetProperty(120060, mem::CBin(magnification));
+    utl::CPropSet props;
+    props.SetProperty(10048, mem::CBin(device));
+    return props;
+}
+
+// A new layer over the whole slide at `pixelUm`, the active layer.
+bool CreateLayer(img::CMosaikScope& mosaic, tSlide const& slide, double magnification, double pixelUm,
+                 img::EStackType type)
+{
+    const int w = int(std::ceil(slide.width / pixelUm)), h = int(std::ceil(slide.height / pixelUm));
+    const geo::CiVolumeN volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{w, h, 1});
+    const utl::TUnitValue<geo::CdRect> phys(kMicrometre, geo::CdRect(0, 0, w * pixelUm, h * pixelUm));
+    return mosaic.CreateLayer(magnification, kRgb8, mem::eMemoryDefault, 2, 95, volume, phys,
+                              DeviceProperties(magnification), type, true, false);
+}
+
+struct tField {
+    double x, y;  // top left, µm
+    int column, row;
+};
+
+// The fields of a grid over `area` (µm) in serpentine order: rows top to
+// bottom, every other row right to left.
+std::vector<tField> Serpentine(geo::CdRect const& area, double fieldUm)
+{
+    const double step = fieldUm * (1.0 - kOverlap);
+    const int columns = std::max(1, int(std::ceil((area.Width() - fieldUm) / step)) + 1);
+    const int rows = std::max(1, int(std::ceil((area.Height() - fieldUm) / step)) + 1);
+    std::vector<tField> fields;
+    for (int r = 0; r < rows; ++r)
+        for (int k = 0; k < columns; ++k) {
+            const int c = r % 2 == 0 ? k : columns - 1 - k;
+            fields.push_back({area.left + c * step, area.top + r * step, c, r});
+        }
+    return fields;
+}
+
+// One line, rewritten in place on a terminal; elsewhere (a log) only the
+// last state is printed.
+void Progress(char const* what, int done, int total, tTally const& tally)
+{
+#if defined(__linux__)
+    static const bool terminal = isatty(fileno(stdout)) != 0;
+#else
+    static const bool terminal = true;
+#endif
+    if (!terminal && done < total)
+        return;
+    std::printf("\r  %-4s %4d / %-4d fields  %7.1f MPx", what, done, total, tally.megapixels);
+    std::fflush(stdout);
+}
+
+// Scans `fields` at `pixelUm` into the active layer, skipping fields the
+// mask shows no sample in. `focus(field)` gives the defocus of a field.
+void Scan(img::CMosaikScope& mosaic, tSlide const& slide, img::CPicture const& mask, std::vector<tField> const& fields,
+          double pixelUm, char const* what, std::function<double(tField const&)> const& defocus,
+          std::function<void(tField const&)> const& focused, tTally& tally)
+{
+    const double fieldUm = kCamera * pixelUm;
+    std::vector<tField> chosen;
+    for (tField const& f : fields)
+        if (img::IsSampleAtPos(&mask, utl::TUnitValue<geo::CdRect>(kMicrometre, geo::CdRect(f.x, f.y, f.x + fieldUm, f.y + fieldUm)),
+                               0.02))
+            chosen.push_back(f);
+    int done = 0;
+    for (tField const& f : chosen) {
+        const auto t0 = tClock::now();
+        const auto tile = Capture(slide, f.x, f.y, pixelUm, kCamera, kCamera, defocus(f));
+        const auto t1 = tClock::now();
+        const geo::CiVecN at{int(std::lround(f.x / pixelUm)), int(std::lround(f.y / pixelUm)), 0};
+        if (tile && mosaic.Paste(tile, at)) {
+            ++tally.tiles;
+            tally.megapixels += kCamera * kCamera / 1e6;
+        }
+        tally.captureSeconds += Seconds(t0, t1);
+        tally.pasteSeconds += Seconds(t1);
+        focused(f);
+        Progress(what, ++done, int(chosen.size()), tally);
+    }
     std::printf("\n");
-    PrintTree(d);
+}
 
-    geo::CdVec2 origin, scale;
-    utl::CUnit2 units;
-    const geo::CiRect canvas = d.flow.GetImagePlaneRect();
-    if (d.flow.GetImagePlaneCalibration(origin, scale, units))
-        std::printf("canvas: %dx%d pixels of %.2f um from (%.0f, %.0f) um\n", canvas.Width(), canvas.Height(), scale.x,
-                    origin.x, origin.y);
+// Renders `area` (µm) of the document's picture layers, bottom first, at
+// `pixelUm` per output pixel.
+boost::shared_ptr<img::CPixFrame> Render(img::CMosaikScope& mosaic, std::vector<int> const& layers,
+                                         geo::CdRect const& area, double pixelUm)
+{
+    utl::TUnitValue<geo::CdVec2> scale;
+    geo::CdVec2 origin;
+    if (!mosaic.GetCanvasCoords(scale, origin))
+        return nullptr;
+    const double sx = utl::Convert(scale.value.x, scale.unit, kMicrometre);
+    const double sy = utl::Convert(scale.value.y, scale.unit, kMicrometre);
+    const double ox = utl::Convert(origin.x, scale.unit, kMicrometre);
+    const double oy = utl::Convert(origin.y, scale.unit, kMicrometre);
+    const geo::CiRect pixels(0, 0, int(area.Width() / pixelUm), int(area.Height() / pixelUm));
+    const geo::CdRect canvas((area.left - ox) / sx, (area.top - oy) / sy, (area.right - ox) / sx, (area.bottom - oy) / sy);
+    auto target = img::CPixFrame::Create(pixels, kRgb8, mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
+    if (!target || !img::CDisplProcessFlow(mosaic.GetCollection(), false)
+                        .PlayToPixFrame(target, pixels, canvas, 0, layers, img::tRenderHints()))
+        return nullptr;
+    return target;
+}
 
-    // Half the canvas resolution, with a margin of border colour around it.
-    const int margin = 16;
-    const geo::CiRect pixels(0, 0, canvas.Width() / 2 + 2 * margin, canvas.Height() / 2 + 2 * margin);
-    auto target = img::CPixFrame::Create(pixels, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB),
-                                         mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
-    const geo::CdRect shown(-2.0 * margin, -2.0 * margin, canvas.Width() + 2.0 * margin,
-                            canvas.Height() + 2.0 * margin);
-    if (!target || !d.flow.PlayToPixFrame(target, pixels, shown, 0, d.renderOrder, img::tRenderHints())) {
-        std::printf("rendering failed\n");
-        return 1;
+int Fail(char const* what)
+{
+    std::printf("\nfailed: %s\n", what);
+    return 1;
+}
+
+int RunDemo(bool quick, std::string const& folder)
+{
+    const auto start = tClock::now();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        return Fail(("cannot make " + folder).c_str());
+    const tSlide slide = MakeSlide(quick);
+    std::printf("slide %.1f x %.1f mm, output in %s\n", slide.width / 1000, slide.height / 1000, folder.c_str());
+
+    std::unique_ptr<img::CMosaikScope> mosaic(img::CreateMosaikImage());
+    if (!mosaic)
+        return Fail("no mosaic");
+    tTally tally;
+
+    // The overview, one camera shot at 1.25x, opaque: the first layer.
+    if (!CreateLayer(*mosaic, slide, 1.25, kOverviewUm, img::eStackOverview))
+        return Fail("overview layer");
+    const int overview = mosaic->GetActiveLayerID();
+    const geo::CiRect overviewRect = mosaic->GetBoundary();
+    const auto shot = Capture(slide, 0, 0, kOverviewUm, overviewRect.Width(), overviewRect.Height(), 0);
+    if (!shot || !mosaic->Paste(shot, geo::CiVecN{0, 0, 0}))
+        return Fail("overview shot");
+    ++tally.tiles;
+    tally.megapixels += overviewRect.Area() / 1e6;
+    std::printf("overview 1.25x: %d x %d pixels of %.0f um\n", overviewRect.Width(), overviewRect.Height(), kOverviewUm);
+
+    // The sample mask: pixels darker than the bare glass.
+    img::CImg maskDocument;
+    boost::shared_ptr<img::CPicture> mask(img::CreatePicture(overviewRect, kGray8, mem::eMemoryDefault, mem::eAlign32,
+                                                             utl::CPropSet(), utl::CPropSet(), utl::CPropSet(),
+                                                             maskDocument));
+    if (!mask)
+        return Fail("mask picture");
+    {
+        std::vector<std::uint8_t> rgb(std::size_t(overviewRect.Width()) * 3), grey(std::size_t(overviewRect.Width()));
+        for (int y = 0; y < overviewRect.Height(); ++y) {
+            shot->ReadRect(geo::CiRect(0, y, overviewRect.Width(), y + 1), {}, rgb.data(), 0);
+            for (std::size_t x = 0; x < grey.size(); ++x)
+                grey[x] = 0.299 * rgb[3 * x] + 0.587 * rgb[3 * x + 1] + 0.114 * rgb[3 * x + 2] < 232 ? 255 : 0;
+            mask->GetPixFrame()->WriteRowSegment(geo::CiVec2(0, y), overviewRect.Width(), grey.data(), 0);
+        }
     }
-    if (!WritePng(target, path)) {
-        std::printf("could not write %s\n", path.c_str());
-        return 1;
+    mask->SetPixelCoordsRect(utl::TUnitValue<geo::CdRect>(
+        kMicrometre, geo::CdRect(0, 0, overviewRect.Width() * kOverviewUm, overviewRect.Height() * kOverviewUm)));
+    if (!mosaic->AddSampleMask(mask))
+        return Fail("sample mask");
+
+    // Where to scan at 40x: a region of sample near the slide's centre; and
+    // a blank field for the camera's flat-field reference.
+    utl::TUnitValue<geo::CdVec2> centre, blank;
+    const utl::TUnitValue<geo::CdVec2> region(kMicrometre, geo::CdVec2(slide.region[0], slide.region[1]));
+    if (!img::FindSamplePos(mask.get(), centre, region, true))
+        return Fail("no sample for the 40x region");
+    const bool hasBlank = img::FindNoSamplePos(mask.get(), blank, utl::TUnitValue<geo::CdVec2>(kMicrometre, geo::CdVec2(512, 512)), false);
+    std::printf("40x region %.0f x %.0f um around (%.0f, %.0f) um", slide.region[0], slide.region[1], centre.value.x,
+                centre.value.y);
+    if (hasBlank)
+        std::printf("; blank reference at (%.0f, %.0f) um", blank.value.x, blank.value.y);
+    std::printf("\n");
+
+    // 10x over every field with sample, nearly in focus.
+    if (!CreateLayer(*mosaic, slide, 10.0, k10xUm, img::eStackPicture))
+        return Fail("10x layer");
+    const int tenX = mosaic->GetActiveLayerID();
+    Scan(*mosaic, slide, *mask, Serpentine(geo::CdRect(0, 0, slide.width, slide.height), kCamera * k10xUm), k10xUm,
+         "10x", [](tField const&) { return 0.3; }, [](tField const&) {}, tally);
+
+    // 40x over the region, the autofocus writing its position per field;
+    // it misses now and then by a few micrometres.
+    if (!CreateLayer(*mosaic, slide, 40.0, k40xUm, img::eStackPicture))
+        return Fail("40x layer");
+    const int fortyX = mosaic->GetActiveLayerID();
+    const geo::CiRect fortyRect = mosaic->GetBoundary();
+    const geo::CiRect focusRect(0, 0, (fortyRect.Width() + kFocusCell - 1) / kFocusCell,
+                                (fortyRect.Height() + kFocusCell - 1) / kFocusCell);
+    if (!mosaic->CreateFocusLayer(40.0, focusRect, utl::TUnitValue<geo::CdRect>(), false))
+        return Fail("focus map");
+    mosaic->SetFocusRange(0.0, -kFocusRangeUm, kFocusRangeUm);
+    const auto miss = [](tField const& f) {
+        const std::uint32_t h = Hash(f.column, f.row, 3);
+        return Unit(h) < 0.12 ? (1.5 + 2.5 * Unit(h >> 5)) * (h & 1 ? 1 : -1) : 0.0;
+    };
+    const double fieldUm = kCamera * k40xUm;
+    const geo::CdRect area(centre.value.x - slide.region[0] / 2, centre.value.y - slide.region[1] / 2,
+                           centre.value.x + slide.region[0] / 2, centre.value.y + slide.region[1] / 2);
+    std::vector<geo::CiVec2> focusPoints;
+    Scan(*mosaic, slide, *mask, Serpentine(area, fieldUm), k40xUm, "40x", miss,
+         [&](tField const& f) {
+             const double cx = f.x + fieldUm / 2, cy = f.y + fieldUm / 2;
+             const geo::CiVec2 point(int(cx / k40xUm / kFocusCell), int(cy / k40xUm / kFocusCell));
+             mosaic->SetFocusPoint(point, Surface(cx, cy) + miss(f));
+             focusPoints.push_back(point);
+         },
+         tally);
+    const double scanSeconds = tally.pasteSeconds;
+
+    // The sharpness map of the 40x layer, one pixel per 8 µm.
+    const auto t0 = tClock::now();
+    if (!mosaic->CreateSharpnessLayer(40.0, -1, kSharpnessBlock))
+        return Fail("sharpness map");
+    const double sharpnessSeconds = Seconds(t0);
+
+    // Pictures.
+    const std::vector<int> pictures{overview, tenX, fortyX};
+    const auto whole = Render(*mosaic, pictures, geo::CdRect(0, 0, slide.width, slide.height), quick ? 2.0 : 4.0);
+    const auto detail = Render(*mosaic, pictures, area, 1.0);
+    if (!whole || !detail)
+        return Fail("rendering");
+    img::CImg& doc = mosaic->GetCollection();
+    int focusLayer = -1, sharpnessLayer = -1;
+    for (int id = doc.FirstStackId(); id != -1; id = doc.NextStackId(id)) {
+        mem::CBin role;
+        if (!doc.FindStack(id).GetProperty(2074, role))
+            continue;
+        if (role.GetOr(-1) == img::eStackFocusMap)
+            focusLayer = id;
+        else if (role.GetOr(-1) == img::eStackSharpness)
+            sharpnessLayer = id;
     }
-    std::printf("rendered %dx%d: %s\n", pixels.Width(), pixels.Height(), path.c_str());
+    const auto focusMap = doc.FindStack(focusLayer).GetPixFrame(utl::CIndexN());
+    const auto sharpness = doc.FindStack(sharpnessLayer).GetPixFrame(utl::CIndexN());
+    if (!focusMap || !sharpness)
+        return Fail("maps");
+    const auto path = [&](char const* name) { return (std::filesystem::path(folder) / name).string(); };
+    const auto unwritten = [&](int x, int y) {
+        return std::find(focusPoints.begin(), focusPoints.end(), geo::CiVec2(x, y)) == focusPoints.end();
+    };
+    bool written = WriteFrame(path("document.png"), *whole) && WriteFrame(path("detail-40x.png"), *detail) &&
+                   WriteFrame(path("sample-mask.png"), *mask->GetPixFrame()) &&
+                   WriteHeatMap(path("focus-map.png"), *focusMap, MapCrop(area, k40xUm, kFocusCell), 8, unwritten) &&
+                   WriteHeatMap(path("sharpness-map.png"), *sharpness, MapCrop(area, k40xUm, kSharpnessBlock), 2,
+                                [](int, int) { return false; });
+    if (!written)
+        return Fail("writing the pictures");
+
+    // Summary.
+    std::printf("layers: %u (%d visible)\n", mosaic->GetLayerCount(), mosaic->GetVisibleLayerCount());
+    std::printf("wrote document.png (%dx%d), detail-40x.png (%dx%d), sample-mask.png, focus-map.png, sharpness-map.png\n",
+                whole->GetBoundary().Width(), whole->GetBoundary().Height(), detail->GetBoundary().Width(),
+                detail->GetBoundary().Height());
+    std::printf("tiles: %d, %.1f megapixels pasted in %.2f s (%.0f MPx/s); synthesising them took %.2f s\n",
+                tally.tiles, tally.megapixels, scanSeconds, tally.megapixels / std::max(scanSeconds, 1e-9),
+                tally.captureSeconds);
+    std::printf("sharpness map of the 40x layer (%d x %d pixels): %.2f s\n", fortyRect.Width(), fortyRect.Height(),
+                sharpnessSeconds);
+    std::printf("resident memory: %.0f MiB; total %.1f s\n", ResidentMiB(), Seconds(start));
     return 0;
 }
 
@@ -285,66 +591,18 @@ int RenderDocument(std::string const& path)
 
 int main(int argc, char** argv)
 {
-    std::printf("imgscope %s demo\n\n", img::GetLibraryVersion());
-
-    // A 40x objective sees 0.1625 µm per pixel; the same pixel in nm.
-    const utl::CUnit micrometre(utl::eQuantityLength, 1, -6);
-    const utl::CUnit nanometre(utl::eQuantityLength, 1, -9);
-    const utl::TUnitValue<double> pixel(micrometre, 0.1625);
-    CString line;
-    line.Format(L"pixel size: %.4lf %hs = %.1lf nm", pixel.value, "\xC2\xB5m",
-                utl::Convert(pixel.value, micrometre, nanometre));
-    Print(line);
-    try {
-        utl::Convert(pixel.value, micrometre, utl::c_pixel);
-    } catch (std::invalid_argument const&) {
-        line = L"micrometres do not convert to pixels: refused";
+    bool quick = false;
+    std::string folder = "imgscope-demo";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick")
+            quick = true;
+        else if (arg == "-h" || arg == "--help") {
+            std::printf("usage: %s [--quick] [output folder]\n", argv[0]);
+            return 0;
+        } else
+            folder = arg;
     }
-    Print(line);
-
-    for (double magnification : {40.0, 2.5, 1.25}) {
-        const int r = matRoundD(magnification * 100.0);
-        CString text;
-        text.Format(r % 100 == 0 ? L"%.0lfx" : (r % 10 == 0 ? L"%.1lfx" : L"%.2lfx"), magnification);
-        Print(L"magnification group: " + text);
-    }
-
-    // A mosaic layer of 100000 x 80000 pixels in 512 x 512 tiles.
-    const geo::CiVolumeN layer(geo::CiRect(0, 0, 100000, 80000));
-    const geo::CiRect tile(0, 0, 512, 512);
-    line.Format(L"layer: %lld pixels, tile grid %d x %d", static_cast<long long>(layer.Volume()),
-                (100000 + tile.Width() - 1) / tile.Width(), (80000 + tile.Height() - 1) / tile.Height());
-    Print(line);
-
-    // A frame range of a z-t stack, walked in index order.
-    geo::CiVolumeN frames(geo::CiVecN{0, 0}, geo::CiVecN{2, 3});
-    CString walk(L"frames:");
-    for (auto it = frames.begin(0); it != frames.end(0); ++it)
-        walk.AppendFormat(L" (%d,%d)", (*it)[0], (*it)[1]);
-    Print(walk);
-
-    // Device properties of an acquisition, nested in the layer's set.
-    auto device = boost::shared_ptr<utl::CPropSet>(new utl::CPropSet);
-    device->SetProperty(120060, mem::CBin(40.0));
-    utl::CPropSet layerProps;
-    layerProps.SetProperty(2030, mem::CBin(L"40x"));
-    layerProps.SetProperty(10048, mem::CBin(device));
-    mem::CBin found;
-    double magnification = 0.0;
-    if (layerProps.SearchProperty(120060, utl::eDouble, found) && found.GetPlainOrUnit(magnification)) {
-        line.Format(L"device magnification: %.0lfx", magnification);
-        Print(line);
-    }
-
-    const img::CPixelInfo rgb(utl::eUInt8, 3, img::eColorSpaceRGB);
-    line.Format(L"RGB8 pixel: %d bytes, with alpha %d bytes", rgb.Size(), rgb.AddAlpha(1).Size());
-    Print(line);
-    Print(L"dimension 2 is called " + imgGetDimName(img::eDimTime, nullptr));
-
-    // Mosaic settings come from the profile; without one the defaults hold.
-    line.Format(L"profile: SyncMask=%d UseAlphaNoMask=%d", appGetProfileInt(L"Mosaik", L"SyncMask", 1, 3, 0),
-                appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 0, 3, 0));
-    Print(line);
-
-    return RenderDocument(argc > 1 ? argv[1] : "imgscope_demo.png");
+    std::printf("imgscope %s: a simulated slide scan\n", img::GetLibraryVersion());
+    return RunDemo(quick, folder);
 }

@@ -15,6 +15,8 @@
 
 namespace storebench {
 
+constexpr int kLayoutCount = 8;
+
 using tClock = std::chrono::steady_clock;
 
 inline double Seconds(tClock::time_point a, tClock::time_point b)
@@ -49,19 +51,36 @@ struct tBackToBack {
     double Ratio() const { return subject > 0 ? base / subject : 0.0; }
 };
 
-// 0: 8-bit gray, 1: 16-bit gray, 2: RGB8.
+// Pixel layouts by kind: 0 gray8, 1 gray16, 2 RGB8, then the other
+// 1- to 4-channel layouts of 8- and 16-bit elements.
+struct tLayout {
+    char const* name;
+    utl::EType type;
+    int components;
+    img::EColorSpace space;
+    int alpha;
+};
+
+inline tLayout const& Layout(std::int64_t kind)
+{
+    static const tLayout layouts[] = {
+        {"gray8", utl::eUInt8, 1, img::eColorSpaceGray, 0},  {"gray16", utl::eUInt16, 1, img::eColorSpaceGray, 0},
+        {"rgb8", utl::eUInt8, 3, img::eColorSpaceRGB, 0},    {"2ch8", utl::eUInt8, 2, img::eColorSpaceMulti, 0},
+        {"2ch16", utl::eUInt16, 2, img::eColorSpaceMulti, 0}, {"rgb16", utl::eUInt16, 3, img::eColorSpaceRGB, 0},
+        {"rgba8", utl::eUInt8, 3, img::eColorSpaceRGB, 1},   {"rgba16", utl::eUInt16, 3, img::eColorSpaceRGB, 1},
+    };
+    return layouts[kind >= 0 && kind < kLayoutCount ? kind : 0];
+}
+
 inline img::CPixelInfo Info(std::int64_t kind)
 {
-    switch (kind) {
-    case 0: return img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray);
-    case 1: return img::CPixelInfo(utl::eUInt16, 1, img::eColorSpaceGray);
-    default: return img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB);
-    }
+    tLayout const& l = Layout(kind);
+    return img::CPixelInfo(l.type, l.components, l.space).AddAlpha(l.alpha);
 }
 
 inline char const* KindName(std::int64_t kind)
 {
-    return kind == 0 ? "gray8" : kind == 1 ? "gray16" : "rgb8";
+    return Layout(kind).name;
 }
 
 inline utl::CPropSet Tiles(int side)

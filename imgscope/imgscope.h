@@ -41,6 +41,9 @@
 
 #include "imgscope/mosaic/mosaic_scope.h"
 #include "imgscope/mosaic/stack_type.h"
+#include "imgscope/mosaic/sample_search.h"
+#include "imgscope/contracts/platform/sharpness.h"
+#include "imgscope/contracts/platform/vector_ops.h"
 
 #include "imgscope/io/ome_tiff.h"
 #include "imgscope/io/document_compare.h"

@@ -92,6 +92,59 @@ public:
     // such layer or the interval is empty or reversed.
     bool GetDisplayLimits(EStackType type, unsigned int& bitsPerPixel, utl::TInterval<double>& limits) const;
 
+    // ---- sample mask
+
+    // Adds `mask` as a new, hidden sample-mask layer "Sample Mask" at the
+    // end of the root's list, sharing its data frame (the pixels are not
+    // copied: later writes to the picture show in the mask). It joins the
+    // overview's group when there is an overview. Calibration: when an
+    // older mask exists and the overview is the active layer, both masks
+    // take the overview's calibrated rectangle; otherwise the new layer
+    // takes the calibrated boundary of the first layer of the picture's own
+    // document, if that is calibrated. A second call adds a second mask;
+    // the first in tree order is the one found. False, document unchanged,
+    // for an empty picture, one without a data frame, or pixels other than
+    // one 1-byte component; false too when the document refuses the layer.
+    bool AddSampleMask(boost::shared_ptr<CPicture> const& mask);
+    // Deletes the first sample-mask layer; false when there is none.
+    bool RemoveSampleMask();
+
+    // ---- focus and sharpness maps
+
+    // Creates a focus map: an 8-bit layer over `rect` (mask pixels 0..255,
+    // 128 for the centre of the focus range), hidden unless `visible`,
+    // opaque through a transparency mask of 255, named after the
+    // magnification ("10x FocusMap") and appended to its group, made when
+    // missing. It is calibrated to `physRect`, or, when that is empty, like
+    // the active layer (uncalibrated without one). It becomes the focus
+    // layer; the active layer stays. False, nothing changed, when the frame
+    // cannot be made (an inverted or oversized `rect`); false with no focus
+    // layer when the document refuses the layer.
+    bool CreateFocusLayer(double magnification, geo::CiRect rect, utl::TUnitValue<geo::CdRect> physRect, bool visible);
+    // The focus range that SetFocusPoint(point, double) maps onto 0..255:
+    // its centre and two bounds. Nothing is checked; always true.
+    bool SetFocusRange(double centre, double bound1, double bound2);
+    // Writes `value` into the focus map at `point`, unclamped: an 8-bit map
+    // keeps its low byte. True whenever the focus layer has pixels, even
+    // when `point` lies outside; false otherwise.
+    bool SetFocusPoint(geo::CiVec2 point, int value);
+    // Writes a focus position: 128 + (focus − centre) × 256 / |bound2 −
+    // bound1|, rounded to the nearest integer and clamped to 0..255. False,
+    // nothing written, without a focus layer or its pixels, unless bound2
+    // exceeds bound1 by more than the double epsilon (a reversed range
+    // writes nothing), for a NaN focus, or when the point lies outside.
+    bool SetFocusPoint(geo::CiVec2 point, double focus);
+    // Computes the sharpness map of `layer` (-1: the active layer, at the
+    // magnification of its device set instead of `magnification`) with
+    // CGaussSharpness(0.3, 2): one 8-bit pixel per block of `mapParameter`
+    // × `mapParameter` pixels, doubled (saturating) afterwards. Inserted
+    // hidden and opaque, named "<magnification> Sharpness Map", calibrated
+    // over the layer's calibrated rectangle, in the magnification's group.
+    // Neither the active nor the focus layer changes. False, nothing
+    // inserted, when the layer has no pixels or `mapParameter` is below 1;
+    // false too when the document refuses the layer.
+    bool CreateSharpnessLayer(double magnification, int layer, int mapParameter);
+
     // ---- properties of a named layer: -1 is the active layer; any other
     // negative ID, or -1 without an active layer, is false at once.
     bool GetLayerProperties(int layer, utl::CPropSet& props) const;
@@ -172,6 +225,13 @@ private:
     // The layer rule of the named-layer methods: the layer addressed, or a
     // negative number when the call must fail.
     int NamedLayer(int layer) const;
+    // Inserts `map` as a focus or sharpness map: hidden and XY-fixed at the
+    // root's end, named after the magnification and `suffix`, opaque
+    // through a transparency mask, calibrated, shown or not, appended to
+    // the magnification's group and given `role`. `layer` takes the new
+    // ID, -1 when the document refuses the layer (false).
+    bool InsertMap(double magnification, boost::shared_ptr<CPixFrame> const& map, wchar_t const* suffix,
+                   utl::TUnitValue<geo::CdRect> const& calibration, bool visible, EStackType role, int& layer);
 
     int m_nActiveLayerId = -1;
     int m_nFocusLayerId = -1;

@@ -46,8 +46,11 @@ CStack CBaseScope::ResolveStack(int layer) const
 {
     // A document that cannot look the ID up has no such layer for us.
     return Guarded(CStack(), [&] {
-        CStack stack = Prepared().document.FindStack(layer);
-        return stack.IsValid() ? stack : CStack();
+        CScopeData const& data = Prepared();
+        CStack stack = data.document.FindStack(layer);
+        if (!stack.IsValid() || (layer == data.boundLayer && stack.GetInstanceId() != data.boundStack))
+            return CStack();
+        return stack;
     });
 }
 
@@ -119,7 +122,18 @@ int CBaseScope::FirstLayerID() const
 
 int CBaseScope::FindPlaneID(int layer) const
 {
-    return Guarded(-1, [&] { return renderer2D().FindLayer(layer); });
+    return Guarded(-1, [&] {
+        if (layer == m_pData->boundLayer && !ResolveStack(layer).IsValid())
+            return -1;  // the bound layer is gone; its ID names someone else's now
+        return renderer2D().FindLayer(layer);
+    });
+}
+
+void CBaseScope::BindLayer(int layer)
+{
+    const std::uint64_t stack = layer == -1 ? 0 : Prepared().document.FindStack(layer).GetInstanceId();
+    m_pData->boundLayer = stack != 0 ? layer : -1;
+    m_pData->boundStack = stack;
 }
 
 bool CBaseScope::IsPlaneExisting(int plane) const

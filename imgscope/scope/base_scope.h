@@ -85,6 +85,7 @@ public:
 
     // Canvas of the scope's layer tree.
     bool GetCanvasPixelRect(geo::CiRect& rect) const;
+    // False, canvas unchanged, for an inverted rectangle.
     bool SetCanvasPixelRect(geo::CiRect const& rect);
     // False while the canvas is uncalibrated. `origin` is handed to the tree
     // itself and may change even then.
@@ -142,6 +143,11 @@ protected:
     // True when the layer resolves and `index` has exactly as many
     // components as its stack has dimensions.
     bool TestOrder(int layer, geo::CiVecN const& index) const;
+    // Ties `layer` to the stack it names now: should the ID later name
+    // another stack (a document gives ID 1 out again), this scope's calls
+    // with that ID find no layer instead of reaching the new one. A scope
+    // of one layer calls it once it has its layer; -1 unties.
+    void BindLayer(int layer);
     // A new selection scope over the document, owned by the caller; null
     // when it cannot be made.
     CSelectionScope* GetSelection() const;

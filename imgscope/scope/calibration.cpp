@@ -6,12 +6,21 @@
 #include "imgscope/scope/property_ids_internal.h"
 #include "imgscope/scope/scope_guard_internal.h"
 
+#include <cmath>
 #include <exception>
 #include <vector>
 
 namespace img {
 
 namespace {
+
+// A whole-image calibration of scale 0 or a non-finite scale would scale
+// every layer by 0 or NaN, which no later call can undo; it is refused
+// before anything is read or written.
+bool IsUsableScale(geo::CdVec2 const& scale)
+{
+    return std::isfinite(scale.x) && std::isfinite(scale.y) && scale.x != 0.0 && scale.y != 0.0;
+}
 
 // What the layer conversions assume of a stack that holds no calibration:
 // one pixel per pixel, so that its coordinates pass through unchanged.
@@ -45,6 +54,8 @@ bool CBaseScope::GetCanvasPixelRect(geo::CiRect& rect) const
 
 bool CBaseScope::SetCanvasPixelRect(geo::CiRect const& rect)
 {
+    if (geo::IsInverted(rect))
+        return false;  // never flipped into a canvas; the canvas stays as it is
     return Guarded(false, [&] {
         renderer2D().SetImagePlaneRect(rect);
         return true;
@@ -245,6 +256,8 @@ bool CBaseScope::SetCalibration(utl::TUnitValue<geo::CdVec2> const& calibration)
     return Guarded(false, [&] {
         const utl::CUnit& unit = calibration.unit;
         const geo::CdVec2& scale = calibration.value;
+        if (!IsUsableScale(scale))
+            return false;
 
         // Read everything first, write afterwards: each layer's new calibration
         // derives from the canvas as it was, and a layer written early must not
@@ -335,6 +348,8 @@ bool CBaseScope::SetCalibration(utl::TUnitValue<geo::CdVec2> const& calibration)
 bool CBaseScope::SetCalibration(geo::CdVec2 const& scale, utl::CUnit2 const& units)
 {
     return Guarded(false, [&] {
+        if (!IsUsableScale(scale))
+            return false;
         if (units.x == units.y)
             return SetCalibration(utl::TUnitValue<geo::CdVec2>(units.x, scale));
 

@@ -191,7 +191,19 @@ bool CBaseScope::ActivateFrame(int layer, geo::CiVecN const& index)
         int const plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
-        return renderer2D().SetProperty(plane, kPropActiveFrame, mem::CBin(utl::CIndexN(index)));
+        // An index of the layer's order that names no frame would be shown
+        // instead of a frame; it is refused before the tree changes. Indices
+        // of another length are kept as given (views keep such indices; the
+        // compositor does not show them).
+        CStack const stack = ResolveStack(layer);
+        const utl::CIndexN frame(index);
+        if (static_cast<int>(index.size()) == stack.DimCount(0)) {
+            const bool exists = stack.GetLayerType() == eLayerTypeVector ? bool(stack.GetVecGraph(frame))
+                                                                         : bool(stack.GetPixFrame(frame));
+            if (!exists)
+                return false;
+        }
+        return renderer2D().SetProperty(plane, kPropActiveFrame, mem::CBin(frame));
     });
 }
 

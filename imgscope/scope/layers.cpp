@@ -366,6 +366,10 @@ int CBaseScope::CreateGroup(CString const& name, int before, int groupFlags)
 
 bool CBaseScope::DelLayer(int layer)
 {
+    // Resolved first so that a scope whose layer ID now names another stack
+    // deletes nothing.
+    if (!HasLayer(layer))
+        return false;
     return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
         const int plane = flow.FindLayer(layer);
@@ -421,7 +425,7 @@ bool CBaseScope::MoveLayer(int layer, int target, EGroupAffinity affinity)
 {
     return Guarded(false, [&] {
         CDisplProcessFlow& flow = renderer2D();
-        const int plane = flow.FindLayer(layer);
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
         int current = -1;
@@ -435,7 +439,7 @@ bool CBaseScope::MoveLayer(int layer, int target, EGroupAffinity affinity)
         } else if (target == kPositionStart) {
             destPosition = 0;
         } else {
-            const int targetPlane = flow.FindLayer(target);
+            const int targetPlane = FindPlaneID(target);
             if (targetPlane == -1)
                 return false;
             int p = -1;
@@ -482,7 +486,7 @@ bool CBaseScope::AppendToGroup(int layer, int group)
         CDisplProcessFlow& flow = renderer2D();
         if (!flow.IsGroup(group))
             return false;
-        const int plane = flow.FindLayer(layer);
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
         const int count = flow.GetOpUnitCount(group);
@@ -499,7 +503,7 @@ bool CBaseScope::PrependToGroup(int layer, int group)
         CDisplProcessFlow& flow = renderer2D();
         if (!flow.IsGroup(group))
             return false;
-        const int plane = flow.FindLayer(layer);
+        const int plane = FindPlaneID(layer);
         if (plane == -1)
             return false;
         int current = -1;

@@ -4,6 +4,8 @@
 #include "imgscope/contracts/document/display_flow.h"
 #include "imgscope/contracts/document/image.h"
 
+#include <cstdint>
+
 namespace img {
 
 // One scope's document handle and its own layer tree. Members are destroyed
@@ -15,6 +17,10 @@ public:
     bool ready = false;  // set by the first preparation; never cleared
     CImg document;
     CDisplProcessFlow flow;  // the scope's renderer2D
+    // The layer the scope was bound to and the stack it named then
+    // (CStack::GetInstanceId); the ID resolves only while it names that stack.
+    int boundLayer = -1;
+    std::uint64_t boundStack = 0;
 };
 
 }  // namespace img

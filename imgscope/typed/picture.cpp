@@ -9,8 +9,12 @@ namespace img {
 
 namespace {
 
+// The refusals below throw before the layer is inserted, so a bad argument
+// leaves the document untouched and the factory returns null.
 geo::CiVolumeN PictureVolume(geo::CiRect const& rect)
 {
+    if (geo::IsInverted(rect))
+        throw new CBadScopeException;  // never flipped into a layer elsewhere
     geo::CiVolumeN volume(rect);
     volume.Append(geo::CiVolumeN(geo::CiVecN{0}, geo::CiVecN{1}));
     return volume;
@@ -18,7 +22,10 @@ geo::CiVolumeN PictureVolume(geo::CiRect const& rect)
 
 boost::shared_ptr<mem::CDataFrame> DataFrameOf(boost::shared_ptr<CPixFrame> const& frame)
 {
-    return frame ? frame->GetDataFrame() : boost::shared_ptr<mem::CDataFrame>();
+    boost::shared_ptr<mem::CDataFrame> data = frame ? frame->GetDataFrame() : boost::shared_ptr<mem::CDataFrame>();
+    if (!data)
+        throw new CBadScopeException;
+    return data;
 }
 
 }  // namespace
@@ -64,9 +71,15 @@ CPicture::CPicture(CImg img, geo::CiRect const& rect, CPixelInfo const& pixelInf
                    mem::EAlign align, utl::CPropSet const& props)
     : CStackScope(img, PictureVolume(rect), pixelInfo, memoryModel, align, props)
 {
+    if (GetLayerID() == -1)
+        throw new CBadScopeException;  // the document refused the layer: nothing to show
 }
 
-CPicture::CPicture(CImg img, boost::shared_ptr<CPixFrame> frame) : CStackScope(img, DataFrameOf(frame)) {}
+CPicture::CPicture(CImg img, boost::shared_ptr<CPixFrame> frame) : CStackScope(img, DataFrameOf(frame))
+{
+    if (GetLayerID() == -1)
+        throw new CBadScopeException;
+}
 
 CPicture::CPicture(CImg img, int layerId, geo::CiVecN const& index, geo::CiVecN const& /*unused*/)
     : CStackScope(img, layerId), m_frameIndex(index)

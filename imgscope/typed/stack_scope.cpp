@@ -4,6 +4,7 @@
 #include "imgscope/contracts/foundation/tile_distributor.h"
 #include "imgscope/scope/layer_flags_internal.h"
 #include "imgscope/scope/property_ids_internal.h"
+#include "imgscope/scope/scope_guard_internal.h"
 
 #include <exception>
 
@@ -58,11 +59,13 @@ CStackScope::CStackScope(CImg img, int layerId) : CBaseScope(img), m_layerId(lay
         m_layerId = FirstLayerID();
     if (!HasLayer(m_layerId))
         throw new CBadScopeException;
+    BindLayer(m_layerId);
 }
 
 CStackScope::CStackScope(CImg img, boost::shared_ptr<mem::CDataFrame> frame) : CBaseScope(img)
 {
     InsertLayer(m_layerId, frame, CString(L"Layer 1"), kPositionEnd, kFlagVisible | kFlagSelected, 0);
+    BindLayer(m_layerId);
     ResetRenderer2D();
 }
 
@@ -75,6 +78,7 @@ CStackScope::CStackScope(CImg img, geo::CiVolumeN const& volume, CPixelInfo cons
     if (!frame)
         throw new CBadScopeException;
     InsertLayer(m_layerId, frame, LayerName(set), kPositionEnd, kFlagVisible | kFlagSelected, 1);
+    BindLayer(m_layerId);
     ResetRenderer2D();
 }
 
@@ -104,6 +108,10 @@ geo::CiRect CStackScope::GetBoundary() const
 bool CStackScope::ResetRenderer2D()
 {
     if (!CBaseScope::ResetRenderer2D())
+        return false;
+    // Without its layer the steps below would read default values and write
+    // them over the canvas every scope of the document shares.
+    if (!HasLayer(m_layerId))
         return false;
     utl::TUnitValue<geo::CdVec2> layerScale;
     geo::CdVec2 layerOrigin;
@@ -155,13 +163,18 @@ void CStackScope::VirtualUnlock()
     mem::CTileDistributor* tiles = frame->GetTileDistributor();
     if (!tiles)
         return;
-    geo::CiVecN position = tiles->GetBegin(0);
-    const geo::CiVecN end = tiles->GetEnd(0);
-    if (position == end)
-        return;
-    do {
-        tiles->DecrementFlag(position, 0, mem::eTileFlagLocked, 1);
-    } while (tiles->GetNextExisting(position, position, 0));
+    // The walk's position lists may not be had; the walk then stops where it
+    // is, as nothing reports back from here.
+    Guarded(false, [&] {
+        geo::CiVecN position = tiles->GetBegin(0);
+        const geo::CiVecN end = tiles->GetEnd(0);
+        if (position == end)
+            return true;
+        do {
+            tiles->DecrementFlag(position, 0, mem::eTileFlagLocked, 1);
+        } while (tiles->GetNextExisting(position, position, 0));
+        return true;
+    });
 }
 
 boost::shared_ptr<CMask> CStackScope::CreateTranspMask(unsigned char value)

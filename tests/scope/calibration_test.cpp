@@ -287,6 +287,41 @@ TEST_F(CalibrationTest, SetCalibrationRescalesCanvasAndLayersByOneRatio)
     ExpectCoords(foreign, kMicron, CdVec2(1, 4), CdVec2(8, 24));
 }
 
+TEST_F(CalibrationTest, SetCalibrationRefusesScalesNoLaterCallCouldUndo)
+{
+    const int layer = AddLayer();
+    CalibrateCanvas(kMicron, CdVec2(0.5, 0.5), CdVec2(3, 4));
+    Calibrate(layer, kMicron, CdVec2(0.5, 0.5), CdVec2(10, 20));
+    ASSERT_TRUE(scope.SetCanvasPlacement(layer, CdVec2(10, 20), CdVec2(0.5, 0.5)));
+    MarkPlacementStored(layer);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (CdVec2 const bad : {CdVec2(0, 1), CdVec2(1, 0), CdVec2(nan, 1), CdVec2(1, nan), CdVec2(inf, 1),
+                             CdVec2(1, -inf)}) {
+        SCOPED_TRACE(testing::Message() << bad.x << ", " << bad.y);
+        EXPECT_FALSE(scope.SetCalibration(UVec(kMicron, bad)));
+        EXPECT_FALSE(scope.SetCalibration(bad, utl::CUnit2(kMicron, kNano)));
+        ExpectCanvas(kMicron, CdVec2(0.5, 0.5), CdVec2(3, 4));
+        ExpectCoords(layer, kMicron, CdVec2(0.5, 0.5), CdVec2(10, 20));
+        ExpectPlacement(layer, CdVec2(10, 20), CdVec2(0.5, 0.5));
+    }
+    // A negative scale mirrors, which a later call undoes: it is taken.
+    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, CdVec2(-1, 1))));
+    EXPECT_TRUE(scope.SetCalibration(UVec(kMicron, CdVec2(0.5, 0.5))));
+    ExpectCoords(layer, kMicron, CdVec2(0.5, 0.5), CdVec2(10, 20));
+}
+
+TEST_F(CalibrationTest, InvertedCanvasPixelRectangleIsRefused)
+{
+    ASSERT_TRUE(scope.SetCanvasPixelRect(geo::CiRect(0, 0, 40, 30)));
+    EXPECT_FALSE(scope.SetCanvasPixelRect(geo::CiRect(40, 0, 0, 30)));
+    EXPECT_FALSE(scope.SetCanvasPixelRect(geo::CiRect(0, 30, 40, 0)));
+    Tree().SetImagePlaneRect(geo::CiRect(10, 10, 5, 5));
+    geo::CiRect rect;
+    EXPECT_TRUE(scope.GetCanvasPixelRect(rect) && rect == geo::CiRect(0, 0, 40, 30));
+    EXPECT_TRUE(scope.SetCanvasPixelRect(geo::CiRect(0, 0, 0, 30))) << "flat is empty, not inverted";
+}
+
 TEST_F(CalibrationTest, SetCalibrationCarriesLayersInOtherPrefixes)
 {
     // 1000 nm is twice the canvas's 0.5 µm in x, four times its 0.25 µm in

@@ -235,6 +235,39 @@ TEST_F(FramesTest, ActiveFrameRoundTripsThroughTheTree)
     EXPECT_EQ(dim, 1);
 }
 
+TEST_F(FramesTest, AnIndexWithoutAFrameIsRefusedAndAVanishedFrameShowsTheFirst)
+{
+    // Three frames of one gray value each: 10, 20, 30.
+    for (int i = 0; i < 3; ++i) {
+        std::uint8_t const v = static_cast<std::uint8_t>(10 * (i + 1));
+        ASSERT_TRUE(scope.GetPixFrame(layer, geo::CiVecN{i})->FillRect(geo::CiRect(0, 0, 16, 8), &v));
+    }
+    ASSERT_TRUE(scope.ActivateFrame(layer, geo::CiVecN{2}));
+    for (geo::CiVecN const& bad : {geo::CiVecN{INT_MAX}, geo::CiVecN{3}, geo::CiVecN{-1}}) {
+        EXPECT_FALSE(scope.ActivateFrame(layer, bad));
+        geo::CiVecN shown;
+        EXPECT_TRUE(scope.GetActiveFrame(layer, shown) && shown == geo::CiVecN{2}) << "left as it was";
+    }
+    EXPECT_FALSE(scope.ActivateFrame(deep, geo::CiVecN{4, 0}));
+    EXPECT_TRUE(scope.ActivateFrame(deep, geo::CiVecN{3, 1}));
+
+    // The shown frame goes when the series shrinks: the layer falls back to
+    // its first frame instead of vanishing from the picture.
+    const auto render = [&] {
+        auto target = img::CPixFrame::Create(geo::CiRect(0, 0, 16, 8), img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceBGR),
+                                             mem::eMemoryDefault, mem::eAlignNone, utl::CPropSet());
+        img::CDisplProcessFlow const flow(doc, false);
+        std::uint8_t bgr[3] = {0, 0, 0};
+        EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(0, 0, 16, 8), geo::CdRect(0, 0, 16, 8), 0, {layer},
+                                        img::tRenderHints()));
+        EXPECT_TRUE(target->ReadRowSegment({5, 5}, 1, bgr, 0));
+        return int(bgr[1]);
+    };
+    EXPECT_EQ(render(), 30);
+    ASSERT_TRUE(data->SetPlaneBoundary(geo::CiVolumeN(geo::CiVecN{0}, geo::CiVecN{2})));
+    EXPECT_EQ(render(), 10);
+}
+
 TEST_F(FramesTest, LayerFactsAndInvalidation)
 {
     int order = -1;

@@ -1,5 +1,6 @@
 #include "imgscope/typed/picture.h"
 
+#include "imgscope/contracts/document/display_flow.h"
 #include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/contracts/foundation/data_frame.h"
 
@@ -75,7 +76,19 @@ TEST_F(PictureTest, ImpossiblePictureGivesNullWithoutLeaking)
     EXPECT_EQ(img::InsertPicture(doc, geo::CiRect(0, 0, 8, 8), img::CPixelInfo(), mem::eMemoryDefault,
                                  mem::eAlign32, kNone, kNone, kNone),
               nullptr);
-    EXPECT_EQ(doc.GetStackCount(), 0u);
+    // An inverted rectangle is no extent to flip; nor is a missing frame a
+    // layer, and neither may empty the canvas that other pictures share.
+    const Picture first = NewPicture(geo::CiRect(0, 0, 8, 6));
+    ASSERT_TRUE(first);
+    img::CDisplProcessFlow const flow(doc, false);
+    const geo::CiRect canvas = flow.GetImagePlaneRect();
+    EXPECT_EQ(NewPicture(geo::CiRect(0, 0, -1, 5)), nullptr);
+    EXPECT_EQ(NewPicture(geo::CiRect(0, 5, 4, 0)), nullptr);
+    EXPECT_EQ(img::InsertPicture(doc, boost::shared_ptr<img::CPixFrame>(), kNone, kNone), nullptr);
+    EXPECT_EQ(img::CreatePicture(boost::shared_ptr<img::CPixFrame>(), kNone, kNone, doc), nullptr);
+    EXPECT_EQ(doc.GetStackCount(), 1u);
+    EXPECT_EQ(flow.GetImagePlaneRect(), canvas);
+    EXPECT_FALSE(canvas.IsEmpty());
 }
 
 TEST_F(PictureTest, PictureFromAPixelFrameSharesItsDataAndIsNamedLayer1)

@@ -160,6 +160,52 @@ TEST_F(StackScopeTest, ResetRenderer2DGivesAnUncalibratedCanvasTheLayersCalibrat
     EXPECT_EQ(tree.FindLayer(scope->GetLayerID()), -1);
 }
 
+TEST_F(StackScopeTest, AScopeWhoseLayerWentReachesNoOtherLayer)
+{
+    const Scope first = Insert(300, 200, 1);
+    const Scope second = Insert(40, 30, 1);
+    ASSERT_TRUE(first && second);
+    ASSERT_EQ(first->GetLayerID(), 1);
+    ASSERT_EQ(second->GetLayerID(), 2);
+    const Scope opened(img::CreateScope(doc, 1));  // a second scope of layer 1
+    ASSERT_TRUE(opened);
+
+    // A deleted ID is not given out again: the next layer gets a new one.
+    ASSERT_TRUE(doc.Remove(2));
+    const Scope third = Insert(10, 10, 1);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->GetLayerID(), 3);
+    geo::CiRect canvas;
+    ASSERT_TRUE(first->GetCanvasPixelRect(canvas));
+    ASSERT_FALSE(canvas.IsEmpty());
+    EXPECT_FALSE(second->ResetRenderer2D()) << "nothing to place";
+    geo::CiRect after;
+    EXPECT_TRUE(first->GetCanvasPixelRect(after) && after == canvas) << "the shared canvas keeps its rectangle";
+
+    // ID 1 is handed out again once free, yet the scopes made on the old
+    // layer 1 find nothing: they neither rename the new layer nor hand out
+    // its frame.
+    ASSERT_TRUE(doc.Remove(1));
+    const Scope fourth = Insert(20, 20, 1);
+    ASSERT_TRUE(fourth);
+    ASSERT_EQ(fourth->GetLayerID(), 1);
+    for (img::CStackScope* stale : {first.get(), opened.get()}) {
+        EXPECT_EQ(stale->GetLayerID(), 1);
+        EXPECT_FALSE(stale->SetLayerName(CString(L"stale")));
+        EXPECT_FALSE(stale->ResetRenderer2D());
+        EXPECT_FALSE(stale->SetLimits(utl::TInterval<double>(0.0, 1.0)));
+        EXPECT_FALSE(stale->ActivateFrame(geo::CiVecN()));
+        EXPECT_EQ(stale->GetOrder(), -1);
+        EXPECT_EQ(stale->GetBoundary(), geo::CiRect());
+    }
+    CString name;
+    EXPECT_TRUE(fourth->GetLayerName(name) && name == L"Layer 1");
+    EXPECT_TRUE(fourth->SetLayerName(CString(L"new")));
+    const Scope reopened(img::CreateScope(doc, 1));
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->GetBoundary(), geo::CiRect(0, 0, 20, 20));
+}
+
 TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
 {
     const Scope first = Insert(100, 100, 1);

@@ -151,6 +151,7 @@ public:
     // Canvas: its pixel rectangle, calibration (origin, scale, units per
     // axis), real-world rectangle, canvas rectangle and colours.
     geo::CiRect GetImagePlaneRect() const;
+    // An inverted rectangle is ignored (never flipped).
     void SetImagePlaneRect(geo::CiRect const& rect);
     // False while the canvas is uncalibrated; the outputs are then untouched.
     bool GetImagePlaneCalibration(geo::CdVec2& origin, geo::CdVec2& scale, utl::CUnit2& units) const;

@@ -52,6 +52,7 @@ void ForgetLayer(tFlowState& tree, int layerId);
 struct tDocument {
     int initializeCount = 0;
     std::map<int, CStack> stacks;  // by stack ID, ascending
+    int highestId = 0;             // the highest stack ID ever given out
     utl::CPropSet properties;
     std::vector<boost::shared_ptr<utl::CPropSet>> dynamicProperties;
     boost::shared_ptr<CNotifier> messages{new CNotifier};

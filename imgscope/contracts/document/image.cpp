@@ -3,7 +3,9 @@
 #include "imgscope/contracts/document/document_internal.h"
 #include "imgscope/contracts/document/stack_internal.h"
 
+#include <algorithm>
 #include <exception>
+#include <limits>
 #include <vector>
 
 namespace img {
@@ -148,13 +150,12 @@ unsigned int CImg::GetStackCount() const
 
 int CImg::Add(CStack const& stack)
 {
-    int id = 1;
-    for (auto const& entry : m_doc->stacks) {
-        if (entry.first != id)
-            break;
-        ++id;
-    }
-    return Add(id, stack);
+    // Past every ID the document ever gave: an ID that was deleted is never
+    // handed to another stack, so a caller still holding it finds nothing
+    // instead of someone else's layer.
+    if (m_doc->highestId == std::numeric_limits<int>::max())
+        return -1;
+    return Add(m_doc->highestId + 1, stack);
 }
 
 int CImg::Add(int id, CStack const& stack)
@@ -163,6 +164,7 @@ int CImg::Add(int id, CStack const& stack)
     if (!record || id <= 0 || m_doc->stacks.count(id) != 0 || record->Document())
         return -1;
     m_doc->stacks.emplace(id, stack);
+    m_doc->highestId = std::max(m_doc->highestId, id);
     record->document = m_doc;
     record->id = id;
     m_doc->messages->Notify(eChangeStacks);

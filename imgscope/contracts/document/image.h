@@ -44,9 +44,11 @@ public:
     CStack NextStack(CStack const& previous) const;
     unsigned int GetStackCount() const;
 
-    // Adds a valid stack that belongs to no document yet, under the lowest
-    // free ID (first form) or under `id` (second form, which must be
-    // positive and free). Returns the ID, or -1 when refused.
+    // Adds a valid stack that belongs to no document yet, under the ID after
+    // the highest this document ever gave out (first form; IDs of removed
+    // stacks are never given out again, and -1 once INT_MAX was given) or
+    // under `id` (second form, which must be positive and free). Returns the
+    // ID, or -1 when refused.
     int Add(CStack const& stack);
     int Add(int id, CStack const& stack);
     // Removes the stack and every layer-tree entry of it. False for an

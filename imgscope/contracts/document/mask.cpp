@@ -13,9 +13,8 @@ namespace {
 
 boost::shared_ptr<CPixFrame> MakeMaskFrame(geo::CiRect const& extent, unsigned char value)
 {
-    geo::CiRect r = extent;
-    r.Normalize();
-    if (r.IsEmpty())
+    const geo::CiRect r = extent;
+    if (r.IsEmpty())  // inverted ones included: they are never flipped
         throw std::invalid_argument("mask: empty extent");
     utl::CPropSet props;
     unsigned char fill = value;
@@ -177,7 +176,7 @@ unsigned char CMask::GetInitialValue() const
 
 bool CMask::Rectangle(geo::CiRect rect, unsigned char value, int combineMode)
 {
-    rect.Normalize();
+    // An inverted rectangle is empty (Intersection finds nothing in it).
     const geo::CiRect r = geo::Intersection(rect, GetBoundary());
     if (r.IsEmpty())
         return false;

@@ -29,7 +29,7 @@ public:
     };
 
     // A mask over `extent` with every pixel `value`. Throws
-    // std::invalid_argument for an empty or oversized extent.
+    // std::invalid_argument for an empty (or inverted) or oversized extent.
     CMask(geo::CiRect const& extent, unsigned char value);
     // The same without exceptions: empty on failure.
     static boost::shared_ptr<CMask> Create(geo::CiRect const& extent, unsigned char value);
@@ -43,8 +43,8 @@ public:
     unsigned char GetInitialValue() const;
 
     // Combines `value` into `rect` clipped to the boundary. False, mask
-    // unchanged, for an unknown mode, when nothing of `rect` lies inside or
-    // when memory runs out.
+    // unchanged, for an unknown mode, when nothing of `rect` lies inside (an
+    // inverted rectangle is empty, never flipped) or when memory runs out.
     bool Rectangle(geo::CiRect rect, unsigned char value, int combineMode);
     // The value at `point`, or -1 outside.
     int GetValue(geo::CiVec2 point) const;

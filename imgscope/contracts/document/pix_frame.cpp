@@ -64,8 +64,8 @@ boost::shared_ptr<CPixFrame> CPixFrame::Create(geo::CiRect const& rect, CPixelIn
             p.SetValue(mem::ePropMemoryModel, static_cast<int>(model));
         if (!p.PropertyExists(mem::ePropAlign))
             p.SetValue(mem::ePropAlign, static_cast<int>(align));
-        if (rect.Width() < 0 || rect.Height() < 0)
-            return {};  // an inverted rectangle is a negative extent, not a request to flip it
+        if (geo::IsInverted(rect))
+            return {};  // a negative extent, not a request to flip it
         boost::shared_ptr<mem::CDataFrame> frame(new mem::CDataFrame(geo::CiVolumeN(rect), info, p));
         return boost::shared_ptr<CPixFrame>(new CPixFrame(frame));
     } catch (std::exception const&) {
@@ -144,7 +144,11 @@ bool CPixFrame::FillRect(geo::CiRect const& rect, void const* pixel)
     mem::CTileStore const& s = m_pFrame->Store();
     if (rect.IsEmpty() || !PlaneValid(s, m_plane))
         return false;
-    return m_pFrame->Fill(PlaneBox(s, rect, m_plane), pixel);
+    try {
+        return m_pFrame->Fill(PlaneBox(s, rect, m_plane), pixel);
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
 }
 
 int CPixFrame::GetRowSpan(geo::CiVec2 point, std::uint8_t const*& data) const
@@ -160,21 +164,27 @@ int CPixFrame::GetRowSpanForWrite(geo::CiVec2 point, std::uint8_t*& data)
 boost::shared_ptr<mem::CReadCache> CPixFrame::CreateReadCache(geo::CiRect const& rect, int flags) const
 {
     mem::CTileStore const& s = m_pFrame->Store();
-    geo::CiRect r = rect;
-    r.Normalize();
-    if (!PlaneValid(s, m_plane))
+    // An inverted rectangle is a negative size, refused as the data frame
+    // refuses one, not flipped.
+    if (geo::IsInverted(rect) || !PlaneValid(s, m_plane))
         return {};
-    return m_pFrame->CreateReadCache(PlaneBox(s, r, m_plane), flags);
+    try {
+        return m_pFrame->CreateReadCache(PlaneBox(s, rect, m_plane), flags);
+    } catch (std::bad_alloc const&) {
+        return {};
+    }
 }
 
 boost::shared_ptr<mem::CWriteCache> CPixFrame::CreateWriteCache(geo::CiRect const& rect, int flags)
 {
     mem::CTileStore const& s = m_pFrame->Store();
-    geo::CiRect r = rect;
-    r.Normalize();
-    if (!PlaneValid(s, m_plane))
+    if (geo::IsInverted(rect) || !PlaneValid(s, m_plane))
         return {};
-    return m_pFrame->CreateWriteCache(PlaneBox(s, r, m_plane), flags);
+    try {
+        return m_pFrame->CreateWriteCache(PlaneBox(s, rect, m_plane), flags);
+    } catch (std::bad_alloc const&) {
+        return {};
+    }
 }
 
 boost::shared_ptr<CTileDistributor> CPixFrame::GetTileDistributor() const

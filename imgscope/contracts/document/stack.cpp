@@ -6,6 +6,7 @@
 #include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/contracts/document/stack_internal.h"
 
+#include <atomic>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -101,6 +102,12 @@ namespace {
 using detail::tFrameKey;
 using detail::tStack;
 
+std::uint64_t NextStackInstance()
+{
+    static std::atomic<std::uint64_t> next{1};
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 // Writes the pixels of `source` into plane `plane` of `target`. The sizes
 // must agree; positions may differ.
 bool CopyIntoPlane(CPixFrame const& source, mem::CDataFrame& target, geo::CiVecN const& plane)
@@ -178,6 +185,8 @@ bool GrowToPlane(mem::CDataFrame& frame, tFrameKey const& key)
 
 }  // namespace
 
+detail::tStack::tStack() : instance(NextStackInstance()) {}
+
 detail::tStack* StackRecordOf(CStack const& stack)
 {
     return stack.m_stack.get();
@@ -222,6 +231,11 @@ bool CStack::IsValid() const
 int CStack::GetId() const
 {
     return m_stack && m_stack->Document() ? m_stack->id : -1;
+}
+
+std::uint64_t CStack::GetInstanceId() const
+{
+    return m_stack ? m_stack->instance : 0;
 }
 
 ELayerType CStack::GetLayerType() const
@@ -326,9 +340,11 @@ boost::shared_ptr<CPixFrame> CStack::GetPixFrame(utl::CIndexN const& index) cons
     if (!detail::FrameKeyOf(*m_stack, index, key))
         return boost::shared_ptr<CPixFrame>();
     const boost::shared_ptr<mem::CDataFrame>& frame = m_stack->dataFrames.at(0).frame;
-    // Data frame 0 is authoritative for every plane it holds.
+    // Data frame 0 is authoritative for every plane it holds. The view is
+    // made directly: running out of memory must not read as "no frame"
+    // (a render would then leave the layer out and report success).
     if (detail::PlaneInRange(detail::PlanesOf(*frame), key))
-        return CPixFrame::Create(frame, key);
+        return boost::shared_ptr<CPixFrame>(new CPixFrame(frame, key));
     auto it = m_stack->looseFrames.find(key);
     return it == m_stack->looseFrames.end() ? boost::shared_ptr<CPixFrame>() : it->second;
 }

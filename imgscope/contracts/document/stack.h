@@ -13,6 +13,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -57,6 +58,10 @@ public:
     bool IsValid() const;
     // The stack's ID in its document, or -1 before it is added.
     int GetId() const;
+    // A number no other stack of the process has had, shared by copies of
+    // the handle; 0 for an invalid stack. Tells a stack apart from a later
+    // one that took over its ID.
+    std::uint64_t GetInstanceId() const;
     ELayerType GetLayerType() const;
     CString GetName() const;
     void SetName(CString const& name);
@@ -78,7 +83,8 @@ public:
     // Marks every frame as changed and tells the subscribers.
     void Invalidate();
 
-    // Frames.
+    // Frames. Empty where the stack has no frame; throws std::bad_alloc
+    // when a view of data frame 0 cannot be made.
     boost::shared_ptr<CPixFrame> GetPixFrame(utl::CIndexN const& index) const;
     boost::shared_ptr<CVecGraph> GetVecGraph(utl::CIndexN const& index) const;
     // False for a null frame, an index of the wrong length, or a frame whose

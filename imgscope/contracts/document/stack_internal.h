@@ -47,10 +47,14 @@ struct tAxisCalibration {
 using tFrameKey = geo::CiVecN;
 
 struct tStack {
+    tStack();
+
     // The document the stack belongs to, and its ID there; -1 before it is
     // added. The link is weak: a document owns its stacks, not the reverse.
     boost::weak_ptr<tDocument> document;
     int id = -1;
+    // Unique in the process and never reused (see CStack::GetInstanceId).
+    const std::uint64_t instance;
 
     ELayerType type = eLayerTypeImage;
     CString name;

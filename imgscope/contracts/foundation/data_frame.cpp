@@ -79,18 +79,39 @@ bool BoxHasPixels(geo::CiVolumeN const& box)
     return box.GetDimension() >= 2 && box.Volume() > 0;
 }
 
-// Whether a cache over `box` covers `rect` of `plane`; `key` is the plane's
-// key in the store.
-bool BoxHolds(CTileStore const& s, geo::CiVolumeN const& box, geo::CiRect const& rect, geo::CiVecN const& plane,
-              geo::CiVecN& key)
+// The plane's key in the store when a cache over `box` covers `rect` of
+// `plane`, else null.
+geo::CiVecN const* BoxHolds(CTileStore const& s, geo::CiVolumeN const& box, geo::CiRect const& rect,
+                            geo::CiVecN const& plane)
 {
-    if (!s.ResolvePlane(plane, key) || !BoxHasPixels(box))
-        return false;
+    geo::CiVecN const* key = s.ResolvePlane(plane);
+    if (!key || !BoxHasPixels(box))
+        return nullptr;
     const geo::CiRect r = box.Reduce();
     if (rect.left < r.left || rect.top < r.top || rect.right > r.right || rect.bottom > r.bottom || rect.IsEmpty())
-        return false;
-    const geo::CiVolumeN planes = PlanePart(box);
-    return planes.GetDimension() == 0 || planes.Contains(key);
+        return nullptr;
+    // Dimensions past x and y, compared in place: this runs per row span.
+    const int n = box.GetDimension();
+    for (int i = 2; i < n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const std::int64_t v = (*key)[k - 2];
+        if (v < box.Position()[k] || v >= std::int64_t(box.Position()[k]) + box.Size()[k])
+            return nullptr;
+    }
+    return key;
+}
+
+// Runs `body`; running out of memory for bookkeeping (plane lists, lookup
+// tables) becomes the call's failure result, as running out of tile memory
+// does.
+template <class R, class F>
+R OrWhenOutOfMemory(R failure, F&& body)
+{
+    try {
+        return body();
+    } catch (std::bad_alloc const&) {
+        return failure;
+    }
 }
 
 }  // namespace
@@ -241,67 +262,55 @@ bool CDataFrame::ReadRect(geo::CiRect const& rect, geo::CiVecN const& plane, voi
                           std::int64_t rowBytes) const
 {
     CTileStore const& s = *m_pStore;
-    geo::CiVecN key;
+    geo::CiVecN const* key = s.ResolvePlane(plane);
     const std::int64_t need = std::int64_t(rect.Width()) * s.m_px;
-    if (!buffer || !RectInsideFrame(s, rect) || !s.ResolvePlane(plane, key) || rowBytes < 0 ||
-        (rowBytes != 0 && rowBytes < need))
+    if (!buffer || !RectInsideFrame(s, rect) || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
         return false;
-    return s.ReadRect(rect, key, static_cast<std::uint8_t*>(buffer), rowBytes == 0 ? need : rowBytes);
+    return s.ReadRect(rect, *key, static_cast<std::uint8_t*>(buffer), rowBytes == 0 ? need : rowBytes);
 }
 
 bool CDataFrame::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, void const* buffer,
                            std::int64_t rowBytes)
 {
     CTileStore& s = *m_pStore;
-    geo::CiVecN key;
+    geo::CiVecN const* key = s.ResolvePlane(plane);
     const std::int64_t need = std::int64_t(rect.Width()) * s.m_px;
-    if (!buffer || !RectInsideFrame(s, rect) || !s.ResolvePlane(plane, key) || rowBytes < 0 ||
-        (rowBytes != 0 && rowBytes < need))
+    if (!buffer || !RectInsideFrame(s, rect) || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
         return false;
-    try {
-        return s.WriteRect(rect, key, static_cast<std::uint8_t const*>(buffer), rowBytes == 0 ? need : rowBytes);
-    } catch (std::bad_alloc const&) {
-        return false;
-    }
+    return OrWhenOutOfMemory(false, [&] {
+        return s.WriteRect(rect, *key, static_cast<std::uint8_t const*>(buffer), rowBytes == 0 ? need : rowBytes);
+    });
 }
 
 bool CDataFrame::Fill(geo::CiVolumeN const& box, void const* pixel)
 {
     CTileStore& s = *m_pStore;
-    geo::CiVolumeN b;
-    if (!pixel || !NormalizeBox(s, box, b) || !BoxHasPixels(b))
-        return false;
-    const geo::CiRect rect = b.Reduce();
-    bool ok = true;
-    try {
+    return OrWhenOutOfMemory(false, [&] {
+        geo::CiVolumeN b;
+        if (!pixel || !NormalizeBox(s, box, b) || !BoxHasPixels(b))
+            return false;
+        const geo::CiRect rect = b.Reduce();
+        bool ok = true;
         ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) {
             if (ok)
                 ok = s.FillRect(rect, key, static_cast<std::uint8_t const*>(pixel));
         });
-    } catch (std::bad_alloc const&) {
-        return false;
-    }
-    return ok;
+        return ok;
+    });
 }
 
 int CDataFrame::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t const*& data) const
 {
-    geo::CiVecN key;
-    if (!m_pStore->ResolvePlane(plane, key))
-        return 0;
-    return m_pStore->RowSpan(point, key, data);
+    geo::CiVecN const* key = m_pStore->ResolvePlane(plane);
+    return key ? m_pStore->RowSpan(point, *key, data) : 0;
 }
 
 int CDataFrame::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t*& data)
 {
-    geo::CiVecN key;
-    if (!m_pStore->ResolvePlane(plane, key))
+    geo::CiVecN const* key = m_pStore->ResolvePlane(plane);
+    if (!key)
         return 0;
-    try {
-        return m_pStore->RowSpanForWrite(point, key, data);
-    } catch (std::bad_alloc const&) {
-        return 0;
-    }
+    return OrWhenOutOfMemory(0, [&] { return m_pStore->RowSpanForWrite(point, *key, data); });
 }
 
 bool CDataFrame::SetPlaneBoundary(geo::CiVolumeN const& planes)
@@ -322,32 +331,38 @@ bool CDataFrame::SetPlaneBoundary(geo::CiVolumeN const& planes)
     if (MulOverflows(std::int64_t(s.m_width) * s.m_height, s.m_px, bytes) || MulOverflows(bytes, count, bytes))
         return false;
 
-    const geo::CiVolumeN oldPlanes = s.m_planes;
-    const geo::CiVolumeN oldBoundary = s.m_boundary;
-    s.m_planes = planes;
-    geo::CiVecN pos = s.m_boundary.Position();
-    geo::CiVecN size = s.m_boundary.Size();
-    for (int i = 0; i < n; ++i) {
-        pos[static_cast<std::size_t>(i + 2)] = planes.Position()[static_cast<std::size_t>(i)];
-        size[static_cast<std::size_t>(i + 2)] = planes.Size()[static_cast<std::size_t>(i)];
-    }
-    if (!s.DropPlanesOutside()) {
-        s.m_planes = oldPlanes;
+    geo::CiVolumeN boundary;
+    geo::CiVolumeN other;  // the new planes; after the swap below, the old ones
+    try {
+        geo::CiVecN pos = s.m_boundary.Position();
+        geo::CiVecN size = s.m_boundary.Size();
+        for (int i = 0; i < n; ++i) {
+            pos[static_cast<std::size_t>(i + 2)] = planes.Position()[static_cast<std::size_t>(i)];
+            size[static_cast<std::size_t>(i + 2)] = planes.Size()[static_cast<std::size_t>(i)];
+        }
+        boundary = geo::CiVolumeN::FromPositionSize(pos, size);
+        other = planes;
+    } catch (std::bad_alloc const&) {
         return false;
     }
-    s.m_boundary = geo::CiVolumeN::FromPositionSize(pos, size);
+    // Planes that go are freed only once the new ones have all they need,
+    // so a refusal at any step leaves every old plane as it was.
+    std::swap(s.m_planes, other);
+    if (s.PinnedOutside()) {
+        std::swap(s.m_planes, other);
+        return false;
+    }
     if (s.m_commit) {
         try {
             s.CommitAll();
         } catch (std::bad_alloc const&) {
-            // Give back what the new planes took; the old ones are untouched.
-            s.m_planes = geo::Intersection(oldPlanes, planes);
-            s.DropPlanesOutside();
-            s.m_planes = oldPlanes;
-            s.m_boundary = oldBoundary;
+            std::swap(s.m_planes, other);
+            s.DropPlanesOutside(true);  // what the new planes took
             return false;
         }
     }
+    s.DropPlanesOutside();
+    s.m_boundary = std::move(boundary);
     ++s.m_modifications;
     return true;
 }
@@ -359,49 +374,54 @@ bool CDataFrame::GrowPlanes(int count)
         return false;
     if (count == 0)
         return true;
-    geo::CiVecN pos = s.m_planes.Position();
-    geo::CiVecN size = s.m_planes.Size();
-    const auto d = static_cast<std::size_t>(s.m_growDim - 2);
-    const std::int64_t added = count > 0 ? count : -std::int64_t(count);
-    const std::int64_t grown = std::int64_t(size[d]) + added;
-    const std::int64_t start = count > 0 ? pos[d] : std::int64_t(pos[d]) + count;
-    if (grown > std::numeric_limits<int>::max() || start < std::numeric_limits<int>::min() ||
-        start + grown > std::numeric_limits<int>::max())
-        return false;
-    std::int64_t planeCount = 1;
-    std::int64_t bytes = 0;
-    for (std::size_t k = 0; k < size.size(); ++k)
-        if (MulOverflows(planeCount, k == d ? grown : size[k], planeCount))
+    return OrWhenOutOfMemory(false, [&] {
+        geo::CiVecN pos = s.m_planes.Position();
+        geo::CiVecN size = s.m_planes.Size();
+        const auto d = static_cast<std::size_t>(s.m_growDim - 2);
+        const std::int64_t added = count > 0 ? count : -std::int64_t(count);
+        const std::int64_t grown = std::int64_t(size[d]) + added;
+        const std::int64_t start = count > 0 ? pos[d] : std::int64_t(pos[d]) + count;
+        if (grown > std::numeric_limits<int>::max() || start < std::numeric_limits<int>::min() ||
+            start + grown > std::numeric_limits<int>::max())
             return false;
-    if (MulOverflows(std::int64_t(s.m_width) * s.m_height, s.m_px, bytes) || MulOverflows(bytes, planeCount, bytes))
-        return false;
+        std::int64_t planeCount = 1;
+        std::int64_t bytes = 0;
+        for (std::size_t k = 0; k < size.size(); ++k)
+            if (MulOverflows(planeCount, k == d ? grown : size[k], planeCount))
+                return false;
+        if (MulOverflows(std::int64_t(s.m_width) * s.m_height, s.m_px, bytes) || MulOverflows(bytes, planeCount, bytes))
+            return false;
 
-    // Growing drops no plane, so unlike SetPlaneBoundary this touches only
-    // the new planes: a series pushed frame by frame must not pay for its
-    // length on every push.
-    geo::CiVecN newPos = pos;
-    geo::CiVecN newSize = size;
-    newPos[d] = count > 0 ? pos[d] + size[d] : static_cast<int>(start);
-    newSize[d] = static_cast<int>(added);
-    pos[d] = static_cast<int>(start);
-    size[d] = static_cast<int>(grown);
-    const geo::CiVolumeN oldPlanes = s.m_planes;
-    const geo::CiVolumeN oldBoundary = s.m_boundary;
-    s.m_planes = geo::CiVolumeN::FromPositionSize(pos, size);
-    s.m_boundary.SetPosition(static_cast<int>(d) + 2, pos[d]);
-    s.m_boundary.SetSize(static_cast<int>(d) + 2, size[d]);
-    if (s.m_commit) {
-        try {
-            s.CommitPlanes(geo::CiVolumeN::FromPositionSize(newPos, newSize));
-        } catch (std::bad_alloc const&) {
-            s.m_planes = oldPlanes;
-            s.DropPlanesOutside();
-            s.m_boundary = oldBoundary;
-            return false;
+        // Growing drops no plane, so unlike SetPlaneBoundary this touches only
+        // the new planes: a series pushed frame by frame must not pay for its
+        // length on every push.
+        geo::CiVecN newPos = pos;
+        geo::CiVecN newSize = size;
+        newPos[d] = count > 0 ? pos[d] + size[d] : static_cast<int>(start);
+        newSize[d] = static_cast<int>(added);
+        pos[d] = static_cast<int>(start);
+        size[d] = static_cast<int>(grown);
+        const geo::CiVolumeN newPlanes = geo::CiVolumeN::FromPositionSize(newPos, newSize);
+        // Swapped in and, on a refusal, back: nothing below allocates.
+        geo::CiVolumeN planes = geo::CiVolumeN::FromPositionSize(pos, size);
+        geo::CiVolumeN boundary = s.m_boundary;
+        boundary.SetPosition(static_cast<int>(d) + 2, pos[d]);
+        boundary.SetSize(static_cast<int>(d) + 2, size[d]);
+        std::swap(s.m_planes, planes);
+        std::swap(s.m_boundary, boundary);
+        if (s.m_commit) {
+            try {
+                s.CommitPlanes(newPlanes);
+            } catch (std::bad_alloc const&) {
+                std::swap(s.m_planes, planes);
+                std::swap(s.m_boundary, boundary);
+                s.DropPlanesOutside(true);  // what the new planes took
+                return false;
+            }
         }
-    }
-    ++s.m_modifications;
-    return true;
+        ++s.m_modifications;
+        return true;
+    });
 }
 
 // ---- caches ------------------------------------------------------------------
@@ -417,9 +437,9 @@ struct CReadCache::tImpl {
             --slot->pins;
     }
 
-    bool Holds(geo::CiRect const& rect, geo::CiVecN const& plane, geo::CiVecN& key) const
+    geo::CiVecN const* Holds(geo::CiRect const& rect, geo::CiVecN const& plane) const
     {
-        return BoxHolds(*store, box, rect, plane, key);
+        return BoxHolds(*store, box, rect, plane);
     }
 };
 
@@ -434,11 +454,11 @@ geo::CiVolumeN const& CReadCache::GetVolume() const
 
 int CReadCache::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t const*& data) const
 {
-    geo::CiVecN key;
-    if (!m_pImpl->Holds(geo::CiRect(point.x, point.y, point.x + 1, point.y + 1), plane, key))
+    geo::CiVecN const* key = m_pImpl->Holds(geo::CiRect(point.x, point.y, point.x + 1, point.y + 1), plane);
+    if (!key)
         return 0;
     std::uint8_t const* p = nullptr;
-    const int n = m_pImpl->store->RowSpan(point, key, p);
+    const int n = m_pImpl->store->RowSpan(point, *key, p);
     if (n <= 0)
         return 0;
     data = p;
@@ -447,11 +467,11 @@ int CReadCache::GetRowSpan(geo::CiVec2 point, geo::CiVecN const& plane, std::uin
 
 bool CReadCache::ReadRect(geo::CiRect const& rect, geo::CiVecN const& plane, void* buffer, std::int64_t rowBytes) const
 {
-    geo::CiVecN key;
+    geo::CiVecN const* key = m_pImpl->Holds(rect, plane);
     const std::int64_t need = std::int64_t(rect.Width()) * m_pImpl->store->m_px;
-    if (!buffer || !m_pImpl->Holds(rect, plane, key) || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
+    if (!buffer || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
         return false;
-    return m_pImpl->store->ReadRect(rect, key, static_cast<std::uint8_t*>(buffer), rowBytes == 0 ? need : rowBytes);
+    return m_pImpl->store->ReadRect(rect, *key, static_cast<std::uint8_t*>(buffer), rowBytes == 0 ? need : rowBytes);
 }
 
 boost::shared_ptr<CReadCache> CDataFrame::CreateReadCache(geo::CiVolumeN const& volume, int flags) const
@@ -484,9 +504,9 @@ struct CWriteCache::tImpl {
             --slot->pins;
     }
 
-    bool Holds(geo::CiRect const& rect, geo::CiVecN const& plane, geo::CiVecN& key) const
+    geo::CiVecN const* Holds(geo::CiRect const& rect, geo::CiVecN const& plane) const
     {
-        return BoxHolds(*store, box, rect, plane, key);
+        return BoxHolds(*store, box, rect, plane);
     }
 
     // Pins the tiles of `rect` this cache does not hold yet.
@@ -518,16 +538,16 @@ geo::CiVolumeN const& CWriteCache::GetVolume() const
 
 int CWriteCache::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane, std::uint8_t*& data)
 {
-    geo::CiVecN key;
     const geo::CiRect one(point.x, point.y, point.x + 1, point.y + 1);
-    if (!m_pImpl->Holds(one, plane, key))
+    geo::CiVecN const* key = m_pImpl->Holds(one, plane);
+    if (!key)
         return 0;
     try {
         std::uint8_t* p = nullptr;
-        const int n = m_pImpl->store->RowSpanForWrite(point, key, p);
+        const int n = m_pImpl->store->RowSpanForWrite(point, *key, p);
         if (n <= 0)
             return 0;
-        m_pImpl->Pin(one, key);
+        m_pImpl->Pin(one, *key);
         data = p;
         return std::min(n, m_pImpl->box.Reduce().right - point.x);
     } catch (std::bad_alloc const&) {
@@ -537,15 +557,15 @@ int CWriteCache::GetRowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& plane,
 
 bool CWriteCache::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, void const* buffer, std::int64_t rowBytes)
 {
-    geo::CiVecN key;
+    geo::CiVecN const* key = m_pImpl->Holds(rect, plane);
     const std::int64_t need = std::int64_t(rect.Width()) * m_pImpl->store->m_px;
-    if (!buffer || !m_pImpl->Holds(rect, plane, key) || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
+    if (!buffer || !key || rowBytes < 0 || (rowBytes != 0 && rowBytes < need))
         return false;
     try {
-        if (!m_pImpl->store->WriteRect(rect, key, static_cast<std::uint8_t const*>(buffer),
+        if (!m_pImpl->store->WriteRect(rect, *key, static_cast<std::uint8_t const*>(buffer),
                                        rowBytes == 0 ? need : rowBytes))
             return false;
-        m_pImpl->Pin(rect, key);
+        m_pImpl->Pin(rect, *key);
         return true;
     } catch (std::bad_alloc const&) {
         return false;
@@ -555,26 +575,28 @@ bool CWriteCache::WriteRect(geo::CiRect const& rect, geo::CiVecN const& plane, v
 bool CWriteCache::Sync(geo::CiVolumeN const& box)
 {
     CTileStore& s = *m_pImpl->store;
-    geo::CiVolumeN b;
-    if (!NormalizeBox(s, box, b) || !BoxHasPixels(m_pImpl->box))
-        return false;
-    b = geo::Intersection(b, m_pImpl->box);
-    if (!BoxHasPixels(b))
-        return false;
-    const geo::CiRect rect = b.Reduce();
-    const int tx0 = s.TileX(rect.left), tx1 = s.TileX(rect.right - 1);
-    const int ty0 = s.TileY(rect.top), ty1 = s.TileY(rect.bottom - 1);
-    ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) {
-        tPlane* plane = s.FindPlane(key);
-        if (!plane)
-            return;
-        for (int ty = ty0; ty <= ty1; ++ty)
-            for (int tx = tx0; tx <= tx1; ++tx)
-                if (tTileSlot* slot = s.FindSlot(*plane, tx, ty); slot && slot->Exists())
-                    ++slot->modified;
+    return OrWhenOutOfMemory(false, [&] {
+        geo::CiVolumeN b;
+        if (!NormalizeBox(s, box, b) || !BoxHasPixels(m_pImpl->box))
+            return false;
+        b = geo::Intersection(b, m_pImpl->box);
+        if (!BoxHasPixels(b))
+            return false;
+        const geo::CiRect rect = b.Reduce();
+        const int tx0 = s.TileX(rect.left), tx1 = s.TileX(rect.right - 1);
+        const int ty0 = s.TileY(rect.top), ty1 = s.TileY(rect.bottom - 1);
+        ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) {
+            tPlane* plane = s.FindPlane(key);
+            if (!plane)
+                return;
+            for (int ty = ty0; ty <= ty1; ++ty)
+                for (int tx = tx0; tx <= tx1; ++tx)
+                    if (tTileSlot* slot = s.FindSlot(*plane, tx, ty); slot && slot->Exists())
+                        ++slot->modified;
+        });
+        ++s.m_modifications;
+        return true;
     });
-    ++s.m_modifications;
-    return true;
 }
 
 boost::shared_ptr<CWriteCache> CDataFrame::CreateWriteCache(geo::CiVolumeN const& volume, int flags)

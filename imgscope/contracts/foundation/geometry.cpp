@@ -165,10 +165,8 @@ CiRect Union(CiRect const& a, CiRect const& b)
 
 CiVolumeN::CiVolumeN(CiRect const& rect)
 {
-    CiRect r = rect;
-    r.Normalize();
-    m_position = CiVecN{r.left, r.top};
-    m_size = CiVecN{r.Width(), r.Height()};
+    m_position = CiVecN{rect.left, rect.top};
+    m_size = CiVecN{std::max(rect.Width(), 0), std::max(rect.Height(), 0)};
 }
 
 CiVolumeN::CiVolumeN(CiVecN const& begin, CiVecN const& end)
@@ -248,11 +246,13 @@ std::int64_t CiVolumeN::Volume() const
 
 CiRect CiVolumeN::Reduce() const
 {
-    const CiVecN e = End();
+    // Computed in place: caches call this per row span, and End() would
+    // allocate a vector each time.
+    const auto end = [&](std::size_t i) { return Saturate(std::int64_t(m_position[i]) + m_size[i]); };
     const int x0 = m_position.size() > 0 ? m_position[0] : 0;
     const int y0 = m_position.size() > 1 ? m_position[1] : 0;
-    const int x1 = e.size() > 0 ? e[0] : 0;
-    const int y1 = e.size() > 1 ? e[1] : 0;
+    const int x1 = m_position.size() > 0 ? end(0) : 0;
+    const int y1 = m_position.size() > 1 ? end(1) : 0;
     return {x0, y0, x1, y1};
 }
 

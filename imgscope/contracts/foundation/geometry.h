@@ -238,6 +238,11 @@ IMGSCOPE_API CiRect Intersection(CiRect const& a, CiRect const& b);
 IMGSCOPE_API CdRect Intersection(CdRect const& a, CdRect const& b);
 // Smallest rectangle holding both; an empty operand is ignored.
 IMGSCOPE_API CiRect Union(CiRect const& a, CiRect const& b);
+// True when right < left or bottom < top. Pixel rectangles are never
+// flipped for the caller: an inverted one is empty, making something of
+// that extent fails and a call over it finds no pixels. Normalise first to
+// mean the area between the edges.
+constexpr bool IsInverted(CiRect const& r) { return r.right < r.left || r.bottom < r.top; }
 
 // An N-dimensional box: a position and a size per dimension, x and y first.
 // Iteration visits every integer position inside the box.
@@ -279,7 +284,8 @@ public:
     };
 
     CiVolumeN() = default;
-    // The 2-D box of a rectangle (normalised first).
+    // The 2-D box of a rectangle at its left and top edges; an inverted
+    // axis has size 0 (it is never flipped).
     explicit CiVolumeN(CiRect const& rect);
     // From a begin position (inclusive) and an end position (exclusive);
     // an end below its begin gives size 0 in that dimension. Vectors of

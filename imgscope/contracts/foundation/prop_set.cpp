@@ -11,7 +11,40 @@ CPropSet::CPropSet(CPropSet const& other) = default;
 CPropSet& CPropSet::operator=(CPropSet const& other) = default;
 CPropSet::CPropSet(CPropSet&& other) noexcept = default;
 CPropSet& CPropSet::operator=(CPropSet&& other) noexcept = default;
-CPropSet::~CPropSet() = default;
+namespace {
+
+// Moves every nested set that only `values` holds into `out`, leaving the
+// value empty.
+void DetachSoleNested(std::map<int, mem::CBin>& values, std::vector<boost::shared_ptr<CPropSet>>& out) noexcept
+{
+    for (auto& entry : values) {
+        boost::shared_ptr<CPropSet> nested;
+        if (!entry.second.Get(nested) || !nested || nested.use_count() != 2)
+            continue;  // not a set, or someone else holds it too
+        try {
+            out.push_back(nested);
+        } catch (...) {
+            continue;  // freed the ordinary way below
+        }
+        entry.second.Clear();
+    }
+}
+
+}  // namespace
+
+CPropSet::~CPropSet()
+{
+    // Nested sets that die with this one are taken apart one level at a
+    // time: freeing a long chain by plain recursion goes as deep as the
+    // chain and overflows the stack.
+    std::vector<boost::shared_ptr<CPropSet>> dying;
+    DetachSoleNested(m_values, dying);
+    while (!dying.empty()) {
+        const boost::shared_ptr<CPropSet> set = std::move(dying.back());
+        dying.pop_back();
+        DetachSoleNested(set->m_values, dying);
+    }
+}
 
 bool CPropSet::GetProperty(int id, mem::CBin& out) const
 {
@@ -71,25 +104,6 @@ void CPropSet::MergeProperties(CPropSet const& other)
 
 namespace {
 
-// Nested sets may refer to each other; `seen` stops the walk at a cycle.
-bool Search(CPropSet const& set, int id, int typeCode, mem::CBin& out, std::set<CPropSet const*>& seen)
-{
-    if (!seen.insert(&set).second)
-        return false;
-    if (mem::CBin const* bin = set.AccessProperty(id)) {
-        if (bin->GetType().GetCode() == typeCode) {
-            out = *bin;
-            return true;
-        }
-    }
-    for (int key : set.GetPropertyList()) {
-        boost::shared_ptr<CPropSet> nested;
-        if (set.AccessProperty(key)->Get(nested) && nested && Search(*nested, id, typeCode, out, seen))
-            return true;
-    }
-    return false;
-}
-
 struct tRegistry {
     std::mutex mutex;
     std::map<int, std::pair<CString, int>> byId;
@@ -106,8 +120,38 @@ tRegistry& Registry()
 
 bool CPropSet::SearchProperty(int id, int typeCode, mem::CBin& out) const
 {
+    // Depth-first with a stack of our own: nesting is bounded by memory, not
+    // by the call stack (a chain of 70000 sets overflowed it). `seen` stops
+    // the walk at a cycle and visits a set reached twice once.
+    using tNext = std::map<int, mem::CBin>::const_iterator;
+    std::vector<std::pair<CPropSet const*, tNext>> path;
     std::set<CPropSet const*> seen;
-    return Search(*this, id, typeCode, out, seen);
+    const auto enter = [&](CPropSet const& set) {
+        if (!seen.insert(&set).second)
+            return false;
+        if (mem::CBin const* bin = set.AccessProperty(id); bin && bin->GetType().GetCode() == typeCode) {
+            out = *bin;
+            return true;
+        }
+        path.emplace_back(&set, set.m_values.begin());
+        return false;
+    };
+    if (enter(*this))
+        return true;
+    while (!path.empty()) {
+        CPropSet const* set = path.back().first;
+        tNext& next = path.back().second;
+        if (next == set->m_values.end()) {
+            path.pop_back();
+            continue;
+        }
+        mem::CBin const& value = (next++)->second;
+        // The parent keeps the nested set alive while the walk is below it.
+        boost::shared_ptr<CPropSet> nested;
+        if (value.Get(nested) && nested && enter(*nested))
+            return true;
+    }
+    return false;
 }
 
 bool RegisterProperty(CString const& name, int id, int type)

@@ -12,20 +12,180 @@
 #include <stdexcept>
 #include <vector>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
+
 namespace mem {
 
 namespace {
 
 constexpr int kUniformRowPixels = 1024;  // as the store's uniform rows
 
+struct tConvert;
+// Writes `count` target pixels from `count` source pixels.
+using tRowKernel = void (*)(std::uint8_t* dst, std::uint8_t const* src, int count, tConvert const& conv);
+
 // Copying into a frame whose pixels carry extra alpha components: the colour
-// bytes are copied, the alpha bytes set to a ready pattern of "opaque".
+// components are copied, the alpha components set to "opaque".
 struct tConvert {
     bool active = false;
     int srcPx = 0;
     int dstPx = 0;
+    int colours = 0;                  // components of a source pixel
+    int alphas = 0;                   // alpha components added behind them
+    tRowKernel row = nullptr;
     std::vector<std::uint8_t> alpha;  // dstPx - srcPx bytes
 };
+
+// The unsigned integer of `N` bytes.
+template <int N>
+struct tUInt;
+template <>
+struct tUInt<2> {
+    using type = std::uint16_t;
+};
+template <>
+struct tUInt<4> {
+    using type = std::uint32_t;
+};
+template <>
+struct tUInt<8> {
+    using type = std::uint64_t;
+};
+
+// Pixels are moved as whole elements of `T` (an unsigned type of the
+// element's size): the bytes are copied, never converted, so one kernel
+// serves every element type of that size. Elements go one by one: a pixel
+// assembled on the stack and stored whole stalls on every load of it.
+template <class T, int C>
+void AddOneAlpha(std::uint8_t* dst, std::uint8_t const* src, int count, tConvert const& conv)
+{
+    T opaque;
+    std::memcpy(&opaque, conv.alpha.data(), sizeof opaque);
+    for (int i = 0; i < count; ++i, src += C * sizeof(T), dst += (C + 1) * sizeof(T)) {
+        for (int c = 0; c < C; ++c) {
+            T v;
+            std::memcpy(&v, src + c * sizeof(T), sizeof v);
+            std::memcpy(dst + c * sizeof(T), &v, sizeof v);
+        }
+        std::memcpy(dst + C * sizeof(T), &opaque, sizeof opaque);
+    }
+}
+
+// As AddOneAlpha where a target pixel fits the integer `W`: one load, one
+// mask and one store per pixel. Each load reads one element past its pixel
+// (into the next one), so the last pixel goes the element-wise way.
+template <class T, int C, class W>
+void AddOneAlphaWide(std::uint8_t* dst, std::uint8_t const* src, int count, tConvert const& conv)
+{
+    static_assert(sizeof(W) == (C + 1) * sizeof(T), "W holds one target pixel");
+    constexpr int kColourBits = C * static_cast<int>(sizeof(T)) * 8;
+    T opaque;
+    std::memcpy(&opaque, conv.alpha.data(), sizeof opaque);
+    const W alpha = W(opaque) << kColourBits;
+    const W colour = (W(1) << kColourBits) - 1;
+    for (int i = 1; i < count; ++i, src += C * sizeof(T), dst += sizeof(W)) {
+        W v;
+        std::memcpy(&v, src, sizeof v);
+        v = (v & colour) | alpha;
+        std::memcpy(dst, &v, sizeof v);
+    }
+    if (count > 0)
+        AddOneAlpha<T, C>(dst, src, 1, conv);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// RGB to RGBA of 8- or 16-bit elements by byte shuffles: 4 (8-bit) or 2
+// (16-bit) pixels per 16-byte store. Each load reads 4 bytes past its
+// pixels, so the last few pixels go the scalar way.
+template <class T>
+__attribute__((target("ssse3"))) void AddOneAlphaShuffled(std::uint8_t* dst, std::uint8_t const* src, int count,
+                                                          tConvert const& conv)
+{
+    constexpr int kPerStore = 16 / (4 * static_cast<int>(sizeof(T)));
+    constexpr int kSrcBytes = kPerStore * 3 * static_cast<int>(sizeof(T));
+    T opaque;
+    std::memcpy(&opaque, conv.alpha.data(), sizeof opaque);
+    __m128i shuffle, alpha;
+    if constexpr (sizeof(T) == 1) {
+        shuffle = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+        alpha = _mm_set1_epi32(static_cast<int>(std::uint32_t(opaque) << 24));
+    } else {
+        shuffle = _mm_setr_epi8(0, 1, 2, 3, 4, 5, -1, -1, 6, 7, 8, 9, 10, 11, -1, -1);
+        alpha = _mm_set1_epi64x(static_cast<long long>(std::uint64_t(opaque) << 48));
+    }
+    int i = 0;
+    for (; (count - i) * 3 * static_cast<int>(sizeof(T)) >= kSrcBytes + 4; i += kPerStore) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(_mm_shuffle_epi8(v, shuffle), alpha));
+        src += kSrcBytes;
+        dst += 16;
+    }
+    AddOneAlphaWide<T, 3, typename tUInt<4 * sizeof(T)>::type>(dst, src, count - i, conv);
+}
+#endif
+
+// Any number of colour and alpha components.
+template <class T>
+void AddAlphas(std::uint8_t* dst, std::uint8_t const* src, int count, tConvert const& conv)
+{
+    T opaque;
+    std::memcpy(&opaque, conv.alpha.data(), sizeof opaque);
+    for (int i = 0; i < count; ++i, src += conv.srcPx) {
+        for (int c = 0; c < conv.colours; ++c, dst += sizeof(T))
+            std::memcpy(dst, src + c * sizeof(T), sizeof(T));
+        for (int a = 0; a < conv.alphas; ++a, dst += sizeof(T))
+            std::memcpy(dst, &opaque, sizeof(T));
+    }
+}
+
+template <class T>
+tRowKernel PickKernel(int colours, int alphas)
+{
+    if (alphas == 1) {
+        switch (colours) {
+        case 1: return AddOneAlpha<T, 1>;
+        case 2: return AddOneAlpha<T, 2>;
+        case 3:
+#if defined(__x86_64__) || defined(__i386__)
+            if constexpr (sizeof(T) <= 2)
+                if (__builtin_cpu_supports("ssse3"))
+                    return AddOneAlphaShuffled<T>;
+#endif
+            if constexpr (sizeof(T) <= 2)
+                return AddOneAlphaWide<T, 3, typename tUInt<4 * sizeof(T)>::type>;
+            return AddOneAlpha<T, 3>;
+        case 4: return AddOneAlpha<T, 4>;
+        default: break;
+        }
+    }
+    return AddAlphas<T>;
+}
+
+// "Opaque" for an element type: its largest value, 1.0 for floats.
+std::uint64_t OpaqueBits(utl::EType type)
+{
+    switch (type) {
+    case utl::eFloat: {
+        const float v = 1.0f;
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    }
+    case utl::eDouble: {
+        const double v = 1.0;
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    }
+    case utl::eInt8: return 0x7F;
+    case utl::eInt16: return 0x7FFF;
+    case utl::eInt32: return 0x7FFFFFFF;
+    case utl::eInt64: return 0x7FFFFFFFFFFFFFFF;
+    default: return ~std::uint64_t(0);
+    }
+}
 
 bool MakeConvert(img::CPixelInfo const& s, img::CPixelInfo const& t, tConvert& conv)
 {
@@ -37,33 +197,21 @@ bool MakeConvert(img::CPixelInfo const& s, img::CPixelInfo const& t, tConvert& c
     conv.active = true;
     conv.srcPx = s.Size();
     conv.dstPx = t.Size();
+    conv.colours = s.GetComponentCount();
+    conv.alphas = t.GetAlphaCount();
     const int size = t.GetComponentSize();
-    std::vector<std::uint8_t> one(static_cast<std::size_t>(size), 0);
-    switch (t.GetElementType()) {
-    case utl::eFloat: {
-        const float v = 1.0f;
-        std::memcpy(one.data(), &v, sizeof v);
-        break;
+    switch (size) {
+    case 1: conv.row = PickKernel<std::uint8_t>(conv.colours, conv.alphas); break;
+    case 2: conv.row = PickKernel<std::uint16_t>(conv.colours, conv.alphas); break;
+    case 4: conv.row = PickKernel<std::uint32_t>(conv.colours, conv.alphas); break;
+    default: conv.row = PickKernel<std::uint64_t>(conv.colours, conv.alphas); break;
     }
-    case utl::eDouble: {
-        const double v = 1.0;
-        std::memcpy(one.data(), &v, sizeof v);
-        break;
-    }
-    case utl::eInt8:
-    case utl::eInt16:
-    case utl::eInt32:
-    case utl::eInt64:
-        // Largest signed value: all ones but the top bit (little-endian).
-        std::fill(one.begin(), one.end(), std::uint8_t(0xFF));
-        one.back() = 0x7F;
-        break;
-    default:
-        std::fill(one.begin(), one.end(), std::uint8_t(0xFF));
-        break;
-    }
+    // The pixels are packed in the machine's (little-endian) byte order.
+    const std::uint64_t opaque = OpaqueBits(t.GetElementType());
+    std::uint8_t one[sizeof opaque];
+    std::memcpy(one, &opaque, sizeof opaque);
     for (int a = 0; a < t.GetAlphaCount(); ++a)
-        conv.alpha.insert(conv.alpha.end(), one.begin(), one.end());
+        conv.alpha.insert(conv.alpha.end(), one, one + size);
     return true;
 }
 
@@ -72,31 +220,17 @@ bool MakeConvert(img::CPixelInfo const& s, img::CPixelInfo const& t, tConvert& c
 inline void CopyPixels(std::uint8_t* dst, std::uint8_t const* src, int count, int px, int srcRowPixels,
                        tConvert const& conv)
 {
-    if (!conv.active) {
-        if (srcRowPixels == 0) {
-            std::memcpy(dst, src, static_cast<std::size_t>(count) * px);
-            return;
-        }
-        while (count > 0) {
-            const int n = std::min(count, srcRowPixels);
+    if (srcRowPixels == 0)
+        srcRowPixels = count;
+    const std::ptrdiff_t dstPx = conv.active ? conv.dstPx : px;
+    while (count > 0) {
+        const int n = std::min(count, srcRowPixels);
+        if (conv.active)
+            conv.row(dst, src, n, conv);
+        else
             std::memcpy(dst, src, static_cast<std::size_t>(n) * px);
-            dst += static_cast<std::ptrdiff_t>(n) * px;
-            count -= n;
-        }
-        return;
-    }
-    const auto sp = static_cast<std::size_t>(conv.srcPx);
-    const auto dp = static_cast<std::size_t>(conv.dstPx);
-    std::uint8_t const* s = src;
-    for (int i = 0, k = 0; i < count; ++i, dst += dp) {
-        std::memcpy(dst, s, sp);
-        std::memcpy(dst + sp, conv.alpha.data(), conv.alpha.size());
-        if (srcRowPixels > 0 && ++k == srcRowPixels) {
-            k = 0;
-            s = src;
-        } else {
-            s += sp;
-        }
+        dst += n * dstPx;
+        count -= n;
     }
 }
 
@@ -323,11 +457,13 @@ void CopyPieces(CTileStore const& S, CTileStore& T, std::vector<tJob> const& job
                 const auto n = static_cast<std::size_t>(w) * static_cast<std::size_t>(spx);
                 if (conv.active) {
                     for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
-                        CopyPixels(dst, src, w, spx, 0, conv);
+                        conv.row(dst, src, w, conv);
                 } else if (std::int64_t(n) == sstride && std::int64_t(n) == T.m_rowBytes) {
-                    // One long block: the library's memcpy picks its own
-                    // best stores for that.
-                    std::memcpy(dst, src, n * static_cast<std::size_t>(h));
+                    // One long block.
+                    if (stream)
+                        detail::StreamRow(dst, src, n * static_cast<std::size_t>(h));
+                    else
+                        std::memcpy(dst, src, n * static_cast<std::size_t>(h));
                 } else if (stream) {
                     for (int y = 0; y < h; ++y, dst += T.m_rowBytes, src += sstride)
                         detail::StreamRow(dst, src, n);
@@ -353,8 +489,12 @@ bool Copy(CDataFrame const& source, CDataFrame& target, geo::CiVolumeN const& so
     CTileStore& T = target.Store();
     tConvert conv;
     tRegion r;
-    if (!MakeConvert(S.m_info, T.m_info, conv) || !ClipRegion(S, T, sourceBox, targetPosition, r))
-        return false;
+    try {
+        if (!MakeConvert(S.m_info, T.m_info, conv) || !ClipRegion(S, T, sourceBox, targetPosition, r))
+            return false;
+    } catch (std::bad_alloc const&) {
+        return false;  // before anything of the target was touched
+    }
     try {
         if (&S == &T) {
             // Within one frame source and target may overlap: go through a

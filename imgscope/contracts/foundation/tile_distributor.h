@@ -58,7 +58,8 @@ public:
     // One past the grid in walk order: geo::CiVolumeN::end(dim) of the grid.
     geo::CiVecN GetEnd(int dim) const;
     // The first existing tile after `from` in walk order into `next`; false
-    // at the end (`next` then untouched).
+    // at the end (`next` then untouched). The walk calls throw std::bad_alloc
+    // when their position lists cannot be had, rather than end a walk early.
     bool GetNextExisting(geo::CiVecN const& from, geo::CiVecN& next, int dim) const;
     // True for tiles holding memory and uniform tiles.
     bool Exists(geo::CiVecN const& position) const;

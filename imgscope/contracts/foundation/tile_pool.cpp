@@ -45,11 +45,19 @@ std::size_t PhysicalBytes()
 // small tiles, and pages of an arena cost memory only once touched.
 constexpr std::size_t kArenaBytes = std::size_t(64) << 20;
 
+std::size_t BudgetBytes(int budgetPercent)
+{
+    return PhysicalBytes() / 100 * static_cast<std::size_t>(std::clamp(budgetPercent, 1, 100));
+}
+
 struct tClass {
     std::vector<std::uint8_t*> warm;  // freed, pages resident
     std::vector<std::uint8_t*> cold;  // freed and trimmed: zero, not resident
     std::uint8_t* next = nullptr;     // unused rest of the newest arena
     std::uint8_t* end = nullptr;
+    // Blocks carved so far. Both free lists keep room for all of them, so
+    // that giving a block back (from destructors too) never allocates.
+    std::size_t blocks = 0;
 };
 
 struct tState {
@@ -58,7 +66,23 @@ struct tState {
     std::size_t live = 0;
     std::size_t pooled = 0;
     std::size_t mapped = 0;
+    std::int64_t acquires = 0;     // calls of Acquire, for the failure point
+    std::int64_t failAt = 0;       // Acquire number that fails; 0: none
 };
+
+// Room in both free lists for one more block of the class.
+bool ReserveFor(tClass& c)
+{
+    const std::size_t want = c.blocks + 1;
+    try {
+        for (auto* list : {&c.warm, &c.cold})
+            if (list->capacity() < want)
+                list->reserve(std::max<std::size_t>(want, 2 * list->capacity()));
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
+    return true;
+}
 
 tState& State()
 {
@@ -90,18 +114,40 @@ std::size_t CTilePool::BlockSize(std::size_t bytes)
     return (bytes + page - 1) / page * page;
 }
 
+bool CTilePool::Fits(std::int64_t count, std::size_t bytes, int budgetPercent) const
+{
+    if (count <= 0)
+        return true;
+    std::size_t need = 0;
+    if (__builtin_mul_overflow(static_cast<std::size_t>(count), BlockSize(bytes), &need))
+        return false;
+    tState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const std::size_t budget = BudgetBytes(budgetPercent);
+    return s.live <= budget && need <= budget - s.live;
+}
+
 CTilePool::tBlock CTilePool::Acquire(std::size_t bytes, int budgetPercent)
 {
     const std::size_t size = BlockSize(bytes);
     tState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
 
-    const int percent = std::clamp(budgetPercent, 1, 100);
-    const std::size_t budget = PhysicalBytes() / 100 * static_cast<std::size_t>(percent);
+    const std::size_t budget = BudgetBytes(budgetPercent);
     if (s.live + size > budget || s.live + size < s.live)
         return {};
+    if (++s.acquires == s.failAt)
+        return {};
 
-    tClass& c = s.classes[size];
+    auto found = s.classes.find(size);
+    if (found == s.classes.end()) {
+        try {
+            found = s.classes.emplace(size, tClass()).first;
+        } catch (std::bad_alloc const&) {
+            return {};
+        }
+    }
+    tClass& c = found->second;
     tBlock block;
     if (!c.warm.empty()) {
         block.data = c.warm.back();
@@ -112,6 +158,8 @@ CTilePool::tBlock CTilePool::Acquire(std::size_t bytes, int budgetPercent)
         c.cold.pop_back();
         block.zeroed = true;
     } else {
+        if (!ReserveFor(c))
+            return {};
         if (c.next == nullptr || static_cast<std::size_t>(c.end - c.next) < size) {
             const std::size_t arena = size >= kArenaBytes ? size : kArenaBytes / size * size;
             void* p = MapFresh(arena);
@@ -123,6 +171,7 @@ CTilePool::tBlock CTilePool::Acquire(std::size_t bytes, int budgetPercent)
         }
         block.data = c.next;
         c.next += size;
+        ++c.blocks;
         block.zeroed = true;
     }
     s.live += size;
@@ -130,7 +179,7 @@ CTilePool::tBlock CTilePool::Acquire(std::size_t bytes, int budgetPercent)
     return block;
 }
 
-void CTilePool::Release(std::uint8_t* data, std::size_t bytes)
+void CTilePool::Release(std::uint8_t* data, std::size_t bytes, bool discard)
 {
     if (!data)
         return;
@@ -141,8 +190,14 @@ void CTilePool::Release(std::uint8_t* data, std::size_t bytes)
     // pointer kept past its tile's life is reported instead of reading
     // another tile's pixels.
     IMGSCOPE_POISON(data, size);
-    s.classes[size].warm.push_back(data);
+    tClass& c = s.classes.find(size)->second;  // made by the Acquire of the block
     s.live -= size;
+    if (discard) {
+        madvise(data, size, MADV_DONTNEED);
+        c.cold.push_back(data);
+        return;
+    }
+    c.warm.push_back(data);
     s.pooled += size;
 }
 
@@ -177,6 +232,20 @@ void CTilePool::Trim(std::size_t keepBytes)
             s.pooled -= size;
         }
     }
+}
+
+void SetTileFailurePoint(std::int64_t nth)
+{
+    tState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.failAt = nth > 0 ? s.acquires + nth : 0;
+}
+
+std::int64_t GetTileAcquireCount()
+{
+    tState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.acquires;
 }
 
 }  // namespace mem::detail

@@ -83,7 +83,7 @@ CTileStore::CTileStore(geo::CiVolumeN const& volume, img::CPixelInfo const& info
         try {
             CommitAll();
         } catch (...) {
-            Clear();
+            Clear(true);
             throw;
         }
     }
@@ -226,15 +226,21 @@ CTileStore::CTileStore(CTileStore const& other)
       m_uniformIds(other.m_uniformIds)
 {
     const std::size_t rowLen = static_cast<std::size_t>(std::min(m_tileW, kUniformRowPixels)) * m_px;
+    m_uniformRows.reserve(other.m_uniformRows.size());
     for (auto const& row : other.m_uniformRows) {
-        m_uniformRows.emplace_back(new std::uint8_t[rowLen]);
-        std::memcpy(m_uniformRows.back().get(), row.get(), rowLen);
+        // Owned before the vector takes it: the vector cannot fail after the
+        // reserve, and the row is freed if its allocation is the last to fail.
+        std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[rowLen]);
+        std::memcpy(copy.get(), row.get(), rowLen);
+        m_uniformRows.push_back(std::move(copy));
     }
     try {
         for (auto const& [key, src] : other.m_planeMap) {
             tPlane& dst = m_planeMap[key];
             for (auto const& [ci, chunk] : src.chunks) {
-                auto copy = std::make_unique<tChunk>();
+                // In the map before any tile is copied into it, so that Clear
+                // gives back the tiles of a copy that fails halfway.
+                tChunk* copy = &AddChunk(dst, ci);
                 for (int i = 0; i < kChunkSide * kChunkSide; ++i) {
                     tTileSlot const& s = chunk->slots[i];
                     tTileSlot& d = copy->slots[i];
@@ -254,11 +260,10 @@ CTileStore::CTileStore(CTileStore const& other)
                         ++m_tileCount;
                     }
                 }
-                dst.chunks.emplace(ci, std::move(copy));
             }
         }
     } catch (...) {
-        Clear();
+        Clear(true);
         throw;
     }
 }
@@ -268,14 +273,14 @@ CTileStore::~CTileStore()
     Clear();
 }
 
-void CTileStore::Clear()
+void CTileStore::Clear(bool discard)
 {
     auto& pool = detail::CTilePool::Instance();
     for (auto& [key, plane] : m_planeMap)
         for (auto& [ci, chunk] : plane.chunks)
             for (auto& slot : chunk->slots)
                 if (slot.data)
-                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes), discard);
     m_planeMap.clear();
     m_lastPlane = nullptr;
     m_tileCount = 0;
@@ -290,6 +295,21 @@ void CTileStore::CommitAll()
 
 void CTileStore::CommitPlanes(geo::CiVolumeN const& planeBox)
 {
+    // All or nothing, and nothing taken for planes that cannot fit: filling
+    // tiles only to give them back would leave their pages resident.
+    std::int64_t planes = planeBox.GetDimension() == 0 ? 1 : planeBox.Volume();
+    std::int64_t missing = 0;
+    if (MulOverflows(planes, std::int64_t(m_tilesX) * m_tilesY, missing))
+        throw std::bad_alloc();
+    for (auto const& [key, plane] : m_planeMap) {
+        if (planeBox.GetDimension() > 0 && !planeBox.Contains(key))
+            continue;
+        for (auto const& [ci, chunk] : plane.chunks)
+            for (auto const& slot : chunk->slots)
+                missing -= slot.data != nullptr;
+    }
+    if (!detail::CTilePool::Instance().Fits(missing, static_cast<std::size_t>(m_tileBytes), m_budget))
+        throw std::bad_alloc();
     ForEachPlaneKey(planeBox, [&](geo::CiVecN const& key) {
         tPlane& plane = ProvidePlane(key);
         for (int ty = 0; ty < m_tilesY; ++ty)
@@ -299,26 +319,20 @@ void CTileStore::CommitPlanes(geo::CiVolumeN const& planeBox)
     });
 }
 
-bool CTileStore::ResolvePlane(geo::CiVecN const& plane, geo::CiVecN& key) const
+geo::CiVecN const* CTileStore::ResolvePlane(geo::CiVecN const& plane) const
 {
+    // A pointer, not a copy: row reads of N-D frames call this per span, and
+    // a copied key would cost an allocation each time.
+    static const geo::CiVecN kNoPlane;
     if (m_width == 0 || m_height == 0)
-        return false;
-    if (m_planes.GetDimension() == 0) {
-        if (!plane.empty())
-            return false;
-        key = geo::CiVecN();
-        return true;
-    }
+        return nullptr;
+    if (m_planes.GetDimension() == 0)
+        return plane.empty() ? &kNoPlane : nullptr;
     if (m_planes.Volume() == 0)
-        return false;
-    if (plane.empty()) {
-        key = m_planes.Position();
-        return true;
-    }
-    if (!m_planes.Contains(plane))
-        return false;
-    key = plane;
-    return true;
+        return nullptr;
+    if (plane.empty())
+        return &m_planes.Position();
+    return m_planes.Contains(plane) ? &plane : nullptr;
 }
 
 tPlane* CTileStore::FindPlane(geo::CiVecN const& key) const
@@ -328,9 +342,14 @@ tPlane* CTileStore::FindPlane(geo::CiVecN const& key) const
     auto it = m_planeMap.find(key);
     if (it == m_planeMap.end())
         return nullptr;
-    m_lastKey = key;
-    m_lastPlane = const_cast<tPlane*>(&it->second);
-    return m_lastPlane;
+    tPlane* found = const_cast<tPlane*>(&it->second);
+    try {
+        m_lastKey = key;
+        m_lastPlane = found;
+    } catch (std::bad_alloc const&) {
+        m_lastPlane = nullptr;  // only the lookup cache is lost
+    }
+    return found;
 }
 
 tPlane& CTileStore::ProvidePlane(geo::CiVecN const& key)
@@ -360,16 +379,24 @@ tTileSlot* CTileStore::FindSlot(tPlane const& plane, int tx, int ty) const
     return &chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
+tChunk& CTileStore::AddChunk(tPlane& plane, std::int64_t index)
+{
+    // The chunk is made before its map entry: an entry whose chunk could not
+    // be had would be a null chunk that every later walk trips over.
+    auto made = std::make_unique<tChunk>();
+    auto& entry = plane.chunks.try_emplace(index).first->second;
+    entry = std::move(made);
+    return *entry;
+}
+
 tTileSlot& CTileStore::ProvideSlot(tPlane& plane, int tx, int ty)
 {
     if (tTileSlot* slot = FindSlot(plane, tx, ty))
         return *slot;
     const std::int64_t ci = std::int64_t(ty >> kChunkShift) * m_chunksX + (tx >> kChunkShift);
-    auto& chunk = plane.chunks[ci];
-    if (!chunk)
-        chunk = std::make_unique<tChunk>();
+    tChunk* chunk = &AddChunk(plane, ci);
     plane.lastIndex = ci;
-    plane.lastChunk = chunk.get();
+    plane.lastChunk = chunk;
     return chunk->slots[((ty & (kChunkSide - 1)) << kChunkShift) | (tx & (kChunkSide - 1))];
 }
 
@@ -505,24 +532,18 @@ bool CTileStore::SlotIsUniform(tTileSlot const& slot, int tx, int ty, std::uint8
     const geo::CiRect r = TileRect(tx, ty);
     const int w = r.Width();
     const int h = r.Height();
+    const std::size_t px = static_cast<std::size_t>(m_px);
     if (!slot.data)
-        return std::memcmp(UniformRow(slot.uniform), pixel, static_cast<std::size_t>(m_px)) == 0;
-    const std::size_t rowLen = static_cast<std::size_t>(w) * m_px;
-    std::uint8_t const* ref = nullptr;
-    std::vector<std::uint8_t> pattern;
-    if (rowLen <= static_cast<std::size_t>(std::min(m_tileW, kUniformRowPixels)) * m_px) {
-        auto it = m_uniformIds.find(std::string(reinterpret_cast<char const*>(pixel), static_cast<std::size_t>(m_px)));
-        if (it != m_uniformIds.end())
-            ref = UniformRow(it->second);
-    }
-    if (!ref) {
-        pattern.resize(rowLen);
-        for (int i = 0; i < w; ++i)
-            std::memcpy(pattern.data() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
-        ref = pattern.data();
-    }
-    for (int y = 0; y < h; ++y)
-        if (std::memcmp(slot.data + y * m_rowBytes, ref, rowLen) != 0)
+        return std::memcmp(UniformRow(slot.uniform), pixel, px) == 0;
+    // Compared in place, without a pattern row to allocate: the first pixel
+    // is `pixel`, each pixel of the first row equals the one before it (one
+    // overlapping compare), and every row equals the first.
+    std::uint8_t const* first = slot.data;
+    const std::size_t rowLen = static_cast<std::size_t>(w) * px;
+    if (std::memcmp(first, pixel, px) != 0 || std::memcmp(first + px, first, rowLen - px) != 0)
+        return false;
+    for (int y = 1; y < h; ++y)
+        if (std::memcmp(first + y * m_rowBytes, first, rowLen) != 0)
             return false;
     return true;
 }
@@ -571,21 +592,54 @@ struct tPrepared {
     bool toUniform;         // the write covers it wholly: it becomes uniform
 };
 
-// Gives the slot memory for a write of `piece` and remembers it. When memory
-// runs out, gives back what the write took so far and returns false, so the
-// frame is left as it was.
+// Gives back the memory a write took before it failed, so that the frame is
+// left as it was.
+void Rollback(CTileStore& store, tPlane& plane, std::vector<tPrepared> const& prepared)
+{
+    for (auto const& p : prepared)
+        if (p.made)
+            store.Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+}
+
+// Gives the slot memory for a write of `piece` and remembers it; false when
+// memory runs out. `prepared` has room reserved, so remembering never throws.
 bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& piece,
                  std::vector<tPrepared>& prepared)
 {
     const bool made = !slot.data;
     const std::uint32_t before = slot.uniform;
-    if (!store.Materialize(plane, slot, tx, ty, piece)) {
-        for (auto const& p : prepared)
-            if (p.made)
-                store.Drop(plane, *p.slot, p.tx, p.ty, p.uniform);
+    if (!store.Materialize(plane, slot, tx, ty, piece))
         return false;
-    }
     prepared.push_back({&slot, tx, ty, before, made, false});
+    return true;
+}
+
+// Walks the tiles of `rect` row by row and hands each to
+// `take(slot, tx, ty, tile, piece)`, which remembers in `prepared` the tiles
+// the write will change (PrepareTile) and returns false when memory runs
+// out. Then, or when bookkeeping throws, what the walk took is given back,
+// so the frame is left as it was.
+template <class Take>
+bool PrepareRect(CTileStore& store, tPlane& plane, geo::CiRect const& rect, std::vector<tPrepared>& prepared,
+                 Take&& take)
+{
+    const int tx0 = store.TileX(rect.left), tx1 = store.TileX(rect.right - 1);
+    const int ty0 = store.TileY(rect.top), ty1 = store.TileY(rect.bottom - 1);
+    prepared.reserve(static_cast<std::size_t>(tx1 - tx0 + 1) * static_cast<std::size_t>(ty1 - ty0 + 1));
+    try {
+        for (int ty = ty0; ty <= ty1; ++ty) {
+            for (int tx = tx0; tx <= tx1; ++tx) {
+                const geo::CiRect tile = store.TileRect(tx, ty);
+                if (!take(store.ProvideSlot(plane, tx, ty), tx, ty, tile, geo::Intersection(tile, rect))) {
+                    Rollback(store, plane, prepared);
+                    return false;
+                }
+            }
+        }
+    } catch (...) {
+        Rollback(store, plane, prepared);
+        throw;
+    }
     return true;
 }
 
@@ -595,35 +649,26 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
                            std::int64_t rowBytes)
 {
     tPlane& plane = ProvidePlane(key);
-    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
-    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
     std::vector<tPrepared> prepared;
-    prepared.reserve(static_cast<std::size_t>(tx1 - tx0 + 1) * static_cast<std::size_t>(ty1 - ty0 + 1));
     // Take all memory first, so that a failure leaves the frame as it was.
-    for (int ty = ty0; ty <= ty1; ++ty) {
-        for (int tx = tx0; tx <= tx1; ++tx) {
-            const geo::CiRect piece = geo::Intersection(TileRect(tx, ty), rect);
-            tTileSlot& slot = ProvideSlot(plane, tx, ty);
-            if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
-                // Sparse frames keep tiles that would hold only the fill value
-                // unmade.
-                bool allFill = true;
-                std::uint8_t const* fill = FillValue();
-                for (int y = piece.top; y < piece.bottom && allFill; ++y) {
-                    std::uint8_t const* src = buffer + (y - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
-                    for (int x = 0; x < piece.Width(); ++x)
-                        if (std::memcmp(src + std::int64_t(x) * m_px, fill, static_cast<std::size_t>(m_px)) != 0) {
-                            allFill = false;
-                            break;
-                        }
-                }
-                if (allFill)
-                    continue;
+    const bool taken = PrepareRect(*this, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+                                                                     geo::CiRect const&, geo::CiRect const& piece) {
+        if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
+            // Sparse frames keep tiles that would hold only the fill value
+            // unmade.
+            std::uint8_t const* fill = FillValue();
+            for (int y = piece.top; y < piece.bottom; ++y) {
+                std::uint8_t const* src = buffer + (y - rect.top) * rowBytes + std::int64_t(piece.left - rect.left) * m_px;
+                for (int x = 0; x < piece.Width(); ++x)
+                    if (std::memcmp(src + std::int64_t(x) * m_px, fill, static_cast<std::size_t>(m_px)) != 0)
+                        return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
             }
-            if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared))
-                return false;
+            return true;
         }
-    }
+        return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
+    });
+    if (!taken)
+        return false;
     const bool stream = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
     for (auto const& p : prepared) {
         const geo::CiRect piece = geo::Intersection(TileRect(p.tx, p.ty), rect);
@@ -661,26 +706,20 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
             std::memcpy(pattern.data() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
         row = pattern.data();
     }
-    const int tx0 = TileX(rect.left), tx1 = TileX(rect.right - 1);
-    const int ty0 = TileY(rect.top), ty1 = TileY(rect.bottom - 1);
     std::vector<tPrepared> prepared;
-    for (int ty = ty0; ty <= ty1; ++ty) {
-        for (int tx = tx0; tx <= tx1; ++tx) {
-            const geo::CiRect tile = TileRect(tx, ty);
-            const geo::CiRect piece = geo::Intersection(tile, rect);
-            tTileSlot& slot = ProvideSlot(plane, tx, ty);
-            const bool whole = piece == tile;
-            // A locked tile keeps its memory: it is written in place.
-            if (whole && id != 0xFFFFFFFFu && !slot.Pinned()) {
-                prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
-                continue;  // no memory needed
-            }
-            if (!slot.data && slot.uniform == id)
-                continue;  // already shows the value
-            if (!PrepareTile(*this, plane, slot, tx, ty, piece, prepared))
-                return false;
+    const bool taken = PrepareRect(*this, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+                                                                     geo::CiRect const& tile, geo::CiRect const& piece) {
+        // A locked tile keeps its memory: it is written in place.
+        if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
+            prepared.push_back({&slot, tx, ty, slot.uniform, false, true});
+            return true;  // no memory needed
         }
-    }
+        if (!slot.data && slot.uniform == id)
+            return true;  // already shows the value
+        return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
+    });
+    if (!taken)
+        return false;
     for (auto const& p : prepared) {
         const geo::CiRect tile = TileRect(p.tx, p.ty);
         const geo::CiRect piece = geo::Intersection(tile, rect);
@@ -757,29 +796,38 @@ void CTileStore::PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::v
             }
 }
 
-bool CTileStore::DropPlanesOutside()
+bool CTileStore::OutsidePlanes(geo::CiVecN const& key) const
 {
-    auto outside = [&](geo::CiVecN const& key) {
-        return m_width == 0 || m_height == 0 || (m_planes.GetDimension() > 0 && !m_planes.Contains(key));
-    };
+    return m_width == 0 || m_height == 0 || (m_planes.GetDimension() > 0 && !m_planes.Contains(key));
+}
+
+bool CTileStore::PinnedOutside() const
+{
     for (auto const& [key, plane] : m_planeMap) {
-        if (!outside(key))
+        if (!OutsidePlanes(key))
             continue;
         for (auto const& [ci, chunk] : plane.chunks)
             for (auto const& slot : chunk->slots)
                 if (slot.pins > 0)
-                    return false;
+                    return true;
     }
+    return false;
+}
+
+bool CTileStore::DropPlanesOutside(bool discard)
+{
+    if (PinnedOutside())
+        return false;
     auto& pool = detail::CTilePool::Instance();
     for (auto it = m_planeMap.begin(); it != m_planeMap.end();) {
-        if (!outside(it->first)) {
+        if (!OutsidePlanes(it->first)) {
             ++it;
             continue;
         }
         for (auto& [ci, chunk] : it->second.chunks)
             for (auto& slot : chunk->slots)
                 if (slot.data) {
-                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes));
+                    pool.Release(slot.data, static_cast<std::size_t>(m_tileBytes), discard);
                     m_allocated -= m_tileBytes;
                 }
         m_tileCount -= it->second.count;

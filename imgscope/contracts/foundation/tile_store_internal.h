@@ -94,14 +94,17 @@ public:
 
     // ---- planes ---------------------------------------------------------
     // Full plane coordinates for a caller's plane argument (empty: the
-    // first plane); false when outside.
-    bool ResolvePlane(geo::CiVecN const& plane, geo::CiVecN& key) const;
+    // first plane); null when outside. Points into `plane` or the store.
+    geo::CiVecN const* ResolvePlane(geo::CiVecN const& plane) const;
     tPlane* FindPlane(geo::CiVecN const& key) const;
     tPlane& ProvidePlane(geo::CiVecN const& key);
 
     // ---- tiles ----------------------------------------------------------
     tTileSlot* FindSlot(tPlane const& plane, int tx, int ty) const;
     tTileSlot& ProvideSlot(tPlane& plane, int tx, int ty);
+    // A new empty chunk at `index` of `plane` (which has none there yet).
+    // Throws std::bad_alloc with the plane unchanged.
+    tChunk& AddChunk(tPlane& plane, std::int64_t index);
     // Tile (tx, ty) clipped to the frame, in frame coordinates.
     geo::CiRect TileRect(int tx, int ty) const;
     // Gives the slot memory (keeping its pixels: fill or uniform value),
@@ -122,10 +125,13 @@ public:
     std::uint8_t const* FillValue() const { return m_uniformRows[0].get(); }
 
     // ---- whole-store operations ----------------------------------------
-    void CommitAll();  // throws std::bad_alloc
-    // The same for the planes of `planeBox` only (plane dimensions).
+    // Gives every tile of every plane memory (CommitAll), or of the planes of
+    // `planeBox` only (plane dimensions); throws std::bad_alloc, before
+    // taking any, when they would not fit the budget.
+    void CommitAll();
     void CommitPlanes(geo::CiVolumeN const& planeBox);
-    void Clear();
+    // Frees every tile; with `discard` their pages go back to the system.
+    void Clear(bool discard = false);
     // Calls f(key, plane) for every plane that holds tiles.
     template <class F>
     void ForEachPlane(F&& f)
@@ -157,9 +163,12 @@ public:
     // Raises the pin count of every existing tile in `rect` of plane `key`
     // and appends those slots to `pinned`.
     void PinRect(geo::CiRect const& rect, geo::CiVecN const& key, std::vector<tTileSlot*>& pinned);
-    // Frees the tiles of every plane outside m_planes; false (nothing freed)
-    // when one of them is pinned.
-    bool DropPlanesOutside();
+    // Frees the tiles of every plane outside m_planes (with `discard` their
+    // pages go back to the system); false (nothing freed) when one of them
+    // is pinned.
+    bool DropPlanesOutside(bool discard = false);
+    // Whether a plane outside m_planes holds a pinned tile.
+    bool PinnedOutside() const;
 
 private:
     std::map<geo::CiVecN, tPlane> m_planeMap;
@@ -168,6 +177,7 @@ private:
     mutable geo::CiVecN m_lastKey;
     mutable tPlane* m_lastPlane = nullptr;
 
+    bool OutsidePlanes(geo::CiVecN const& key) const;
     void SetUpGeometry(geo::CiVolumeN const& volume, utl::CPropSet const& props);
     void FillRows(std::uint8_t* data, geo::CiRect const& area, int tx, int ty, std::uint8_t const* row);
 };

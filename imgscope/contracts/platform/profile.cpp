@@ -1,13 +1,58 @@
 #include "imgscope/contracts/platform/profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
+
+// A profile is a few lines written by hand. Anything larger (or a device
+// such as /dev/zero, or a pipe) is not one, and reading it must neither
+// block nor grow a line without bound.
+constexpr std::size_t kMaxProfileBytes = std::size_t(1) << 20;
+constexpr std::size_t kMaxLineBytes = 4096;
+
+// The whole file, or false when it is not a regular file of at most
+// kMaxProfileBytes.
+bool ReadProfile(std::string const& path, std::string& text)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<std::uint64_t>(info.st_size) <= kMaxProfileBytes;
+    std::string data;
+    if (ok) {
+        // Read one byte past the limit to notice a file that grew meanwhile.
+        data.resize(kMaxProfileBytes + 1);
+        std::size_t got = 0;
+        while (got < data.size()) {
+            const ssize_t n = read(fd, data.data() + got, data.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        ok = ok && got <= kMaxProfileBytes;
+        data.resize(got);
+    }
+    close(fd);
+    if (ok)
+        text = std::move(data);
+    return ok;
+}
 
 std::string ProfilePath()
 {
@@ -91,11 +136,12 @@ int appGetProfileInt(wchar_t const* section, wchar_t const* key, int defaultValu
     const std::string path = ProfilePath();
     if (path.empty())
         return defaultValue;
-    std::ifstream file(path);
-    if (!file)
+    std::string text;
+    if (!ReadProfile(path, text))
         return defaultValue;
     const std::string wantSection = CString(section).ToUtf8();
     const std::string wantKey = CString(key).ToUtf8();
+    std::istringstream file(text);
     std::string line;
     bool inSection = false;
     bool firstLine = true;
@@ -103,6 +149,8 @@ int appGetProfileInt(wchar_t const* section, wchar_t const* key, int defaultValu
         if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
             line.erase(0, 3);  // editors on Windows write a UTF-8 byte order mark
         firstLine = false;
+        if (line.size() > kMaxLineBytes)
+            continue;  // no key or section of a profile is that long
         const std::string t = Trim(line);
         if (t.empty() || t[0] == ';' || t[0] == '#')
             continue;

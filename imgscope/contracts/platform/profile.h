@@ -11,7 +11,8 @@
 // matching key counts. A value may carry an inline comment (" ; …") and
 // surrounding double quotes. A missing file, section or key, a null name, or
 // a value that is not a whole decimal integer in the int range gives
-// `defaultValue`. `scope` and `flags` select the profile layer; only 3
+// `defaultValue`, and so does a path that is not a regular file of at most
+// 1 MiB; lines longer than 4096 bytes are skipped. `scope` and `flags` select the profile layer; only 3
 // (user, then machine) with flags 0 is served, so other values are accepted
 // and read the same file.
 IMGSCOPE_API int appGetProfileInt(wchar_t const* section, wchar_t const* key, int defaultValue,

@@ -12,6 +12,9 @@
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// Widths and precisions, written or passed by `*`, are capped here: a width
+// of INT_MAX would allocate gigabytes of padding.
+constexpr int kMaxFieldWidth = 1 << 20;
 
 // Length modifiers of a conversion, MSVC's I64/I32/I included.
 enum class ELength { eNone, eChar, eShort, eLong, eLongLong, eLongDouble, eIntMax, eSize, ePtrDiff, eWide };
@@ -97,25 +100,24 @@ std::wstring VFormat(wchar_t const* format, va_list argsIn)
         while (*p && std::wcschr(L"-+ #0'", *p))
             c.flags += static_cast<char>(*p++);
         if (*p == L'*') {
-            c.width = va_arg(args, int);
-            if (c.width < 0) {
-                c.flags += '-';
-                c.width = c.width == INT_MIN ? INT_MAX : -c.width;
-            }
+            const int width = va_arg(args, int);
+            if (width < 0)
+                c.flags += '-';  // a negative width left-aligns
+            c.width = width == INT_MIN ? kMaxFieldWidth : std::min(width < 0 ? -width : width, kMaxFieldWidth);
             ++p;
         } else {
             while (*p >= L'0' && *p <= L'9')
-                c.width = std::min(std::max(c.width, 0) * 10 + static_cast<int>(*p++ - L'0'), 1 << 20);
+                c.width = std::min(std::max(c.width, 0) * 10 + static_cast<int>(*p++ - L'0'), kMaxFieldWidth);
         }
         if (*p == L'.') {
             ++p;
             if (*p == L'*') {
-                c.precision = va_arg(args, int);  // negative: as if omitted
+                c.precision = std::min(va_arg(args, int), kMaxFieldWidth);  // negative: as if omitted
                 ++p;
             } else {
                 c.precision = 0;
                 while (*p >= L'0' && *p <= L'9')
-                    c.precision = std::min(c.precision * 10 + static_cast<int>(*p++ - L'0'), 1 << 20);
+                    c.precision = std::min(c.precision * 10 + static_cast<int>(*p++ - L'0'), kMaxFieldWidth);
             }
         }
         if (p[0] == L'h' && p[1] == L'h') {

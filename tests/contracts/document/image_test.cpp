@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -19,16 +20,23 @@ protected:
     img::CImg doc;
 };
 
-TEST_F(DocumentTest, AddChoosesTheLowestFreeIdAndReusesRemovedOnes)
+TEST_F(DocumentTest, AddNeverGivesOutAnIdTwice)
 {
     EXPECT_EQ(doc.Add(RasterStack()), 1);
     EXPECT_EQ(doc.Add(RasterStack()), 2);
     EXPECT_EQ(doc.Add(7, RasterStack()), 7);
-    EXPECT_EQ(doc.Add(RasterStack()), 3);
+    EXPECT_EQ(doc.Add(RasterStack()), 8);  // past the highest, not into the gap
+    ASSERT_TRUE(doc.Remove(8));
     ASSERT_TRUE(doc.Remove(2));
     EXPECT_FALSE(doc.Remove(2));
-    EXPECT_EQ(doc.Add(RasterStack()), 2);
+    EXPECT_EQ(doc.Add(RasterStack()), 9);  // neither 2 nor 8 again
+    EXPECT_EQ(doc.Add(2, RasterStack()), 2) << "a free ID named by the caller is taken";
     EXPECT_EQ(doc.GetStackCount(), 4u);
+
+    // Once the top ID was given, the document has no fresh one left.
+    EXPECT_EQ(doc.Add(std::numeric_limits<int>::max(), RasterStack()), std::numeric_limits<int>::max());
+    EXPECT_EQ(doc.Add(RasterStack()), -1);
+    EXPECT_EQ(doc.Add(3, RasterStack()), 3);
 }
 
 TEST_F(DocumentTest, AddRefusesTakenAndNonPositiveIdsAndForeignOrInvalidStacks)

@@ -23,12 +23,12 @@ TEST_F(MaskTest, CombineModesMatchAPlainImage)
     for (int i = 0; i < 80; ++i) {
         SCOPED_TRACE(i);
         std::uniform_int_distribution<int> xs(all.left - 50, all.right + 50), ys(all.top - 50, all.bottom + 50);
-        geo::CiRect r(xs(rng), ys(rng), xs(rng), ys(rng));  // unnormalised on purpose
+        geo::CiRect r(xs(rng), ys(rng), xs(rng), ys(rng));
+        if (i % 4 != 0)
+            r.Normalize();  // the rest are mostly inverted: empty, never flipped
         const int mode = i % 6;
         const auto v = static_cast<unsigned char>(rng() % 256);
-        geo::CiRect n = r;
-        n.Normalize();
-        const geo::CiRect clip = geo::Intersection(n, all);
+        const geo::CiRect clip = geo::IsInverted(r) ? geo::CiRect() : geo::Intersection(r, all);
         ASSERT_EQ(mask.Rectangle(r, v, mode), !clip.IsEmpty());
         for (int y = clip.top; y < clip.bottom; ++y) {
             for (int x = clip.left; x < clip.right; ++x) {
@@ -82,6 +82,11 @@ TEST_F(MaskTest, RefusesUnknownModesAndOutsideRectangles)
     EXPECT_EQ(mask.GetValue({-21, 0}), -1);
     EXPECT_THROW(img::CMask(geo::CiRect(0, 0, 0, 5), 1), std::invalid_argument);
     EXPECT_FALSE(img::CMask::Create(geo::CiRect(0, 0, 5, 0), 1));
+    // Inverted rectangles are empty, never flipped into a mask or a region.
+    EXPECT_THROW(img::CMask(geo::CiRect(5, 5, 0, 0), 1), std::invalid_argument);
+    EXPECT_FALSE(img::CMask::Create(geo::CiRect(5, 0, 0, 5), 1));
+    EXPECT_FALSE(mask.Rectangle(geo::CiRect(30, 30, 10, 10), 1, img::CMask::eCombineSet));
+    EXPECT_EQ(mask.GetValue({20, 20}), 0);
 }
 
 TEST_F(MaskTest, CopiesAreDeepAndRowSpansReadTheInitialValue)

@@ -150,4 +150,22 @@ TEST_F(PixFrameTest, ReadCachesOverRectsOfThePlane)
     EXPECT_EQ(write->GetVolume(), geo::CiVolumeN(geo::CiRect(10, 20, 110, 90)));
 }
 
+TEST_F(PixFrameTest, InvertedRectanglesAreEmptyNeverFlipped)
+{
+    // Inverted along x, along y, and both: no frame, no cache, no pixels.
+    for (geo::CiRect const r : {geo::CiRect(60, 30, 20, 60), geo::CiRect(20, 60, 60, 30), geo::CiRect(5, 5, 0, 0)}) {
+        SCOPED_TRACE(testing::Message() << r.left << "," << r.top << "," << r.right << "," << r.bottom);
+        EXPECT_FALSE(img::CPixFrame::Create(r, Gray8(), mem::eMemoryDefault, mem::eAlignNone, {}));
+        EXPECT_FALSE(frame->CreateReadCache(r, 0));
+        EXPECT_FALSE(frame->CreateWriteCache(r, 0));
+        const std::uint8_t v = 9;
+        EXPECT_FALSE(frame->FillRect(r, &v));
+    }
+    // A flat rectangle is empty too, but not inverted: a cache over nothing.
+    auto flat = frame->CreateReadCache(geo::CiRect(20, 30, 20, 60), 0);
+    ASSERT_TRUE(flat);
+    EXPECT_EQ(flat->GetVolume().Volume(), 0);
+    EXPECT_EQ(frame->GetDataFrame()->GetTileCount(), 0);
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "store_test_util.h"
 
+#include "imgscope/contracts/foundation/tile_pool_internal.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -158,6 +160,56 @@ TEST(TilePool, ABudgetTurnsExhaustionIntoFailure)
     utl::CPropSet commit = props;
     commit.SetValue(mem::ePropCommitAtCreation, true);
     EXPECT_FALSE(mem::CDataFrame::Create(volume, Gray8(), commit));
+}
+
+TEST(TilePool, ARefusedCommitTakesNothingAndKeepsNothing)
+{
+    // Far past the budget: refused before the first tile, however often.
+    utl::CPropSet props;
+    props.SetValue(mem::ePropMemoryBudget, 2);
+    props.SetValue(mem::ePropCommitAtCreation, true);
+    const auto before = mem::GetTilePoolStats();
+    for (int attempt = 0; attempt < 3; ++attempt)
+        EXPECT_FALSE(mem::CDataFrame::Create(Volume2(0, 0, 1 << 20, 1 << 20), Gray8(), props));
+    auto after = mem::GetTilePoolStats();
+    EXPECT_EQ(after.liveBytes, before.liveBytes);
+    EXPECT_EQ(after.pooledBytes, before.pooledBytes);
+    EXPECT_EQ(after.mappedBytes, before.mappedBytes);
+
+    // Refused halfway (the system gives no fifth tile): the four it took go
+    // back to the system, not to the pool's resident blocks.
+    mem::TrimTilePool(0);
+    const auto trimmed = mem::GetTilePoolStats();
+    utl::CPropSet small = TileProps(64, 64);
+    small.SetValue(mem::ePropCommitAtCreation, true);
+    std::uint8_t const fill = 7;
+    small.SetValue(mem::ePropFillValue, static_cast<void*>(const_cast<std::uint8_t*>(&fill)));
+    mem::detail::SetTileFailurePoint(5);
+    EXPECT_FALSE(mem::CDataFrame::Create(Volume2(0, 0, 256, 256), Gray8(), small));
+    mem::detail::SetTileFailurePoint(0);
+    after = mem::GetTilePoolStats();
+    EXPECT_EQ(after.liveBytes, trimmed.liveBytes);
+    EXPECT_EQ(after.pooledBytes, 0u);
+    mem::CDataFrame again(Volume2(0, 0, 256, 256), Gray8(), small);
+    EXPECT_EQ(ReadAll(again, geo::CiRect(0, 0, 256, 256)), std::vector<std::uint8_t>(256 * 256, 7));
+}
+
+TEST(TilePool, ARefusedPlaneChangeKeepsEveryOldPlane)
+{
+    utl::CPropSet props = TileProps(32, 32);
+    props.SetValue(mem::ePropCommitAtCreation, true);
+    mem::CDataFrame frame(geo::CiVolumeN::FromPositionSize({0, 0, 0}, {64, 64, 3}), Gray8(), props);
+    const geo::CiRect all(0, 0, 64, 64);
+    const auto first = Ramp(all, 1, 4);
+    ASSERT_TRUE(frame.WriteRect(all, {0}, first.data(), 0));
+    // Moving the planes to 1..3 needs a new plane 3 and lets plane 0 go; the
+    // new plane's second tile cannot be had.
+    mem::detail::SetTileFailurePoint(2);
+    EXPECT_FALSE(frame.SetPlaneBoundary(geo::CiVolumeN::FromPositionSize({1}, {3})));
+    mem::detail::SetTileFailurePoint(0);
+    EXPECT_EQ(frame.GetBoundary(), geo::CiVolumeN::FromPositionSize({0, 0, 0}, {64, 64, 3}));
+    EXPECT_EQ(ReadAll(frame, all, {0}), first);
+    EXPECT_EQ(frame.GetTileCount(), 3 * 4);
 }
 
 }  // namespace

@@ -170,7 +170,12 @@ TEST_F(VolumeTest, VolumesPastTwoToTheThirtyOneAndSaturation)
 
 TEST_F(VolumeTest, PictureVolumeIsTheRectangleWithOneMorePlane)
 {
-    CiVolumeN v(CiRect(30, 20, 10, 60));  // normalised on the way in
+    // An inverted axis is empty, never flipped.
+    const CiVolumeN inverted(CiRect(30, 20, 10, 60));
+    EXPECT_EQ(inverted.Position(), (CiVecN{30, 20}));
+    EXPECT_EQ(inverted.Size(), (CiVecN{0, 40}));
+
+    CiVolumeN v(CiRect(10, 20, 30, 60));
     v.Append(CiVolumeN(CiVecN{0}, CiVecN{1}));
     EXPECT_EQ(v.GetDimension(), 3);
     EXPECT_EQ(v.Position(), (CiVecN{10, 20, 0}));

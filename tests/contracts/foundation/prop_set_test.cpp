@@ -91,6 +91,19 @@ TEST(PropSetTest, SearchMatchesTheTypeCodeWithOrWithoutUnitDepthFirstInIdOrder)
     loopA->Clear();  // break the cycle so both sets are freed
 }
 
+TEST(PropSetTest, SearchFollowsNestingDeeperThanTheCallStackCouldGo)
+{
+    // 70000 sets, each holding the next; the value sits in the last one.
+    SetPtr chain = MakeSet({{120060, mem::CBin(2.5)}});
+    for (int i = 0; i < 70000; ++i)
+        chain = MakeSet({{1, mem::CBin(chain)}, {3, mem::CBin(i)}});
+    mem::CBin found;
+    EXPECT_TRUE(chain->SearchProperty(120060, utl::eDouble, found) && found == mem::CBin(2.5));
+    EXPECT_FALSE(chain->SearchProperty(120060, utl::eInt32, found));
+    EXPECT_TRUE(chain->SearchProperty(3, utl::eInt32, found) && found == mem::CBin(69999)) << "the nearest first";
+    chain.reset();  // and taking it apart does not recurse as deep either
+}
+
 TEST(PropSetTest, EqualityComparesNestedSetsByContent)
 {
     CPropSet a;

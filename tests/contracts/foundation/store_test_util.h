@@ -4,6 +4,7 @@
 
 #include "imgscope/contracts/foundation/data_frame.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -35,8 +36,11 @@ struct tImage {
         : x0(x), y0(y), w(width), h(height), px(pixelSize),
           bytes(static_cast<std::size_t>(width) * height * pixelSize)
     {
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = fill[i % static_cast<std::size_t>(px)];
+        // Doubling copies: pictures of megabytes stay quick in debug builds.
+        const std::size_t n = bytes.size();
+        std::memcpy(bytes.data(), fill, std::min(n, static_cast<std::size_t>(px)));
+        for (std::size_t done = std::min(n, static_cast<std::size_t>(px)); done < n; done *= 2)
+            std::memcpy(bytes.data() + done, bytes.data(), std::min(done, n - done));
     }
     std::uint8_t* At(int x, int y)
     {

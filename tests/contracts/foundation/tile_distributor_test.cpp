@@ -114,6 +114,23 @@ TEST_F(TileDistributorTest, GarbageCollectionKeepsValuesOfUniformTiles)
     ASSERT_TRUE(edge.WriteRect(geo::CiRect(20, 20, 30, 30), {}, fives.data(), 0));
     EXPECT_EQ(edge.GetTileDistributor()->GarbageCollection(), 1);
     EXPECT_EQ(ReadAll(edge, geo::CiRect(29, 29, 30, 30))[0], 5);
+
+    // Several bytes a pixel: one byte off in the last visible pixel, or in
+    // the first column of a later row, keeps the tile.
+    mem::CDataFrame rgb(Volume2(0, 0, 30, 30), Rgb8(), TileProps(20, 20));
+    std::vector<std::uint8_t> colour;
+    for (int i = 0; i < 10 * 10; ++i)
+        colour.insert(colour.end(), {1, 2, 3});
+    for (std::size_t odd : {colour.size() - 1, std::size_t(5 * 30)}) {
+        SCOPED_TRACE(odd);
+        std::vector<std::uint8_t> almost = colour;
+        ++almost[odd];
+        ASSERT_TRUE(rgb.WriteRect(geo::CiRect(20, 20, 30, 30), {}, almost.data(), 0));
+        EXPECT_EQ(rgb.GetTileDistributor()->GarbageCollection(), 0);
+    }
+    ASSERT_TRUE(rgb.WriteRect(geo::CiRect(20, 20, 30, 30), {}, colour.data(), 0));
+    EXPECT_EQ(rgb.GetTileDistributor()->GarbageCollection(), 1);
+    EXPECT_EQ(ReadAll(rgb, geo::CiRect(29, 29, 30, 30)), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST_F(TileDistributorTest, TileHandlesLockAndFollowTheirContent)

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +44,39 @@ TEST_F(ProfileTest, MalformedValuesAndFilesGiveTheDefault)
     std::remove(m_path.c_str());
     EXPECT_EQ(appGetProfileInt(L"Mosaik", L"A", 42, 3, 0), 42);
     EXPECT_EQ(appGetProfileInt(nullptr, L"A", 43, 3, 0), 43);
+}
+
+TEST_F(ProfileTest, DevicesPipesHugeFilesAndLongLinesAreNoProfile)
+{
+    // A device and a pipe with no writer: read at once as no profile,
+    // never without end nor blocking.
+    for (char const* path : {"/dev/zero", "/dev/urandom"}) {
+        setenv("IMGSCOPE_PROFILE", path, 1);
+        EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 42, 3, 0), 42) << path;
+    }
+    const std::string fifo = m_path + ".fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    setenv("IMGSCOPE_PROFILE", fifo.c_str(), 1);
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 42, 3, 0), 42);
+    std::remove(fifo.c_str());
+    setenv("IMGSCOPE_PROFILE", m_path.c_str(), 1);
+
+    // Up to 1 MiB is a profile; one byte more is not.
+    const std::string head = "[Mosaik]\nSyncMask=5\n;";
+    const std::size_t limit = std::size_t(1) << 20;
+    Write(head + std::string(limit - head.size(), 'x'));
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 42, 3, 0), 5);
+    Write(head + std::string(limit - head.size() + 1, 'x'));
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 42, 3, 0), 42);
+
+    // A line of more than 4096 bytes is skipped, its neighbours are read.
+    // The first matching key counts, so the second SyncMask tells whether
+    // the long one was read (too large an int: the default) or skipped.
+    Write("[Mosaik]\nSyncMask=" + std::string(4096 - 9, '1') + "\nSyncMask=4\nUseAlphaNoMask=3\n");
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 42, 3, 0), 42) << "4096 bytes: read";
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"UseAlphaNoMask", 42, 3, 0), 3);
+    Write("[Mosaik]\nSyncMask=" + std::string(4096 - 8, '1') + "\nSyncMask=4\n");
+    EXPECT_EQ(appGetProfileInt(L"Mosaik", L"SyncMask", 42, 3, 0), 4) << "4097 bytes: skipped";
 }
 
 TEST_F(ProfileTest, ReadsIntegersOfTheRightSectionWithMarkCommentsQuotesAndTheFirstKey)

@@ -57,6 +57,30 @@ TEST(StringFormatTest, FrameworkDialectWidthsPrecisionsAndLengths)
     EXPECT_EQ(s.Right(6), L"x00042");
 }
 
+TEST(StringFormatTest, StarWidthsAndPrecisionsAreCappedLikeWrittenOnes)
+{
+    // Capped at 2^20 characters, whether written or passed; a negative `*`
+    // width left-aligns, INT_MIN included.
+    constexpr unsigned kCap = 1u << 20;
+    CString s;
+    s.Format(L"%*d", INT_MAX, 7);
+    EXPECT_EQ(s.GetLength(), kCap);
+    EXPECT_EQ(s.Right(2), L" 7");
+    s.Format(L"%*d", INT_MIN, 7);
+    EXPECT_EQ(s.GetLength(), kCap);
+    EXPECT_EQ(s.Left(2), L"7 ");
+    s.Format(L"%*s|", static_cast<int>(kCap) + 1, L"x");
+    EXPECT_EQ(s.GetLength(), kCap + 1);
+    s.Format(L"%*s|", static_cast<int>(kCap) - 1, L"x");
+    EXPECT_EQ(s.GetLength(), kCap);
+    s.Format(L"%99999999d", 7);
+    EXPECT_EQ(s.GetLength(), kCap);
+    s.Format(L"%.*f", INT_MAX, 0.5);
+    EXPECT_EQ(s.GetLength(), kCap + 2);  // "0." and the capped digits
+    s.Format(L"%.*f", INT_MIN, 0.5);
+    EXPECT_EQ(s, L"0.500000");  // negative: as if omitted
+}
+
 TEST(StringTest, Utf8RoundTripAndInvalidInput)
 {
     const std::string text = "\xC2\xB5m \xE6\x97\xA5 \xF0\x9F\x94\xAC";  // µm, a CJK sign, an emoji

@@ -17,9 +17,9 @@ geo::CiRect CDisplProcessFlow::GetImagePlaneRect() const { return m_flow->state-
 
 void CDisplProcessFlow::SetImagePlaneRect(geo::CiRect const& rect)
 {
-    geo::CiRect normalized = rect;
-    normalized.Normalize();
-    m_flow->state->canvas.pixelRect = normalized;
+    if (geo::IsInverted(rect))
+        return;  // an inverted rectangle is never flipped into a canvas
+    m_flow->state->canvas.pixelRect = rect;
     m_flow->state->messages->Notify(eChangeCanvas);
 }
 

@@ -16,7 +16,7 @@ utl::CIndexN FrameShown(tEntry const& entry, CStack const& stack)
     const std::size_t order = std::size_t(std::max(0, stack.DimCount(0)));
     utl::CIndexN frame;
     if (mem::CBin const* bin = entry.properties.AccessProperty(kActiveFrameProperty)) {
-        if (bin->Get(frame) && frame.size() == order)
+        if (bin->Get(frame) && frame.size() == order && (stack.GetPixFrame(frame) || stack.GetVecGraph(frame)))
             return frame;
     }
     if (entry.hasActiveFrame && (entry.activeFrame.size() == order || entry.activeFrame.empty()))

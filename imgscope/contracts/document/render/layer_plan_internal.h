@@ -103,8 +103,8 @@ struct tDrawn {
     double groupOpacity;
 };
 
-// The frame an entry shows: property 10014, else the entry's active frame,
-// else the stack's first.
+// The frame an entry shows: property 10014 while it names a frame, else the
+// entry's active frame, else the stack's first.
 utl::CIndexN FrameShown(tEntry const& entry, CStack const& stack);
 
 double OpacityOf(tEntry const& entry);
