@@ -394,6 +394,14 @@ EFileResult ReadAnnotation(tXmlNode const& root, CImg& document, std::vector<tPe
             }
         }
         Check(SetDynPropStorage(doc, dynamic));
+        // New layers continue after the highest ID the document ever gave
+        // out, also after a layer removed before it was saved.
+        const int highest = IntOr(root, "HighestId", 0);
+        if (highest > doc.GetHighestStackId()) {
+            auto standIn = mem::CDataFrame::Create(geo::CiVolumeN(geo::CiRect(0, 0, 1, 1)),
+                                                   CPixelInfo(utl::eUInt8, 1, eColorSpaceGray), utl::CPropSet());
+            Check(standIn && doc.Add(highest, CStack(standIn)) == highest && doc.Remove(highest));
+        }
         CDisplProcessFlow flow(doc, false);
         if (tXmlNode const* tree = root.Child("Tree"))
             ReadUnits(*tree, flow, -1, pending);

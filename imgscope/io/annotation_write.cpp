@@ -263,9 +263,10 @@ void WriteLayerEntry(CXmlWriter& w, CDisplProcessFlow const& flow, int plane, tF
         w.Close();
     }
     boost::shared_ptr<CDisplayFilter> filter;
+    CDisplayFilter const* shown = flow.GetDisplayFilter(plane, filter) ? filter.get() : nullptr;
     // Only the table of the library's own filter is data; a class derived
     // by an application is code and cannot be saved.
-    if (flow.GetDisplayFilter(plane, filter) && typeid(*filter) == typeid(CDisplayFilter)) {
+    if (shown && typeid(*shown) == typeid(CDisplayFilter)) {
         w.Open("Filter");
         w.Attr("Table", Base64Encode(filter->table, sizeof(filter->table)));
         w.Close();
@@ -336,6 +337,7 @@ void WriteAnnotation(CXmlWriter& w, CImg const& document, tFramePlan const& plan
     w.Open("Document");
     w.Attr("xmlns", kAnnotationNamespace);
     w.Attr("Version", 1);
+    w.Attr("HighestId", document.GetHighestStackId());
     utl::CPropSet props;
     document.GetProperties(props);
     WriteProps(w, "Properties", props);

@@ -60,6 +60,8 @@ public:
         for (std::size_t i = 0; i < da.size(); ++i)
             if (!Props("dynamic property set " + std::to_string(i), *da[i], *db[i]))
                 return false;
+        if (!Same("highest stack ID given out", a.GetHighestStackId(), b.GetHighestStackId()))
+            return false;
         int ia = a.FirstStackId(), ib = b.FirstStackId();
         for (; ia != -1 || ib != -1; ia = a.NextStackId(ia), ib = b.NextStackId(ib)) {
             if (ia != ib)
@@ -476,7 +478,9 @@ private:
             return false;
         if (!ha)
             return true;
-        if (typeid(*fa) != typeid(*fb))
+        CDisplayFilter const& filterA = *fa;
+        CDisplayFilter const& filterB = *fb;
+        if (typeid(filterA) != typeid(filterB))
             return Diff("display filter class");
         return std::memcmp(fa->table, fb->table, sizeof(fa->table)) == 0 ? true : Diff("display filter table");
     }

@@ -12,7 +12,8 @@ namespace img {
 // True when `a` and `b` hold the same stacks (by layer ID: pixels, written
 // tiles, fill values, tile layout, properties at every level, blobs,
 // calibrations, limits, LUTs, channel names, samples, graphics), the same
-// document and dynamic properties, and layer trees of the same shape and
+// document and dynamic properties, the same highest layer ID given out,
+// and layer trees of the same shape and
 // display state (entries compared by position and layer ID, not by plane
 // ID), with the same canvas and selected layers. Floating-point numbers
 // compare as numbers except that NaN equals NaN and -0 differs from 0;

@@ -47,6 +47,10 @@ std::vector<tSeed> Seeds()
              d.Remove(r.wide);
              d.Add(8, s);
          }},
+        {"a layer added and removed", "highest stack ID",
+         [](D d, R) {
+             d.Remove(d.Add(img::CStack(MakeFrame({0, 0}, {2, 2}, img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray)))));
+         }},
         {"layer name", "name", [](D d, R r) { d.FindStack(r.zstack).SetName(L"other"); }},
         {"stack property", "property 2074", [](D d, R r) { d.FindStack(r.zstack).SetProperty(2074, mem::CBin(1)); }},
         {"frame property", "frame (2)",

@@ -258,6 +258,9 @@ inline img::CImg BuildRichDocument(tRich* ids = nullptr)
     auto wide = MakeFrame({0, 0}, {20, 20}, img::CPixelInfo(utl::eInt64, 1, img::eColorSpaceGray).AddAlpha(1));
     Paint(*wide, geo::CiRect(0, 0, 20, 20), {}, 8);
     EXPECT_EQ(doc.Add(r.wide, img::CStack(wide)), r.wide);
+    // 9 came and went: new layers continue after it.
+    EXPECT_EQ(doc.Add(9, img::CStack(gone)), 9);
+    doc.Remove(9);
 
     // The tree: the z-stack at the root, a group with the colour and channel
     // layers, the vector layer hidden; the float layer without an entry.

@@ -148,6 +148,11 @@ unsigned int CImg::GetStackCount() const
     return static_cast<unsigned int>(m_doc->stacks.size());
 }
 
+int CImg::GetHighestStackId() const
+{
+    return m_doc->highestId;
+}
+
 int CImg::Add(CStack const& stack)
 {
     // Past every ID the document ever gave: an ID that was deleted is never
