@@ -1,6 +1,6 @@
 // CString::Format and AppendFormat on random conversions: flags, written and
 // `*` widths and precisions, every length modifier, known and unknown
-// letters, cut-off specifications, with arguments of the types the dialect
+// letters, cut-off conversions, with arguments of the types the dialect
 // reads for them. The text around a conversion must come through unchanged,
 // padding must reach the width, and the result must survive UTF-8.
 #include "imgscope/contracts/platform/string.h"
@@ -34,7 +34,7 @@ constexpr int kStarLimit = 1 << 16;
 enum class EArg { eNone, eInt, eLong, eLongLong, eIntMax, eSize, ePtrDiff, eUInt, eULong, eULongLong, eUIntMax,
                   eDouble, eLongDouble, ePointer, eNarrow, eWide };
 
-struct tSpec {
+struct tConversion {
     std::wstring text;
     std::vector<int> stars;  // arguments for `*`, in order
     EArg arg = EArg::eNone;
@@ -77,9 +77,9 @@ EArg IntegerArg(std::wstring const& length, bool isUnsigned)
     return isUnsigned ? EArg::eUInt : EArg::eInt;
 }
 
-tSpec MakeSpec(FuzzedDataProvider& in, bool& cut)
+tConversion MakeConversion(FuzzedDataProvider& in, bool& cut)
 {
-    tSpec s;
+    tConversion s;
     s.text = L"%";
     std::wstring flags;
     for (int i = in.ConsumeIntegralInRange(0, 3); i > 0; --i)
@@ -111,7 +111,7 @@ tSpec MakeSpec(FuzzedDataProvider& in, bool& cut)
     static wchar_t const* const lengths[] = {L"", L"hh", L"h", L"l", L"ll", L"L", L"q", L"j", L"z", L"t", L"I", L"I64", L"I32", L"w"};
     const std::wstring length = lengths[in.ConsumeIntegralInRange(0, 13)];
     s.text += length;
-    // A specification cut off by the end of the format stays as written.
+    // A conversion cut off by the end of the format stays as written.
     if (in.ConsumeIntegralInRange(0, 15) == 0) {
         cut = true;
         return s;
@@ -119,7 +119,7 @@ tSpec MakeSpec(FuzzedDataProvider& in, bool& cut)
     static wchar_t const letters[] = L"diuoxXfFeEgGaApcCsSn";
     wchar_t letter = 0;
     if (in.ConsumeIntegralInRange(0, 7) == 0) {
-        // Unknown letters take no argument; avoid what would continue the specification.
+        // Unknown letters take no argument; avoid what would continue the conversion.
         letter = LiteralChar(in);
         if (std::wstring(L"0123456789.*-+ #'hlLqjztIw").find(letter) != std::wstring::npos ||
             std::wstring(letters).find(letter) != std::wstring::npos)
@@ -178,7 +178,7 @@ void CallWithStars(CString& out, bool append, wchar_t const* format, std::vector
     }
 }
 
-void Run(CString& out, bool append, tSpec const& s, std::wstring const& format, FuzzedDataProvider& in,
+void Run(CString& out, bool append, tConversion const& s, std::wstring const& format, FuzzedDataProvider& in,
          std::string const& narrow, std::wstring const& wide)
 {
     wchar_t const* f = format.c_str();
@@ -243,22 +243,22 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         for (int i = in.ConsumeIntegralInRange(0, 6); i > 0; --i)
             suffix += LiteralChar(in);
         bool cut = false;
-        const tSpec spec = MakeSpec(in, cut);
-        const std::wstring format = prefix + spec.text + (cut ? L"" : suffix);
+        const tConversion conversion = MakeConversion(in, cut);
+        const std::wstring format = prefix + conversion.text + (cut ? L"" : suffix);
         const bool append = in.ConsumeBool();
         if (!append)
             before.clear();
-        Run(out, append, spec, format, in, narrow, wide);
+        Run(out, append, conversion, format, in, narrow, wide);
         const std::wstring& got = out.Str();
         Check(StartsWith(got, before), "AppendFormat lost what was there");
         const std::wstring mine = got.substr(before.size());
         Check(StartsWith(mine, prefix), "text before the conversion");
         if (cut) {
-            Check(mine == prefix + spec.text, "a cut-off specification stays as written");
+            Check(mine == prefix + conversion.text, "a cut-off conversion stays as written");
         } else {
             Check(EndsWith(mine, suffix) && mine.size() >= prefix.size() + suffix.size(), "text after the conversion");
-            if (spec.padded)
-                Check(mine.size() - prefix.size() - suffix.size() >= static_cast<std::size_t>(spec.width),
+            if (conversion.padded)
+                Check(mine.size() - prefix.size() - suffix.size() >= static_cast<std::size_t>(conversion.width),
                       "padding short of the width");
         }
         // Without surrogates, NULs or code points past Unicode, UTF-8 round-trips.

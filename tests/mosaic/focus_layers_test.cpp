@@ -28,12 +28,12 @@ protected:
     // A 20x picture layer, active, whose device set holds 20.0.
     int AddTwentyX(int width = 256, int height = 192, geo::CdRect phys = geo::CdRect(100, 200, 356, 392))
     {
-        tLayer spec;
-        spec.magnification = 20.0;
-        spec.props = DeviceMagnification(20.0);
-        spec.volume = Volume(width, height);
-        spec.phys = utl::TUnitValue<geo::CdRect>(kMicron, phys);
-        EXPECT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.magnification = 20.0;
+        layer.props = DeviceMagnification(20.0);
+        layer.volume = Volume(width, height);
+        layer.phys = utl::TUnitValue<geo::CdRect>(kMicron, phys);
+        EXPECT_TRUE(layer.CreateIn(*mosaic));
         return Active();
     }
 

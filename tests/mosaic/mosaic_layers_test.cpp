@@ -25,10 +25,10 @@ protected:
     // A 20x layer whose device set holds its magnification.
     static tLayer TwentyX()
     {
-        tLayer spec;
-        spec.magnification = 20.0;
-        spec.props = DeviceMagnification(20.0);
-        return spec;
+        tLayer layer;
+        layer.magnification = 20.0;
+        layer.props = DeviceMagnification(20.0);
+        return layer;
     }
     utl::TUnitValue<geo::CdRect> RectOf(int layer)
     {
@@ -52,11 +52,11 @@ TEST_F(MosaicLayersTest, FirstLayerIsOpaqueWhenAskedOrAnOverviewOrLabelAndLaterO
         img::CImg fresh;
         const Mosaic m(img::CreateMosaikImage(&fresh));
         imgscope_test::TestScope view(fresh);
-        tLayer spec;
-        spec.opaqueFirst = c.opaqueFirst;
-        spec.type = c.type;
+        tLayer layer;
+        layer.opaqueFirst = c.opaqueFirst;
+        layer.type = c.type;
         for (bool later : {false, true}) {
-            ASSERT_TRUE(spec.CreateIn(*m));
+            ASSERT_TRUE(layer.CreateIn(*m));
             const int id = m->GetActiveLayerID();
             const auto mask = view.GetTranspMask(id);
             EXPECT_EQ(mask == nullptr, !later && c.firstOpaque);
@@ -71,12 +71,12 @@ TEST_F(MosaicLayersTest, FirstLayerIsOpaqueWhenAskedOrAnOverviewOrLabelAndLaterO
 
 TEST_F(MosaicLayersTest, CreatedLayerCarriesFlagsRolePropertiesCalibrationAndTileLayout)
 {
-    tLayer spec;
-    spec.info = kRgb8;
-    spec.type = img::eStackPicture3;
-    spec.props.SetValue(7001, CString(L"slide 4"));
-    spec.phys = utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(100, 200, 612, 712));
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    tLayer layer;
+    layer.info = kRgb8;
+    layer.type = img::eStackPicture3;
+    layer.props.SetValue(7001, CString(L"slide 4"));
+    layer.phys = utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(100, 200, 612, 712));
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     const img::CStack stack = ActiveStack();
     ASSERT_TRUE(stack.IsValid());
 
@@ -87,10 +87,10 @@ TEST_F(MosaicLayersTest, CreatedLayerCarriesFlagsRolePropertiesCalibrationAndTil
     ASSERT_TRUE(stack.GetProperty(2074, bin));
     EXPECT_EQ(bin.GetOr(-1), 64);
     EXPECT_TRUE(stack.PropertyExists(7001));
-    EXPECT_EQ(RectOf(Active()), spec.phys);
+    EXPECT_EQ(RectOf(Active()), layer.phys);
 
     const auto frame = stack.GetDataFrame(0);
-    EXPECT_EQ(frame->GetBoundary(0), spec.volume);
+    EXPECT_EQ(frame->GetBoundary(0), layer.volume);
     EXPECT_EQ(frame->GetTileSize(), geo::CiVec2(512, 512));
     utl::CPropSet const& creation = frame->GetCreationProperties();
     EXPECT_EQ(creation.AccessProperty(20016)->GetOr(0), 2);
@@ -109,9 +109,9 @@ TEST_F(MosaicLayersTest, StacksKeepPlaneDimensionsWhenDeeperThanOnePlaneOrOfMore
     };
     for (tCase c : {tCase{Volume(64, 64), 0}, {Volume(64, 64, 3), 1},
                     {geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0, 0}, geo::CiVecN{64, 64, 1, 1}), 2}}) {
-        tLayer spec;
-        spec.volume = c.volume;
-        ASSERT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.volume = c.volume;
+        ASSERT_TRUE(layer.CreateIn(*mosaic));
         EXPECT_EQ(ActiveStack().DimCount(0), c.order);
     }
 }
@@ -122,12 +122,12 @@ TEST_F(MosaicLayersTest, FailedCreationLeavesNoActiveOrFocusLayerAndNothingAdded
     const int focus = AddTypedLayer(doc, 4, 1);
     const Mosaic opened(img::CreateMosaikImage(&doc));
     ASSERT_EQ(opened->GetActiveLayerID(), picture);
-    tLayer spec;
-    spec.info = img::CPixelInfo();
-    ASSERT_FALSE(spec.CreateIn(*opened));
-    spec.info = kGray8;
-    spec.volume = Volume(mem::kMaxExtent + 1, 8);
-    ASSERT_FALSE(spec.CreateIn(*opened));
+    tLayer layer;
+    layer.info = img::CPixelInfo();
+    ASSERT_FALSE(layer.CreateIn(*opened));
+    layer.info = kGray8;
+    layer.volume = Volume(mem::kMaxExtent + 1, 8);
+    ASSERT_FALSE(layer.CreateIn(*opened));
     EXPECT_EQ(opened->GetActiveLayerID(), -1);
     EXPECT_EQ(opened->GetLayerCount(), 2u);
     // Neither the active nor the focus layer is remembered any more.
@@ -143,9 +143,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(tLayer().CreateIn(*mosaic));  // opaque or not, the layer below
-        tLayer spec;
-        spec.volume = Volume(1024, 4096);
-        ASSERT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.volume = Volume(1024, 4096);
+        ASSERT_TRUE(layer.CreateIn(*mosaic));
         frame = mosaic->GetActiveDataFrame();
     }
 
@@ -213,11 +213,11 @@ TEST_F(MosaicPasteTest, WriteBackCountsOneModificationBeyondTheCopy)
 
 TEST_F(MosaicLayersTest, ThreeDimensionalPositionsPastePlaneZOnlyAndShortOnesAreLeftToTheCopy)
 {
-    tLayer spec;
-    spec.info = kRgb8;
-    spec.volume = Volume(600, 400, 3);
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    tLayer layer;
+    layer.info = kRgb8;
+    layer.volume = Volume(600, 400, 3);
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     const auto frame = mosaic->GetActiveDataFrame();
     const auto tile = RampTile(100, 100, kRgb8, 5);
     const std::vector<std::uint8_t> empty{0, 0, 0};
@@ -241,10 +241,10 @@ TEST_F(MosaicLayersTest, ThreeDimensionalPositionsPastePlaneZOnlyAndShortOnesAre
 
 TEST_F(MosaicLayersTest, PixelsAndMaskFollowLargePastesAcrossTileBordersLikeAPlainReference)
 {
-    tLayer spec;
-    spec.info = kRgb8;
-    spec.volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{100, 50, 0}, geo::CiVecN{1500, 1300, 1});
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    tLayer layer;
+    layer.info = kRgb8;
+    layer.volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{100, 50, 0}, geo::CiVecN{1500, 1300, 1});
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     const auto frame = mosaic->GetActiveDataFrame();
     const auto maskFrame = Mask()->GetPixFrame()->GetDataFrame();
     const int px = kRgb8.Size();
@@ -304,9 +304,9 @@ TEST_F(MosaicLayersTest, LayerWithoutDeviceMagnificationLeavesItsGroupAndTouches
 {
     const int loose = imgscope_test::AddRasterLayer(doc, {8, 8, 1});
     doc.FindStack(loose).SetName(CString(L"loose"));
-    tLayer spec;
-    spec.magnification = 20.0;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    tLayer layer;
+    layer.magnification = 20.0;
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     EXPECT_TRUE(mosaic->DelCurrentLayers());
     // Magnification 0.0 is the root-level layer's: nothing is deleted with it.
     EXPECT_EQ(RootNames(doc), (std::vector<std::wstring>{L"20x", L"layer:loose"}));
@@ -337,19 +337,19 @@ TEST_F(MosaicLayersTest, DeletionIsTrueOnlyWhenTheActiveLayerWentAndTheFocusLaye
 
 TEST_F(MosaicLayersTest, CalibrationCarriesToTheFocusLayerAndFromTheActiveOverviewToTheSampleMask)
 {
-    tLayer spec;
-    spec.type = img::eStackSampleMask;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    tLayer layer;
+    layer.type = img::eStackSampleMask;
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     const int mask = Active();
     const auto maskRect = RectOf(mask);
-    spec.type = img::eStackPicture;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    layer.type = img::eStackPicture;
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     const utl::TUnitValue<geo::CdVec2> scale(kMicron, geo::CdVec2(2.0, 2.0));
     ASSERT_TRUE(mosaic->SetPixelCoords(scale, geo::CdVec2(5, 7)));
     EXPECT_EQ(RectOf(mask), maskRect);  // a picture layer is active, not the overview
 
-    spec.type = img::eStackOverview;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    layer.type = img::eStackOverview;
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     ASSERT_TRUE(mosaic->SetPixelCoords(scale, geo::CdVec2(5, 7)));
     EXPECT_EQ(RectOf(mask), RectOf(Active()));
     EXPECT_EQ(RectOf(Active()), utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(5, 7, 2053, 2055)));
@@ -367,11 +367,11 @@ TEST_F(MosaicLayersTest, CalibrationCarriesToTheFocusLayerAndFromTheActiveOvervi
 
 TEST_F(MosaicLayersTest, DisplayLimitsAreTheDocumentIntervalWithTheBitDepthOfTheRole)
 {
-    tLayer spec;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
-    spec.type = img::eStackOverview;
-    spec.info = kRgb8;
-    ASSERT_TRUE(spec.CreateIn(*mosaic));
+    tLayer layer;
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
+    layer.type = img::eStackOverview;
+    layer.info = kRgb8;
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
     unsigned int bits = 7;
     utl::TInterval<double> limits(-1, -1);
     EXPECT_FALSE(mosaic->GetDisplayLimits(img::eStackPicture, bits, limits));  // no interval yet

@@ -94,10 +94,10 @@ TEST_F(MosaicModelTest, LayersAndGroupsAreNamedByTheMagnificationTextOrTheRole)
                     {12.3, img::eStackPicture, L"12.3x"}, {1.3, img::eStackOverview, L"Overview"},
                     {3.3, img::eStackLabel, L"Label"}}) {
         SCOPED_TRACE(CString(c.text).ToUtf8());
-        tLayer spec;
-        spec.magnification = c.m;
-        spec.type = c.type;
-        ASSERT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.magnification = c.m;
+        layer.type = c.type;
+        ASSERT_TRUE(layer.CreateIn(*mosaic));
         EXPECT_EQ(ActiveStack().GetName(), c.text);
         const int group = GroupOf(doc, Active());
         CString name;
@@ -114,9 +114,9 @@ TEST_F(MosaicModelTest, GroupsRunInDecreasingMagnificationSharedOnlyByEqualOnesN
     AddTypedLayer(doc, -1);  // a root-level layer counts as magnification 0
     std::vector<int> ids;
     for (double m : {10.0, 2.5, 10.0, 40.0, 10.0000001}) {
-        tLayer spec;
-        spec.magnification = m;
-        ASSERT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.magnification = m;
+        ASSERT_TRUE(layer.CreateIn(*mosaic));
         ids.push_back(Active());
     }
     EXPECT_EQ(RootNames(doc), (std::vector<std::wstring>{L"40x", L"10x", L"10x", L"2.5x", L"layer:"}));
@@ -130,9 +130,9 @@ TEST_F(MosaicModelTest, GroupsRunInDecreasingMagnificationSharedOnlyByEqualOnesN
 TEST_F(MosaicModelTest, SortingEndsForInfiniteAndNaNMagnificationsWhichGoFirst)
 {
     for (double m : {10.0, std::numeric_limits<double>::infinity(), std::nan(""), 20.0, std::nan("")}) {
-        tLayer spec;
-        spec.magnification = m;
-        ASSERT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.magnification = m;
+        ASSERT_TRUE(layer.CreateIn(*mosaic));
     }
     // NaN equals nothing, so each NaN layer has its own group; the
     // unorderable groups lead, in the order they had.

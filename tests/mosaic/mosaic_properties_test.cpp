@@ -17,12 +17,12 @@ protected:
     {
         ASSERT_TRUE(tLayer().CreateIn(*mosaic));
         first = Active();
-        tLayer spec;
-        spec.magnification = 20.0;
-        spec.info = kRgb8;
-        spec.volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0, 0}, geo::CiVecN{256, 128, 2, 3});
-        spec.phys = utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(10, 20, 138, 84));
-        ASSERT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.magnification = 20.0;
+        layer.info = kRgb8;
+        layer.volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0, 0}, geo::CiVecN{256, 128, 2, 3});
+        layer.phys = utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(10, 20, 138, 84));
+        ASSERT_TRUE(layer.CreateIn(*mosaic));
         active = Active();
     }
 

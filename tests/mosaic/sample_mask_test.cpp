@@ -39,12 +39,12 @@ protected:
     // An overview at 1.25x calibrated over `phys`, the active layer.
     int AddOverview(geo::CdRect const& phys)
     {
-        tLayer spec;
-        spec.magnification = 1.25;
-        spec.type = img::eStackOverview;
-        spec.volume = Volume(80, 60);
-        spec.phys = utl::TUnitValue<geo::CdRect>(kMicron, phys);
-        EXPECT_TRUE(spec.CreateIn(*mosaic));
+        tLayer layer;
+        layer.magnification = 1.25;
+        layer.type = img::eStackOverview;
+        layer.volume = Volume(80, 60);
+        layer.phys = utl::TUnitValue<geo::CdRect>(kMicron, phys);
+        EXPECT_TRUE(layer.CreateIn(*mosaic));
         return Active();
     }
 
