@@ -3,6 +3,10 @@
 #include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/io/value_text_internal.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -34,6 +38,66 @@ struct tSum {
         std::conditional_t<sizeof(T) == 1, std::int16_t, std::conditional_t<sizeof(T) == 2, std::int32_t, std::int64_t>>>;
 };
 
+#if defined(__x86_64__) || defined(__i386__)
+// Byte shuffles that halve one row pair of 8-bit pixels with `n` (1 to 4)
+// components: each 16-byte load holds `group` pixels; `first` and
+// `second` pick the even and odd pixels' components as 16-bit lanes
+// (`lanes` of them), `pack` closes the gap two packed steps leave.
+struct tHalve8 {
+    __m128i first, second, pack;
+    int group = 0, lanes = 0;
+};
+
+tHalve8 Halve8Shuffles(int n)
+{
+    tHalve8 h;
+    h.group = n == 1 ? 16 : n == 2 ? 8 : 4;
+    h.lanes = h.group / 2 * n;
+    alignas(16) std::int8_t a[16], b[16], c[16];
+    for (int i = 0; i < 16; ++i)
+        a[i] = b[i] = c[i] = -1;
+    for (int k = 0; k < h.lanes && k < 8; ++k) {
+        const int pixel = k / n, comp = k % n;
+        a[2 * k] = std::int8_t(2 * pixel * n + comp);
+        b[2 * k] = std::int8_t((2 * pixel + 1) * n + comp);
+        c[k] = std::int8_t(k);
+        c[h.lanes + k] = std::int8_t(8 + k);
+    }
+    h.first = _mm_load_si128(reinterpret_cast<__m128i const*>(a));
+    h.second = _mm_load_si128(reinterpret_cast<__m128i const*>(b));
+    h.pack = _mm_load_si128(reinterpret_cast<__m128i const*>(c));
+    return h;
+}
+
+// Means of 2 × 2 blocks of rows `r0` and `r1` (`rowBytes` each) into
+// `out` (`outBytes`), `group` output pixels a step, as far as whole
+// 16-byte loads and stores stay inside the rows. The output pixels done.
+__attribute__((target("ssse3"))) int HalveRow8Ssse3(tHalve8 const& h, std::uint8_t const* r0, std::uint8_t const* r1,
+                                                   std::int64_t rowBytes, std::uint8_t* out, std::int64_t outBytes,
+                                                   int n)
+{
+    const std::int64_t load = std::int64_t(h.group) * n;  // source bytes one load uses
+    const __m128i two = _mm_set1_epi16(2);
+    int done = 0;
+    std::int64_t s = 0, d = 0;
+    for (; s + load + 16 <= rowBytes && d + 16 <= outBytes; s += 2 * load, d += 2 * h.lanes) {
+        __m128i sums[2];
+        for (int half = 0; half < 2; ++half) {
+            const std::int64_t at = s + half * load;
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<__m128i const*>(r0 + at));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<__m128i const*>(r1 + at));
+            const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_shuffle_epi8(a, h.first), _mm_shuffle_epi8(a, h.second)),
+                                              _mm_add_epi16(_mm_shuffle_epi8(b, h.first), _mm_shuffle_epi8(b, h.second)));
+            sums[half] = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+        }
+        const __m128i bytes = _mm_shuffle_epi8(_mm_packus_epi16(sums[0], sums[1]), h.pack);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + d), bytes);
+        done += h.group;
+    }
+    return done;
+}
+#endif
+
 // Halves `sw` × `sh` source pixels into ((sw + 1) / 2, (sh + 1) / 2):
 // each output pixel is the mean of its 2 × 2 block, the last row or
 // column counting twice when the source side is odd. Each row pair is
@@ -52,6 +116,28 @@ void HalveTyped(std::uint8_t const* src, std::int64_t srcStride, int sw, int sh,
     means.resize(rowElems);
     S* v = sums.data();
     T* m = means.data();
+#if defined(__x86_64__) || defined(__i386__)
+    if constexpr (std::is_same<T, std::uint8_t>::value) {
+        if (n <= 4 && HasSsse3()) {
+            const tHalve8 h = Halve8Shuffles(n);
+            for (int y = 0; y < dh; ++y) {
+                T const* r0 = src + std::int64_t(2 * y) * srcStride;
+                T const* r1 = 2 * y + 1 < sh ? r0 + srcStride : r0;
+                T* out = dst + std::int64_t(y) * dstStride;
+                // The vector steps, then the last pixels (an odd last
+                // column pairs with itself).
+                for (int x = HalveRow8Ssse3(h, r0, r1, std::int64_t(sw) * n, out, std::int64_t(dw) * n, n); x < dw;
+                     ++x) {
+                    const int right = 2 * x + 1 < sw ? 2 * x + 1 : 2 * x;
+                    for (int c = 0; c < n; ++c)
+                        out[x * n + c] = T((r0[2 * x * n + c] + r1[2 * x * n + c] + r0[right * n + c] +
+                                            r1[right * n + c] + 2) >> 2);
+                }
+            }
+            return;
+        }
+    }
+#endif
     for (int y = 0; y < dh; ++y) {
         T const* r0 = reinterpret_cast<T const*>(src + std::int64_t(2 * y) * srcStride);
         T const* r1 = 2 * y + 1 < sh ? reinterpret_cast<T const*>(src + std::int64_t(2 * y + 1) * srcStride) : r0;
@@ -444,7 +530,8 @@ void CPixelWriter::PlanPyramid(tPlane const& p)
 {
     // Which tiles each level has: those over a written tile of the level
     // before, with the share of each made from written pixels.
-    m_levels.assign(std::size_t(p.levels) + 1, tLevel());
+    m_levels.clear();
+    m_levels.resize(std::size_t(p.levels) + 1);
     m_levels[0].width = p.width;
     m_levels[0].height = p.height;
     m_levels[0].across = p.across;
@@ -476,19 +563,26 @@ void CPixelWriter::Feed(tPlane const& p, std::size_t k, std::uint32_t index, std
     tLevel const& level = m_levels[k];
     tLevel& above = m_levels[k + 1];
     const int tx = int(index % std::uint32_t(level.across)), ty = int(index / std::uint32_t(level.across));
-    auto& target = above.tiles[std::uint32_t(ty / 2) * std::uint32_t(above.across) + std::uint32_t(tx / 2)].data;
-    if (target.empty()) {
+    const std::uint32_t ax = std::uint32_t(tx / 2), ay = std::uint32_t(ty / 2);
+    auto& slot = above.tiles[ay * std::uint32_t(above.across) + ax];
+    auto& target = slot.data;
+    if (!target) {
         if (!m_spare.empty()) {
-            target.swap(m_spare.back());
+            target = std::move(m_spare.back());
             m_spare.pop_back();
+        } else {
+            target.reset(new std::uint8_t[std::size_t(rowBytes * p.tile.y)]);
         }
-        target.resize(std::size_t(rowBytes * p.tile.y));
-        FillPixels(target.data(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.fill, p.px);
+        // Four written tiles below fill an inner tile whole; any other
+        // starts as fill value (the padding past the edge too).
+        const bool inner = std::int64_t(ax + 1) * p.tile.x <= above.width && std::int64_t(ay + 1) * p.tile.y <= above.height;
+        if (!(inner && slot.coverage >= 1.0))
+            FillPixels(target.get(), std::size_t(p.tile.x) * std::size_t(p.tile.y), p.fill, p.px);
     }
     const int sw = std::min(p.tile.x, level.width - tx * p.tile.x);
     const int sh = std::min(p.tile.y, level.height - ty * p.tile.y);
     Halve(p.info, data, stride, sw, sh,
-          target.data() + std::int64_t(ty % 2) * (p.tile.y / 2) * rowBytes + (tx % 2) * (rowBytes / 2), rowBytes);
+          target.get() + std::int64_t(ty % 2) * (p.tile.y / 2) * rowBytes + (tx % 2) * (rowBytes / 2), rowBytes);
 }
 
 bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row)
@@ -497,10 +591,10 @@ bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row)
     tLevel& level = m_levels[k];
     const bool compressed = level.compression != COMPRESSION_NONE;
     for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
-        if (!WriteTile(it->first, ForFile(p, it->second.data.data(), compressed), tileBytes, compressed))
+        if (!WriteTile(it->first, ForFile(p, it->second.data.get(), compressed), tileBytes, compressed))
             return false;
         if (k + 1 < m_levels.size())
-            Feed(p, k, it->first, it->second.data.data(), std::int64_t(p.tile.x) * p.px);
+            Feed(p, k, it->first, it->second.data.get(), std::int64_t(p.tile.x) * p.px);
         // Tile buffers go round: fresh memory costs page faults.
         if (m_spare.size() < kSpareTiles)
             m_spare.push_back(std::move(it->second.data));

@@ -8,6 +8,7 @@
 #include "imgscope/io/tiff_io_internal.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ private:
         std::uint16_t compression = COMPRESSION_NONE;
         struct tTile {
             double coverage = 0.0;
-            std::vector<std::uint8_t> data;
+            std::unique_ptr<std::uint8_t[]> data;  // uninitialised until fed
         };
         std::map<std::uint32_t, tTile> tiles;
         double Coverage() const
@@ -99,7 +100,7 @@ private:
     std::map<std::string, std::uint32_t> m_uniform;
     std::vector<std::uint8_t> m_scratch;
     std::vector<std::uint8_t> m_out;  // a tile on its way into the file
-    std::vector<std::vector<std::uint8_t>> m_spare;  // pyramid tile buffers
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_spare;  // pyramid tile buffers
     std::vector<tLevel> m_levels;  // of the plane being written
     std::uint64_t m_tileBytes = 0;
 };

@@ -328,14 +328,19 @@ __attribute__((target("ssse3"))) std::size_t CopySwapRgb8Ssse3(std::uint8_t* dst
     return i;
 }
 
-bool HasSsse3()
-{
-    static const bool has = __builtin_cpu_supports("ssse3");
-    return has;
-}
 #endif
 
 }  // namespace
+
+bool HasSsse3()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+#else
+    return false;
+#endif
+}
 
 void CopySwapRB(std::uint8_t* dst, std::uint8_t const* src, std::size_t count, int componentSize, int components)
 {

@@ -94,6 +94,8 @@ inline void SwapRB(std::uint8_t* data, std::size_t count, int componentSize, int
 {
     CopySwapRB(data, data, count, componentSize, components);
 }
+// Whether the processor has SSSE3 byte shuffles (checked once).
+bool HasSsse3();
 
 }  // namespace io
 }  // namespace img
