@@ -29,6 +29,9 @@ constexpr std::size_t kSpareTiles = 64;
 // The first pyramid level is held whole while its plane is written up to
 // this size (a quarter of the plane's written tiles when they lie close).
 constexpr std::int64_t kFusedLevelBytes = std::int64_t(512) << 20;
+// Planes with at least this many written tiles are halved on a second
+// thread.
+constexpr std::size_t kBackgroundTiles = 8;
 
 // Sums of two and four elements: wide enough never to overflow.
 template <class T>
@@ -291,6 +294,62 @@ struct CPixelWriter::tPlane {
     std::vector<std::uint32_t> written;  // tiles of level 0 in the file, ascending
 };
 
+CBackgroundJob::CBackgroundJob() : m_thread([this] { Loop(); }) {}
+
+CBackgroundJob::~CBackgroundJob()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void CBackgroundJob::Start(std::function<void()> job)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_job = std::move(job);
+        m_busy = true;
+    }
+    m_wake.notify_all();
+}
+
+void CBackgroundJob::Wait()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait(lock, [this] { return !m_busy; });
+    if (m_error) {
+        std::exception_ptr error = m_error;
+        m_error = nullptr;
+        std::rethrow_exception(error);
+    }
+}
+
+void CBackgroundJob::Loop()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_quit || m_job; });
+        if (m_quit)
+            return;
+        std::function<void()> job = std::move(m_job);
+        m_job = nullptr;
+        lock.unlock();
+        try {
+            job();
+        } catch (...) {
+            lock.lock();
+            m_error = std::current_exception();
+            lock.unlock();
+        }
+        lock.lock();
+        m_busy = false;
+        m_wake.notify_all();
+    }
+}
+
 CPixelWriter::CPixelWriter(CTiffFile& file, tSaveOptions const& options, std::string description)
     : m_file(file), m_options(options), m_description(std::move(description))
 {
@@ -430,6 +489,13 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         std::vector<toff_t> offsets(std::size_t(p.levels), 0);
         TIFFSetField(m_file.Handle(), TIFFTAG_SUBIFD, std::uint16_t(p.levels), offsets.data());
     }
+    // Halving beside the writes pays for its thread from a few tiles on.
+    CBackgroundJob* background = nullptr;
+    if (fused && tiles.size() >= kBackgroundTiles && std::thread::hardware_concurrency() > 1) {
+        if (!m_background)
+            m_background = std::make_unique<CBackgroundJob>();
+        background = m_background.get();
+    }
     const std::size_t tilePixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
     m_scratch.resize(std::size_t(tileBytes));
     m_out.resize(std::size_t(tileBytes));
@@ -487,6 +553,16 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                 return eFileNoMemory;
             native = m_scratch.data();
             data = ForFile(p, native, compressed);
+        }
+        if (background) {
+            // The tile is halved while it is written; both are done before
+            // the buffers they read are reused.
+            background->Start([this, &p, index, native, stride] { Feed(p, 0, index, native, stride); });
+            const bool ok = alias || WriteTile(index, data, tileBytes, compressed);
+            background->Wait();
+            if (!ok)
+                return eFileWriteFailed;
+            continue;
         }
         // Halving first brings the tile into the cache for the write's copy.
         if (fused)

@@ -7,9 +7,14 @@
 #include "imgscope/io/ome_tiff.h"
 #include "imgscope/io/tiff_io_internal.h"
 
+#include <condition_variable>
+#include <exception>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace img {
@@ -30,6 +35,31 @@ int PyramidLevels(int width, int height);
 // the first plane dimension slowest; one empty position for a 2-D frame,
 // none when a plane dimension is empty.
 std::vector<geo::CiVecN> PlaneKeys(mem::CDataFrame const& frame);
+
+// Runs one job at a time on a thread of its own, so that halving a tile
+// overlaps with writing it: both read the same tile, which then comes
+// from memory once.
+class CBackgroundJob {
+public:
+    CBackgroundJob();
+    ~CBackgroundJob();
+    CBackgroundJob(CBackgroundJob const&) = delete;
+    CBackgroundJob& operator=(CBackgroundJob const&) = delete;
+
+    // Starts `job`; the one before must have been waited for.
+    void Start(std::function<void()> job);
+    // Waits for the job started last; rethrows what it threw.
+    void Wait();
+
+private:
+    void Loop();
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::function<void()> m_job;
+    std::exception_ptr m_error;
+    bool m_busy = false, m_quit = false;
+    std::thread m_thread;
+};
 
 class CPixelWriter {
 public:
@@ -102,6 +132,9 @@ private:
     std::vector<std::uint8_t> m_out;  // a tile on its way into the file
     std::vector<std::unique_ptr<std::uint8_t[]>> m_spare;  // pyramid tile buffers
     std::vector<tLevel> m_levels;  // of the plane being written
+    // Halves the tiles of large planes beside the writes; made when first
+    // needed.
+    std::unique_ptr<CBackgroundJob> m_background;
     std::uint64_t m_tileBytes = 0;
 };
 
