@@ -8,6 +8,7 @@
 #include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/io/document_compare.h"
 #include "imgscope/io/ome_tiff.h"
+#include "tests/io/ramp.h"
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
@@ -59,18 +60,6 @@ public:
 private:
     std::filesystem::path m_path;
 };
-
-// Bytes that differ from their neighbours, reproducible from `seed`.
-inline std::vector<std::uint8_t> Ramp(std::size_t bytes, unsigned seed)
-{
-    std::vector<std::uint8_t> v(bytes);
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : v) {
-        x = x * 1664525u + 1013904223u;
-        b = std::uint8_t(x >> 24);
-    }
-    return v;
-}
 
 // Writes ramp pixels into `rect` of one plane.
 inline void Paint(mem::CDataFrame& frame, geo::CiRect const& rect, geo::CiVecN const& plane, unsigned seed)

@@ -9,6 +9,7 @@
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/io/ome_tiff.h"
 #include "imgscope/mosaic/mosaic_scope.h"
+#include "tests/io/ramp.h"
 
 #include <boost/make_shared.hpp>
 
@@ -23,17 +24,6 @@
 namespace {
 
 const utl::CUnit kMicro(utl::eQuantityLength, 1, -6);
-
-std::vector<std::uint8_t> Noise(std::size_t bytes, unsigned seed)
-{
-    std::vector<std::uint8_t> v(bytes);
-    std::uint32_t x = seed * 2654435761u + 7;
-    for (auto& b : v) {
-        x = x * 1664525u + 1013904223u;
-        b = std::uint8_t(x >> 24);
-    }
-    return v;
-}
 
 struct tSeries {
     std::string axes;
@@ -103,7 +93,7 @@ std::string ZStack(std::string const& dir)
     auto frame = mem::CDataFrame::Create(geo::CiVolumeN::FromPositionSize({0, 0, 0}, {700, 500, 5}),
                                          img::CPixelInfo(utl::eUInt16, 1, img::eColorSpaceGray), props);
     for (int z = 0; z < 5; z += 2) {
-        const auto bytes = Noise(std::size_t(600 * 300 * 2), unsigned(z));
+        const auto bytes = io_test::Ramp(std::size_t(600 * 300 * 2), unsigned(z));
         frame->WriteRect(geo::CiRect(50, 100, 650, 400), {z}, bytes.data(), 0);
     }
     img::CStack stack(frame);
@@ -147,7 +137,7 @@ std::string Mosaic(std::string const& dir)
         for (int ty = 0; ty < 2; ++ty) {
             for (int tx = 0; tx < 3; ++tx) {
                 auto tile = boost::make_shared<mem::CDataFrame>(geo::CiVolumeN(geo::CiRect(0, 0, 300, 200)), info);
-                const auto bytes = Noise(300 * 200 * 3, seed++);
+                const auto bytes = io_test::Ramp(300 * 200 * 3, seed++);
                 tile->WriteRect(geo::CiRect(0, 0, 300, 200), {}, bytes.data(), 0);
                 mosaic->Paste(tile, geo::CiVecN{37 + tx * 280, 11 + ty * 190, 0});
             }
@@ -174,7 +164,7 @@ std::string Channels(std::string const& dir)
     auto frame = mem::CDataFrame::Create(geo::CiVolumeN::FromPositionSize({0, 0, 0}, {96, 80, 3}),
                                          img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray), utl::CPropSet());
     for (int c = 0; c < 3; ++c) {
-        const auto bytes = Noise(96 * 80, 50 + unsigned(c));
+        const auto bytes = io_test::Ramp(96 * 80, 50 + unsigned(c));
         frame->WriteRect(geo::CiRect(0, 0, 96, 80), {c}, bytes.data(), 0);
     }
     img::CStack stack(frame);
