@@ -294,32 +294,32 @@ struct CPixelWriter::tPlane {
     std::vector<std::uint32_t> written;  // tiles of level 0 in the file, ascending
 };
 
-CBackgroundJob::CBackgroundJob() : m_thread([this] { Loop(); }) {}
+CBackgroundQueue::CBackgroundQueue() : m_thread([this] { Loop(); }) {}
 
-CBackgroundJob::~CBackgroundJob()
+CBackgroundQueue::~CBackgroundQueue()
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_jobs.empty() && !m_running; });
         m_quit = true;
     }
-    m_wake.notify_all();
+    m_work.notify_all();
     m_thread.join();
 }
 
-void CBackgroundJob::Start(std::function<void()> job)
+void CBackgroundQueue::Push(std::function<void()> job)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_job = std::move(job);
-        m_busy = true;
+        m_jobs.push_back(std::move(job));
     }
-    m_wake.notify_all();
+    m_work.notify_one();
 }
 
-void CBackgroundJob::Wait()
+void CBackgroundQueue::Wait()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait(lock, [this] { return !m_busy; });
+    m_idle.wait(lock, [this] { return m_jobs.empty() && !m_running; });
     if (m_error) {
         std::exception_ptr error = m_error;
         m_error = nullptr;
@@ -327,26 +327,31 @@ void CBackgroundJob::Wait()
     }
 }
 
-void CBackgroundJob::Loop()
+void CBackgroundQueue::Loop()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_quit || m_job; });
+        m_work.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
         if (m_quit)
             return;
-        std::function<void()> job = std::move(m_job);
-        m_job = nullptr;
+        std::function<void()> job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        m_running = true;
         lock.unlock();
+        std::exception_ptr error;
         try {
             job();
         } catch (...) {
-            lock.lock();
-            m_error = std::current_exception();
-            lock.unlock();
+            error = std::current_exception();
         }
         lock.lock();
-        m_busy = false;
-        m_wake.notify_all();
+        m_running = false;
+        if (error) {
+            m_error = error;
+            m_jobs.clear();
+        }
+        if (m_jobs.empty())
+            m_idle.notify_all();
     }
 }
 
@@ -490,12 +495,25 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         TIFFSetField(m_file.Handle(), TIFFTAG_SUBIFD, std::uint16_t(p.levels), offsets.data());
     }
     // Halving beside the writes pays for its thread from a few tiles on.
-    CBackgroundJob* background = nullptr;
+    // Its jobs read `p` and tile memory: all are done before either goes,
+    // also when the plane fails half-way.
+    CBackgroundQueue* background = nullptr;
     if (fused && tiles.size() >= kBackgroundTiles && std::thread::hardware_concurrency() > 1) {
         if (!m_background)
-            m_background = std::make_unique<CBackgroundJob>();
+            m_background = std::make_unique<CBackgroundQueue>();
         background = m_background.get();
     }
+    struct tDrain {
+        CBackgroundQueue* queue;
+        ~tDrain()
+        {
+            if (queue)
+                try {
+                    queue->Wait();
+                } catch (...) {  // the plane failed already; its error is the one reported
+                }
+        }
+    } drain{background};
     const std::size_t tilePixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
     m_scratch.resize(std::size_t(tileBytes));
     m_out.resize(std::size_t(tileBytes));
@@ -555,11 +573,13 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
             data = ForFile(p, native, compressed);
         }
         if (background) {
-            // The tile is halved while it is written; both are done before
-            // the buffers they read are reused.
-            background->Start([this, &p, index, native, stride] { Feed(p, 0, index, native, stride); });
+            // The tile is halved while it and the next are written; a tile
+            // copied into a buffer of ours is halved before the buffer is
+            // filled again.
+            background->Push([this, &p, index, native, stride] { Feed(p, 0, index, native, stride); });
             const bool ok = alias || WriteTile(index, data, tileBytes, compressed);
-            background->Wait();
+            if (native == m_scratch.data() || native == copy.data())
+                background->Wait();
             if (!ok)
                 return eFileWriteFailed;
             continue;
@@ -570,6 +590,8 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         if (!alias && !WriteTile(index, data, tileBytes, compressed))
             return eFileWriteFailed;
     }
+    if (background)
+        background->Wait();  // the first level is complete
     if (!TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
         return eFileWriteFailed;
     ++m_ifd;

@@ -8,6 +8,7 @@
 #include "imgscope/io/tiff_io_internal.h"
 
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
@@ -36,28 +37,29 @@ int PyramidLevels(int width, int height);
 // none when a plane dimension is empty.
 std::vector<geo::CiVecN> PlaneKeys(mem::CDataFrame const& frame);
 
-// Runs one job at a time on a thread of its own, so that halving a tile
-// overlaps with writing it: both read the same tile, which then comes
-// from memory once.
-class CBackgroundJob {
+// Runs jobs in order on a thread of its own, so that halving a tile
+// overlaps with writing it and the tiles after: both read the same tile,
+// which then comes from memory once, and a writer that is briefly
+// descheduled does not hold the other up.
+class CBackgroundQueue {
 public:
-    CBackgroundJob();
-    ~CBackgroundJob();
-    CBackgroundJob(CBackgroundJob const&) = delete;
-    CBackgroundJob& operator=(CBackgroundJob const&) = delete;
+    CBackgroundQueue();
+    ~CBackgroundQueue();  // finishes the jobs queued
+    CBackgroundQueue(CBackgroundQueue const&) = delete;
+    CBackgroundQueue& operator=(CBackgroundQueue const&) = delete;
 
-    // Starts `job`; the one before must have been waited for.
-    void Start(std::function<void()> job);
-    // Waits for the job started last; rethrows what it threw.
+    void Push(std::function<void()> job);
+    // Waits until every job pushed is done; rethrows the first exception
+    // one threw (the jobs after it are dropped).
     void Wait();
 
 private:
     void Loop();
     std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::function<void()> m_job;
+    std::condition_variable m_work, m_idle;
+    std::deque<std::function<void()>> m_jobs;
     std::exception_ptr m_error;
-    bool m_busy = false, m_quit = false;
+    bool m_running = false, m_quit = false;
     std::thread m_thread;
 };
 
@@ -134,7 +136,7 @@ private:
     std::vector<tLevel> m_levels;  // of the plane being written
     // Halves the tiles of large planes beside the writes; made when first
     // needed.
-    std::unique_ptr<CBackgroundJob> m_background;
+    std::unique_ptr<CBackgroundQueue> m_background;
     std::uint64_t m_tileBytes = 0;
 };
 
