@@ -44,3 +44,6 @@
 #include "imgscope/mosaic/sample_search.h"
 #include "imgscope/contracts/platform/sharpness.h"
 #include "imgscope/contracts/platform/vector_ops.h"
+
+#include "imgscope/io/ome_tiff.h"
+#include "imgscope/io/document_compare.h"

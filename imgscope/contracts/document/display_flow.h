@@ -109,6 +109,9 @@ public:
     bool DelLUT(int plane, int channel);
     // 0: ignore the display LUTs; non-zero: use them.
     bool UseLUT(int plane, int value);
+    // The value UseLUT stored (1 until it is called); false for groups and
+    // unknown entries.
+    bool GetUseLUT(int plane, int& value) const;
     bool GetGamma(int plane, int channel, double& gamma) const;
     bool SetGamma(int plane, int channel, double gamma);
     bool SetFunction(int plane, int channel, ELayerFunction function);
@@ -131,6 +134,9 @@ public:
     bool PropertyExists(int plane, int channel, int id) const;
     bool GetProperty(int plane, int id, mem::CBin& value) const;
     bool GetProperty(int plane, int channel, int id, mem::CBin& value) const;
+    // Replaces `props` by the entry's set (`channel` -1) or a channel's; false
+    // where GetProperty would be, `props` then untouched.
+    bool GetProperties(int plane, int channel, utl::CPropSet& props) const;
 
     // Selections of a layer entry.
     bool GetFrameSelection(int plane, std::set<geo::CiVecN, geo::tiVecNLess>& frames) const;

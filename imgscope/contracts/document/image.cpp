@@ -208,6 +208,11 @@ unsigned int CImg::GetStackCount() const
     return static_cast<unsigned int>(m_doc->stacks.size());
 }
 
+int CImg::GetHighestStackId() const
+{
+    return m_doc->highestId;
+}
+
 int CImg::Add(CStack const& stack)
 {
     const auto guard = detail::Changing(m_doc->lock);

@@ -58,6 +58,9 @@ public:
     // ID, or -1 when refused.
     int Add(CStack const& stack);
     int Add(int id, CStack const& stack);
+    // The highest stack ID this document ever gave out, 0 before any: the
+    // first form of Add continues after it.
+    int GetHighestStackId() const;
     // Removes the stack and every layer-tree entry of it. False for an
     // unknown ID.
     bool Remove(int id);

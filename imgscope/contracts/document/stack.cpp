@@ -479,4 +479,24 @@ std::vector<int> CStack::GetSampleIDs() const
     return ids;
 }
 
+bool CStack::GetSampleFlag(int sample, ESampleFlag& flag) const
+{
+    if (!m_stack || sample <= 0)
+        return false;
+    auto it = m_stack->dataFrames.find(sample);
+    if (it == m_stack->dataFrames.end())
+        return false;
+    flag = it->second.flag;
+    return true;
+}
+
+std::vector<utl::CIndexN> CStack::GetLooseFrameIndices() const
+{
+    std::vector<utl::CIndexN> indices;
+    if (m_stack)
+        for (auto const& entry : m_stack->looseFrames)
+            indices.emplace_back(entry.first);
+    return indices;
+}
+
 }  // namespace img

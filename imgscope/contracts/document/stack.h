@@ -14,6 +14,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace mem {
@@ -99,6 +100,11 @@ public:
     int AddSample(boost::shared_ptr<mem::CDataFrame> frame, ESampleFlag flag);
     bool RemoveSample(int sample);
     std::vector<int> GetSampleIDs() const;
+    // The flag a sample was added with; false for 0 and unknown samples.
+    bool GetSampleFlag(int sample, ESampleFlag& flag) const;
+    // Indices of the frames kept apart from data frame 0 (set where it could
+    // not hold them), as full plane positions in ascending order.
+    std::vector<utl::CIndexN> GetLooseFrameIndices() const;
 
     // Stack properties.
     bool SetProperty(int id, mem::CBin const& value);
@@ -113,6 +119,9 @@ public:
     // Replaces `props` by the frame's set (the stack's for an empty index);
     // false for an index of the wrong length.
     bool GetProperties(utl::CIndexN const& index, utl::CPropSet& props) const;
+    // The frames that hold properties, as full plane positions (one
+    // component per plane dimension of data frame 0), in ascending order.
+    std::vector<utl::CIndexN> GetFramePropertyIndices() const;
 
     // Dimension properties. `channel` -1 names the dimension as a whole;
     // DelDimProperty with -1 deletes the whole-dimension value and every
@@ -124,6 +133,11 @@ public:
     bool DimPropertyExists(int dim, int id) const;
     bool DimPropertyExists(int dim, int channel, int id) const;
     bool DelDimProperty(int dim, int channel, int id);
+    // The (dimension, channel) pairs that hold dimension properties, channel
+    // -1 for the dimension as a whole, in ascending order; and the set of one
+    // pair (false, `props` untouched, when it holds none).
+    std::vector<std::pair<int, int>> GetDimPropertyKeys() const;
+    bool GetDimProperties(int dim, int channel, utl::CPropSet& props) const;
 
     // Calibration of the image plane: calibrated = pixel × scale + origin.
     // False while the stack is uncalibrated (outputs untouched). Reading
@@ -136,6 +150,8 @@ public:
     // with its own unit. False when that dimension is uncalibrated.
     bool GetDimOriginScale(EPhysDim dim, double& origin, double& scale, utl::CUnit& unit) const;
     bool SetDimOriginScale(EPhysDim dim, double origin, double scale, utl::CUnit const& unit);
+    // The physical dimensions that are calibrated, in ascending order.
+    std::vector<int> GetCalibratedDims() const;
     // The boundary in calibrated units, derived from the calibration;
     // setting it calibrates the stack so that its boundary maps onto `rect`.
     bool GetBoundaryRWC(utl::TUnitValue<geo::CdRect>& rect) const;
@@ -169,6 +185,8 @@ public:
     bool SetBlob(mem::CBin const& value, int blob);
     bool GetBlob(mem::CBin& value, int blob) const;
     bool DelBlob(int blob);
+    // The blob IDs in ascending order.
+    std::vector<int> GetBlobIDs() const;
 
     // Same stack.
     bool operator==(CStack const& other) const { return m_stack == other.m_stack; }

@@ -4,6 +4,7 @@
 
 #include "imgscope/contracts/document/stack_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -195,6 +196,17 @@ bool CStack::GetProperties(utl::CIndexN const& index, utl::CPropSet& props) cons
     return true;
 }
 
+std::vector<utl::CIndexN> CStack::GetFramePropertyIndices() const
+{
+    std::vector<utl::CIndexN> indices;
+    if (!m_stack)
+        return indices;
+    for (auto const& entry : m_stack->frameProperties)
+        if (!entry.second.empty())
+            indices.emplace_back(entry.first);
+    return indices;
+}
+
 // ---- Dimension properties ----------------------------------------------
 
 bool CStack::SetDimProperty(int dim, int id, mem::CBin const& value)
@@ -271,6 +283,39 @@ bool CStack::DelDimProperty(int dim, int channel, int id)
     return deleted;
 }
 
+std::vector<std::pair<int, int>> CStack::GetDimPropertyKeys() const
+{
+    std::vector<std::pair<int, int>> keys;
+    if (!m_stack)
+        return keys;
+    for (auto const& entry : m_stack->dimProperties)
+        if (!entry.second.empty())
+            keys.emplace_back(entry.first, -1);
+    for (auto const& entry : m_stack->channelDimProperties)
+        if (!entry.second.empty())
+            keys.push_back(entry.first);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+bool CStack::GetDimProperties(int dim, int channel, utl::CPropSet& props) const
+{
+    if (!m_stack)
+        return false;
+    utl::CPropSet const* found = nullptr;
+    if (channel == -1) {
+        auto it = m_stack->dimProperties.find(dim);
+        found = it == m_stack->dimProperties.end() ? nullptr : &it->second;
+    } else {
+        auto it = m_stack->channelDimProperties.find({dim, channel});
+        found = it == m_stack->channelDimProperties.end() ? nullptr : &it->second;
+    }
+    if (!found || found->empty())
+        return false;
+    props = *found;
+    return true;
+}
+
 // ---- Blobs ------------------------------------------------------------
 
 bool CStack::SetBlob(mem::CBin const& value, int blob)
@@ -296,6 +341,15 @@ bool CStack::DelBlob(int blob)
         return false;
     m_stack->Notify(eChangeProperties);
     return true;
+}
+
+std::vector<int> CStack::GetBlobIDs() const
+{
+    std::vector<int> ids;
+    if (m_stack)
+        for (auto const& entry : m_stack->blobs)
+            ids.push_back(entry.first);
+    return ids;
 }
 
 // ---- Calibration ------------------------------------------------------
@@ -368,6 +422,15 @@ bool CStack::SetDimOriginScale(EPhysDim dim, double origin, double scale, utl::C
     m_stack->calibration[dim] = tAxisCalibration{origin, scale, unit};
     m_stack->Notify(eChangeProperties);
     return true;
+}
+
+std::vector<int> CStack::GetCalibratedDims() const
+{
+    std::vector<int> dims;
+    if (m_stack)
+        for (auto const& entry : m_stack->calibration)
+            dims.push_back(entry.first);
+    return dims;
 }
 
 bool CStack::GetBoundaryRWC(utl::TUnitValue<geo::CdRect>& rect) const

@@ -176,6 +176,15 @@ bool CDisplProcessFlow::UseLUT(int plane, int value)
     return true;
 }
 
+bool CDisplProcessFlow::GetUseLUT(int plane, int& value) const
+{
+    tEntry const* entry = m_flow->state->FindLayerEntry(plane);
+    if (!entry)
+        return false;
+    value = entry->useLut;
+    return true;
+}
+
 namespace {
 
 // Channel -1 and every channel of a layer address the entry-wide value.

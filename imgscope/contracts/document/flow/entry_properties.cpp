@@ -85,4 +85,17 @@ bool CDisplProcessFlow::GetProperty(int plane, int channel, int id, mem::CBin& v
     return props && props->GetProperty(id, value);
 }
 
+bool CDisplProcessFlow::GetProperties(int plane, int channel, utl::CPropSet& props) const
+{
+    tResolve r{*m_flow, *m_flow->state};
+    tEntry const* entry = r.state.Find(plane);
+    if (!entry || plane == r.state.rootId)
+        return false;
+    utl::CPropSet const* found = PropertiesOf(r, *entry, channel);
+    if (!found)
+        return false;
+    props = *found;
+    return true;
+}
+
 }  // namespace img
