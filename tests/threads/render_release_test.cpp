@@ -12,8 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/make_shared.hpp>
+
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,6 +35,23 @@ constexpr int kShift = 63;
 constexpr std::uint8_t kOld = 100;
 constexpr std::uint8_t kNew = 200;
 constexpr std::uint8_t kUndrawn = 7;
+constexpr std::uint8_t kMarker = 50;
+
+// Runs `atMarker` on the render thread that draws the layer row holding
+// kMarker, once, holding that thread's band there meanwhile.
+class CHoldAtMarker : public img::CDisplayFilter {
+public:
+    explicit CHoldAtMarker(std::function<void()> atMarker) : m_atMarker(std::move(atMarker)) {}
+    void Apply(std::uint8_t* bgr, int count) const override
+    {
+        if (count > 0 && bgr[0] == kMarker && !m_held.exchange(true))
+            m_atMarker();
+    }
+
+private:
+    std::function<void()> m_atMarker;
+    mutable std::atomic<bool> m_held{false};
+};
 
 class RenderReleaseTest : public ::testing::Test {
 protected:
@@ -60,8 +82,6 @@ protected:
     // must not also report a shifted count.
     void Render(int rows, std::function<void()> const& atRows)
     {
-        const std::vector<std::uint8_t> undrawn(std::size_t(kWidth) * kRows * 3, kUndrawn);
-        ASSERT_TRUE(target->WriteRect(geo::CiRect(0, 0, kWidth, kRows), undrawn.data(), 0, 0));
         int calls = 0;
         img::detail::SetRenderProgressHook([&](int) {
             if (Drawn() == rows) {
@@ -69,10 +89,18 @@ protected:
                 atRows();
             }
         });
-        EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(0, 0, kWidth, kRows),
-                                        geo::CdRect(0, kShift, kWidth, kShift + kRows), 0, layers, img::tRenderHints()));
+        Play();
         img::detail::SetRenderProgressHook({});
         EXPECT_EQ(calls, 1) << "no band ended at row " << rows;
+    }
+
+    // Clears the target to kUndrawn and renders into it.
+    void Play()
+    {
+        const std::vector<std::uint8_t> undrawn(std::size_t(kWidth) * kRows * 3, kUndrawn);
+        ASSERT_TRUE(target->WriteRect(geo::CiRect(0, 0, kWidth, kRows), undrawn.data(), 0, 0));
+        EXPECT_TRUE(flow.PlayToPixFrame(target, geo::CiRect(0, 0, kWidth, kRows),
+                                        geo::CdRect(0, kShift, kWidth, kShift + kRows), 0, layers, img::tRenderHints()));
     }
 
     // Writes kNew over layer tile row `tileRow`, the whole width: the tile
@@ -158,4 +186,36 @@ TEST_F(RenderReleaseTest, ATileAnotherViewStillReadsIsNotLetGo)
     Render(128, [&] { acquired = WriteTileRow(2); });
     EXPECT_EQ(acquired, kWidth / kTile);
     EXPECT_EQ(Shown(128), kOld);
+}
+
+TEST_F(RenderReleaseTest, SeveralThreadsLetGoOnlyBelowTheLowestUnfinishedBand)
+{
+    img::detail::SetRenderThreads(2);  // bands of 32 rows
+    // Target row 0 alone reads layer row kShift: the thread drawing the
+    // first band stops there while the other draws every later band. Tile
+    // row 1 was last read in the third band, but the first still reads it
+    // (target rows 1 to 31), so it must be copied before the write.
+    const std::vector<std::uint8_t> marker(kWidth, kMarker);
+    ASSERT_TRUE(frame->WriteRect(geo::CiRect(0, kShift, kWidth, kShift + 1), geo::CiVecN(), marker.data(), 0));
+    std::atomic<bool> advanced{false};
+    img::detail::SetRenderProgressHook([&](int) { advanced = true; });
+    std::int64_t acquired = -1;
+    const auto hold = [&] {
+        using namespace std::chrono;
+        std::uint8_t last[3] = {kUndrawn};
+        for (auto until = steady_clock::now() + seconds(5); last[0] == kUndrawn && steady_clock::now() < until;) {
+            std::this_thread::sleep_for(milliseconds(1));
+            EXPECT_TRUE(target->ReadRect(geo::CiRect(0, kRows - 1, 1, kRows), last, 0, 0));
+        }
+        // The last band is drawn; give its thread time to finish it.
+        for (auto until = steady_clock::now() + milliseconds(100); !advanced && steady_clock::now() < until;)
+            std::this_thread::sleep_for(milliseconds(1));
+        acquired = WriteTileRow(1);
+    };
+    ASSERT_TRUE(flow.SetDisplayFilter(flow.FindLayer(layer), boost::make_shared<CHoldAtMarker>(hold)));
+    Play();
+    EXPECT_EQ(acquired, kWidth / kTile);
+    EXPECT_EQ(Shown(1), kOld);
+    EXPECT_EQ(Shown(31), kOld);
+    EXPECT_EQ(Shown(0), kMarker);
 }
