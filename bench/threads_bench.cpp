@@ -7,7 +7,11 @@
 //                      another thread renders without pause, over the rate
 //                      with no renderer;
 //   viewer_with_paste  the renderer's frames per second while the paster
-//                      runs, over its rate with no paster.
+//                      runs, over its rate with no paster;
+//   paste_with_spinner pastes per second while another thread only spins
+//                      on arithmetic, over the rate alone: what sharing the
+//                      cores costs by itself. On a busy machine it falls
+//                      well below 1, and paste_with_viewer with it.
 // The acquisition pastes 512 × 512 camera tiles at an odd offset into a
 // mosaic layer (range(1): 1 gray16, 2 RGB8) that is shown whole, zoomed
 // out, through a layer scope; range(0) is the renderer's thread count.
@@ -179,11 +183,18 @@ void BM_AcquireWhileViewing(benchmark::State& state)
     int next = 0;
     const auto paste = [&](int) { return scene->Paste(next++); };
     const auto render = [&](int) { return scene->Render(); };
-    double pasteAlone = 0, pasteShared = 0, renderAlone = 0, renderShared = 0;
+    const auto spin = [](int) {
+        double x = 0;
+        for (int i = 0; i < 100000; ++i)
+            x = x * 0.5 + i;
+        benchmark::DoNotOptimize(x);
+        return true;
+    };
+    double pasteAlone = 0, pasteShared = 0, renderAlone = 0, renderShared = 0, pasteSpun = 0;
     for (auto _ : state) {
-        tLoop p1, r1, p2, r2;
+        tLoop p1, r1, p2, r2, p3, s3;
         const bool ok = Phase(p1, paste, nullptr, paste) && Phase(r1, render, nullptr, render) &&
-                        Phase(p2, paste, &r2, render);
+                        Phase(p2, paste, &r2, render) && Phase(p3, paste, &s3, spin);
         if (!ok) {
             state.SkipWithError("a paste or render failed");
             break;
@@ -192,11 +203,13 @@ void BM_AcquireWhileViewing(benchmark::State& state)
         renderAlone += r1.Rate();
         pasteShared += p2.Rate();
         renderShared += r2.Rate();
-        state.SetIterationTime(3 * std::chrono::duration<double>(kPhase).count());
+        pasteSpun += p3.Rate();
+        state.SetIterationTime(4 * std::chrono::duration<double>(kPhase).count());
     }
     img::detail::SetRenderThreads(0);
     state.counters["paste_with_viewer"] = pasteAlone > 0 ? pasteShared / pasteAlone : 0.0;
     state.counters["viewer_with_paste"] = renderAlone > 0 ? renderShared / renderAlone : 0.0;
+    state.counters["paste_with_spinner"] = pasteAlone > 0 ? pasteSpun / pasteAlone : 0.0;
     state.counters["pastes_per_s"] = pasteAlone / double(state.iterations());
     state.counters["frames_per_s"] = renderAlone / double(state.iterations());
     state.SetLabel(storebench::KindName(state.range(1)));

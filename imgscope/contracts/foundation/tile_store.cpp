@@ -988,6 +988,15 @@ void CTileStore::CloseView(std::uint64_t epoch)
     SweepRetired();
 }
 
+void CTileStore::Unshow(tTileSlot& slot, std::uint8_t const* block, std::uint64_t epoch)
+{
+    // Views that may show a block are those up to its viewedAt. When that is
+    // this view and no older one lives, this view was the only one. Any other
+    // case stays shown: safe, at the price of a copy.
+    if (slot.data == block && slot.viewedAt == epoch && epoch == m_oldestView)
+        slot.viewedAt = 0;
+}
+
 void CTileStore::ReserveRetired(std::size_t count)
 {
     const std::size_t need = m_retired.size() + count;

@@ -223,6 +223,9 @@ public:
     std::uint64_t NewestView() const { return m_viewEpoch; }
     // Whether a live view may show the slot's block.
     bool Shown(tTileSlot const& slot) const { return slot.viewedAt >= m_oldestView; }
+    // The view of `epoch` reads `block` in this slot no more: when no other
+    // live view may show the block, writes into it stop copying it first.
+    void Unshow(tTileSlot& slot, std::uint8_t const* block, std::uint64_t epoch);
     // Room for `count` more retired blocks, so that retiring them cannot
     // fail; throws std::bad_alloc.
     void ReserveRetired(std::size_t count);

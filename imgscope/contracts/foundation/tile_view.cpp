@@ -58,12 +58,29 @@ std::shared_ptr<CTileView const> CTileView::Open(CDataFrame const& frame, geo::C
     const std::vector<int> tileColumns = TileIndices(columns, s.m_x0, view->m_right, s.m_tileW);
     view->m_rows = TileIndices(rows, s.m_y0, view->m_bottom, s.m_tileH);
     view->m_rowStart.assign(view->m_rows.size() + 1, 0);
+    // Each sampled tile row's last entry of `rows`: the row is let go once
+    // the entries up to it are finished (Release).
+    view->m_lastUse.assign(view->m_rows.size(), 0);
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const int y = rows[k];
+        if (y == INT_MIN || y < view->m_y0 || y >= view->m_bottom)
+            continue;
+        const int ty = static_cast<int>((std::int64_t(y) - view->m_y0) / view->m_tileH);
+        const auto r = std::lower_bound(view->m_rows.begin(), view->m_rows.end(), ty) - view->m_rows.begin();
+        view->m_lastUse[std::size_t(r)] = k;
+    }
+    view->m_releaseOrder.resize(view->m_rows.size());
+    for (std::size_t r = 0; r < view->m_rows.size(); ++r)
+        view->m_releaseOrder[r] = static_cast<std::uint32_t>(r);
+    std::stable_sort(view->m_releaseOrder.begin(), view->m_releaseOrder.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return view->m_lastUse[a] < view->m_lastUse[b]; });
 
     const tStoreLock lock = LockStore(s);
     geo::CiVecN const* key = s.ResolvePlane(plane);
     if (!key)
         return view;
     view->m_valid = true;
+    view->m_key = *key;
     tPlane* p = s.FindPlane(*key);
     if (!p || p->count == 0 || tileColumns.empty() || view->m_rows.empty())
         return view;
@@ -126,6 +143,31 @@ CTileView::~CTileView()
         return;
     const tStoreLock lock = LockStore(*m_pStore);
     m_pStore->CloseView(m_epoch);
+}
+
+void CTileView::Release(std::size_t finished) const
+{
+    if (m_epoch == 0)
+        return;
+    const tStoreLock lock = LockStore(*m_pStore);
+    if (m_released == m_releaseOrder.size() || m_lastUse[m_releaseOrder[m_released]] >= finished)
+        return;
+    CTileStore& s = *m_pStore;
+    tPlane* p = s.FindPlane(m_key);
+    for (; m_released < m_releaseOrder.size(); ++m_released) {
+        const std::uint32_t r = m_releaseOrder[m_released];
+        if (m_lastUse[r] >= finished)
+            break;
+        if (!p)
+            continue;  // the plane is gone, and its blocks retired
+        for (std::uint32_t i = m_rowStart[r]; i < m_rowStart[r + 1]; ++i) {
+            tViewTile const& t = m_tiles[i];
+            if (t.stride == 0)
+                continue;
+            if (tTileSlot* slot = s.FindSlot(*p, t.tx, m_rows[r]))
+                s.Unshow(*slot, t.base, m_epoch);
+        }
+    }
 }
 
 CTileView::tCursor CTileView::Row(int y) const

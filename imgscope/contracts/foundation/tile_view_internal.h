@@ -56,6 +56,12 @@ public:
     // fill value.
     bool RowHasTiles(int y) const;
 
+    // Entries [0, finished) of the `rows` the view was opened with are read
+    // no more: the tiles that no later entry samples are let go, and writes
+    // into them no longer copy them first. Later calls with a smaller
+    // `finished` do nothing; any thread may call it, also while others read.
+    void Release(std::size_t finished) const;
+
 private:
     CTileView() = default;
 
@@ -70,6 +76,12 @@ private:
     std::vector<int> m_rows;               // sampled tile rows, ascending
     std::vector<std::uint32_t> m_rowStart; // tiles of row i: [m_rowStart[i], m_rowStart[i + 1])
     std::vector<tViewTile> m_tiles;        // per row by tile column
+    geo::CiVecN m_key;                     // the plane in the store
+    // Rows in the order they are let go: by the last entry of `rows` that
+    // samples them, which m_lastUse holds per row.
+    std::vector<std::uint32_t> m_releaseOrder;
+    std::vector<std::size_t> m_lastUse;
+    mutable std::size_t m_released = 0;    // of m_releaseOrder; under the store's lock
 };
 
 }  // namespace mem

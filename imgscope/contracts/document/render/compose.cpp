@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <vector>
 
 namespace img {
@@ -362,6 +364,55 @@ int BandRows(int rows, int threads)
     return std::clamp(rows / (threads * 8), 8, 64);
 }
 
+std::function<void(int)> g_progressHook;
+
+// The bands of a render finished so far. Once every band below one is
+// finished, no later row reads what only their rows read: the views let
+// those tiles go, so that an acquisition writing into them need not copy
+// them first.
+class CProgress {
+public:
+    CProgress(std::vector<tLayerPlan> const& plans, int rows, int band)
+        : m_rows(rows), m_band(band), m_finished(std::size_t((rows + band - 1) / band), false)
+    {
+        for (tLayerPlan const& plan : plans) {
+            if (plan.maskView)
+                m_views.push_back(plan.maskView.get());
+            for (tSource const& src : plan.sources)
+                if (src.view)
+                    m_views.push_back(src.view.get());
+        }
+    }
+
+    void Finished(int b)
+    {
+        int done;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished[std::size_t(b)] = true;
+            if (b != m_lowest)
+                return;
+            while (m_lowest < int(m_finished.size()) && m_finished[std::size_t(m_lowest)])
+                ++m_lowest;
+            done = std::min(m_lowest * m_band, m_rows);
+        }
+        // Outside the lock: views lock their stores, and a later call with a
+        // larger count overtaking this one leaves nothing for it to do.
+        for (mem::CTileView const* view : m_views)
+            view->Release(std::size_t(done));
+        if (g_progressHook)
+            g_progressHook(done);
+    }
+
+private:
+    const int m_rows;
+    const int m_band;
+    std::vector<mem::CTileView const*> m_views;
+    std::mutex m_mutex;
+    std::vector<bool> m_finished;
+    int m_lowest = 0;  // the lowest band not finished
+};
+
 // Composes the clip's rows, split into bands over the render pool's
 // threads. Every thread but the calling one works on a copy of the plans
 // (their row access keeps state) with buffers of its own; rows do not
@@ -373,25 +424,34 @@ bool ComposeAll(tRender& render)
     const std::size_t width = std::size_t(job.clip.Width());
     CRenderPool& pool = CRenderPool::Instance();
     const int threads = std::min(pool.Threads(), (rows + 7) / 8);
+    const int band = BandRows(rows, threads);
+    const int bands = (rows + band - 1) / band;
+    CProgress progress(render.plans, rows, band);
+    const auto composeBand = [&](std::vector<tLayerPlan>& plans, int b, tRowBuffers& buffers) {
+        const int y0 = job.clip.top + b * band;
+        if (!ComposeRows(job, plans, y0, std::min(y0 + band, job.clip.bottom), buffers))
+            return false;
+        progress.Finished(b);
+        return true;
+    };
     if (threads <= 1) {
         tRowBuffers buffers(width);
-        return ComposeRows(job, render.plans, job.clip.top, job.clip.bottom, buffers);
+        for (int b = 0; b < bands; ++b)
+            if (!composeBand(render.plans, b, buffers))
+                return false;
+        return true;
     }
     // Copied before any row runs: the calling thread's rows change its plans.
     std::vector<std::vector<tLayerPlan>> copies(std::size_t(threads - 1), render.plans);
-    const int band = BandRows(rows, threads);
-    const int bands = (rows + band - 1) / band;
     std::atomic<int> next{0};
     std::atomic<bool> failed{false};
     pool.Run(threads, [&](int worker) {
         try {
             std::vector<tLayerPlan>& plans = worker == 0 ? render.plans : copies[std::size_t(worker - 1)];
             tRowBuffers buffers(width);
-            for (int b = next++; b < bands && !failed.load(std::memory_order_relaxed); b = next++) {
-                const int y0 = job.clip.top + b * band;
-                if (!ComposeRows(job, plans, y0, std::min(y0 + band, job.clip.bottom), buffers))
+            for (int b = next++; b < bands && !failed.load(std::memory_order_relaxed); b = next++)
+                if (!composeBand(plans, b, buffers))
                     failed = true;
-            }
         } catch (std::exception const&) {
             failed = true;  // out of memory for buffers or row spans
         }
@@ -400,6 +460,11 @@ bool ComposeAll(tRender& render)
 }
 
 }  // namespace
+
+void SetRenderProgressHook(std::function<void(int)> hook)
+{
+    g_progressHook = std::move(hook);
+}
 
 bool Compose(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo::CiRect const& pixelRect,
              geo::CdRect const& canvasRect, std::vector<int> const& layerIds, tRenderHints const& hints)

@@ -60,5 +60,12 @@ private:
 // counts in one process; exported, but not part of the installed interface.
 IMGSCOPE_API void SetRenderThreads(int threads);
 
+// Called by every render once the first `rows` rows of its clip are drawn
+// and its views have let go of the tiles only those rows read. It runs on
+// the render thread that finished the band; with several threads, calls
+// may overlap and come out of order. For tests that change a document at
+// a known point of a render; set it while no render runs. Empty: none.
+IMGSCOPE_API void SetRenderProgressHook(std::function<void(int rows)> hook);
+
 }  // namespace detail
 }  // namespace img
