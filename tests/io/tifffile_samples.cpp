@@ -117,21 +117,22 @@ std::string Mosaic(std::string const& dir)
     img::CImg doc;
     std::unique_ptr<img::CMosaikScope> mosaic(img::CreateMosaikImage(&doc));
     std::vector<tSeries> series;
-    struct tSpec {
+    struct tMosaicLayer {
         double magnification;
         int colourSpace;
         int width, height;
         double micrometres;
     };
-    const tSpec specs[] = {{10.0, img::eColorSpaceBGR, 3000, 2200, 0.5}, {2.5, img::eColorSpaceRGB, 900, 700, 2.0}};
+    const tMosaicLayer layers[] = {{10.0, img::eColorSpaceBGR, 3000, 2200, 0.5},
+                                   {2.5, img::eColorSpaceRGB, 900, 700, 2.0}};
     std::vector<boost::shared_ptr<mem::CDataFrame>> frames;
     unsigned seed = 100;
-    for (tSpec const& spec : specs) {
-        const img::CPixelInfo info(utl::eUInt8, 3, spec.colourSpace);
-        const utl::TUnitValue<geo::CdRect> phys(kMicro, geo::CdRect(0, 0, spec.width * spec.micrometres,
-                                                                     spec.height * spec.micrometres));
-        if (!mosaic->CreateLayer(spec.magnification, info, mem::eMemoryDefault, 2, 95,
-                                 geo::CiVolumeN::FromPositionSize({0, 0, 0}, {spec.width, spec.height, 1}), phys,
+    for (tMosaicLayer const& layer : layers) {
+        const img::CPixelInfo info(utl::eUInt8, 3, layer.colourSpace);
+        const utl::TUnitValue<geo::CdRect> phys(kMicro, geo::CdRect(0, 0, layer.width * layer.micrometres,
+                                                                     layer.height * layer.micrometres));
+        if (!mosaic->CreateLayer(layer.magnification, info, mem::eMemoryDefault, 2, 95,
+                                 geo::CiVolumeN::FromPositionSize({0, 0, 0}, {layer.width, layer.height, 1}), phys,
                                  utl::CPropSet(), img::eStackPicture, false, false))
             return {};
         for (int ty = 0; ty < 2; ++ty) {
@@ -150,9 +151,9 @@ std::string Mosaic(std::string const& dir)
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const std::string raw = "mosaic" + std::to_string(i) + ".raw";
         WriteRaw(dir + "/" + raw, Expected(*frames[i]));
-        const int levels = specs[i].width > 1024 ? 2 : 0;
-        series.push_back({"YXS", {specs[i].height, specs[i].width, 3}, "uint8", raw, specs[i].micrometres,
-                          specs[i].micrometres, 0.0, {}, levels});
+        const int levels = layers[i].width > 1024 ? 2 : 0;
+        series.push_back({"YXS", {layers[i].height, layers[i].width, 3}, "uint8", raw, layers[i].micrometres,
+                          layers[i].micrometres, 0.0, {}, levels});
     }
     return Json("mosaic.ome.tif", series);
 }

@@ -9,20 +9,47 @@ using detail::tEntry;
 using detail::tFlowState;
 using namespace detail::flow;
 
+namespace {
+
+using tFinder = tEntry* (*)(tFlowState&, int);
+
+// A field of the entry `find` picks for `id`, set or read under the
+// document's lock; false when there is no such entry.
+template <class T>
+bool SetField(detail::tFlow& flow, tFinder find, int id, T tEntry::*field, T const& value)
+{
+    const auto guard = detail::Changing(*flow.state->lock);
+    tFlowState& state = *flow.state;
+    return SetEntryField(state, find(state, id), field, value);
+}
+
+template <class T>
+bool GetField(detail::tFlow const& flow, tFinder find, int id, T tEntry::*field, T& value)
+{
+    const auto guard = detail::Reading(*flow.state->lock);
+    return GetEntryField(find(*flow.state, id), field, value);
+}
+
+// A plain flag of any entry; false for unknown planes.
+bool EntryFlag(detail::tFlow const& flow, int plane, bool tEntry::*flag)
+{
+    const auto guard = detail::Reading(*flow.state->lock);
+    tEntry const* entry = flow.state->Find(plane);
+    return entry && entry->*flag;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- visibility
 
 bool CDisplProcessFlow::SetVisibility(int plane, bool visible)
 {
-    const auto guard = detail::Changing(*m_flow->state->lock);
-    tFlowState& state = *m_flow->state;
-    return SetEntryField(state, ChildOf(state, plane), &tEntry::visible, visible);
+    return SetField(*m_flow, &ChildOf, plane, &tEntry::visible, visible);
 }
 
 bool CDisplProcessFlow::IsVisible(int plane) const
 {
-    const auto guard = detail::Reading(*m_flow->state->lock);
-    tEntry const* entry = m_flow->state->Find(plane);
-    return entry && entry->visible;
+    return EntryFlag(*m_flow, plane, &tEntry::visible);
 }
 
 bool CDisplProcessFlow::SetVisibility(int plane, int channel, bool visible)
@@ -54,57 +81,44 @@ bool CDisplProcessFlow::IsVisible(int plane, int channel) const
 
 bool CDisplProcessFlow::SetHidden(int plane, bool hidden)
 {
-    const auto guard = detail::Changing(*m_flow->state->lock);
-    tFlowState& state = *m_flow->state;
-    return SetEntryField(state, ChildOf(state, plane), &tEntry::hidden, hidden);
+    return SetField(*m_flow, &ChildOf, plane, &tEntry::hidden, hidden);
 }
 
 bool CDisplProcessFlow::IsHidden(int plane) const
 {
-    const auto guard = detail::Reading(*m_flow->state->lock);
-    tEntry const* entry = m_flow->state->Find(plane);
-    return entry && entry->hidden;
+    return EntryFlag(*m_flow, plane, &tEntry::hidden);
 }
 
 // ---------------------------------------------------------------- groups
 
 bool CDisplProcessFlow::GetGroupName(int group, CString& name) const
 {
-    const auto guard = detail::Reading(*m_flow->state->lock);
-    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::name, name);
+    return GetField(*m_flow, &GroupOf, group, &tEntry::name, name);
 }
 
 bool CDisplProcessFlow::SetGroupName(int group, CString const& name)
 {
-    const auto guard = detail::Changing(*m_flow->state->lock);
-    tFlowState& state = *m_flow->state;
-    return SetEntryField(state, GroupOf(state, group), &tEntry::name, name);
+    return SetField(*m_flow, &GroupOf, group, &tEntry::name, name);
 }
 
 bool CDisplProcessFlow::LockGroup(int group, bool lock)
 {
-    const auto guard = detail::Changing(*m_flow->state->lock);
-    tFlowState& state = *m_flow->state;
-    return SetEntryField(state, GroupOf(state, group), &tEntry::locked, lock);
+    return SetField(*m_flow, &GroupOf, group, &tEntry::locked, lock);
 }
 
 bool CDisplProcessFlow::IsGroupLocked(int group, bool& locked) const
 {
-    const auto guard = detail::Reading(*m_flow->state->lock);
-    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::locked, locked);
+    return GetField(*m_flow, &GroupOf, group, &tEntry::locked, locked);
 }
 
 bool CDisplProcessFlow::SetGroupSingular(int group, bool singular)
 {
-    const auto guard = detail::Changing(*m_flow->state->lock);
-    tFlowState& state = *m_flow->state;
-    return SetEntryField(state, GroupOf(state, group), &tEntry::singular, singular);
+    return SetField(*m_flow, &GroupOf, group, &tEntry::singular, singular);
 }
 
 bool CDisplProcessFlow::IsGroupSingular(int group, bool& singular) const
 {
-    const auto guard = detail::Reading(*m_flow->state->lock);
-    return GetEntryField(GroupOf(*m_flow->state, group), &tEntry::singular, singular);
+    return GetField(*m_flow, &GroupOf, group, &tEntry::singular, singular);
 }
 
 // ---------------------------------------------------------------- LUTs, gamma, function, filter
@@ -293,11 +307,9 @@ boost::shared_ptr<CMask> CDisplProcessFlow::CreateTransparencyMask(int plane, un
 {
     const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
-    tEntry* entry = r.state.FindLayerEntry(plane);
+    CStack stack;
+    tEntry* entry = r.LayerWithStack(plane, stack);
     if (!entry)
-        return {};
-    const CStack stack = r.StackOf(*entry);
-    if (!stack.IsValid())
         return {};
     boost::shared_ptr<CMask> mask = CMask::Create(stack.GetBoundary(), value);
     if (!mask)

@@ -62,6 +62,16 @@ struct tResolve {
             return {channel};
         return {};
     }
+    // The layer entry of `plane` and its stack (`stack`), or null when the
+    // plane is no layer or its stack is gone.
+    tEntry* LayerWithStack(int plane, CStack& stack) const
+    {
+        tEntry* entry = state.FindLayerEntry(plane);
+        if (!entry)
+            return nullptr;
+        stack = StackOf(*entry);
+        return stack.IsValid() ? entry : nullptr;
+    }
     void Notify(EChange change) const { state.messages->Notify(change); }
 };
 

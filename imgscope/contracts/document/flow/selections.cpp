@@ -26,11 +26,9 @@ bool CDisplProcessFlow::SetFrameSelection(int plane, std::set<geo::CiVecN, geo::
 {
     const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
-    tEntry* entry = r.state.FindLayerEntry(plane);
+    CStack stack;
+    tEntry* entry = r.LayerWithStack(plane, stack);
     if (!entry)
-        return false;
-    const CStack stack = r.StackOf(*entry);
-    if (!stack.IsValid())
         return false;
     const std::size_t order = std::size_t(std::max(0, stack.DimCount(0)));
     for (geo::CiVecN const& frame : frames) {
@@ -86,11 +84,9 @@ bool CDisplProcessFlow::SetActiveFrameIndex(utl::CIndexN const& frame, int plane
 {
     const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
-    tEntry* entry = r.state.FindLayerEntry(plane);
-    if (!entry)
-        return false;
-    const CStack stack = r.StackOf(*entry);
-    if (!stack.IsValid() || (!frame.empty() && int(frame.size()) != stack.DimCount(0)))
+    CStack stack;
+    tEntry* entry = r.LayerWithStack(plane, stack);
+    if (!entry || (!frame.empty() && int(frame.size()) != stack.DimCount(0)))
         return false;
     entry->hasActiveFrame = true;
     entry->activeFrame = frame;
@@ -115,11 +111,9 @@ bool CDisplProcessFlow::SetActiveStackDim(int plane, int dim)
 {
     const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
-    tEntry* entry = r.state.FindLayerEntry(plane);
-    if (!entry)
-        return false;
-    const CStack stack = r.StackOf(*entry);
-    if (!stack.IsValid() || dim < -1 || dim >= stack.DimCount(0))
+    CStack stack;
+    tEntry* entry = r.LayerWithStack(plane, stack);
+    if (!entry || dim < -1 || dim >= stack.DimCount(0))
         return false;
     entry->activeStackDim = dim;
     r.Notify(eChangeDisplay);
@@ -139,11 +133,9 @@ bool CDisplProcessFlow::SetActiveOpLayer(int plane)
 {
     const auto guard = detail::Changing(*m_flow->state->lock);
     tResolve r{*m_flow, *m_flow->state};
-    tEntry* entry = r.state.FindLayerEntry(plane);
+    CStack stack;
+    tEntry* entry = r.LayerWithStack(plane, stack);
     if (!entry)
-        return false;
-    const CStack stack = r.StackOf(*entry);
-    if (!stack.IsValid())
         return false;
     r.state.activeOpLayer[int(stack.GetLayerType())] = plane;
     r.Notify(eChangeDisplay);
