@@ -12,11 +12,18 @@
 //                      on arithmetic, over the rate alone: what sharing the
 //                      cores costs by itself. On a busy machine it falls
 //                      well below 1, and paste_with_viewer with it.
+//   copies_per_paste   tiles taken from the pool while both run, per paste:
+//                      copies of tiles a render was reading.
 // The acquisition pastes 512 × 512 camera tiles at an odd offset into a
 // mosaic layer (range(1): 1 gray16, 2 RGB8) that is shown whole, zoomed
 // out, through a layer scope; range(0) is the renderer's thread count.
+// range(2) is the scene: 0 a 12 × 12 field layer pasted over again and
+// again, which the paster sweeps about as often as the viewer draws it; 1
+// a slide scan, 40 × 25 fields each pasted once per pass, which the viewer
+// draws several times while the paster crosses it once.
 #include "compose_scene.h"
 #include "imgscope/contracts/document/render/render_pool_internal.h"
+#include "imgscope/contracts/foundation/tile_pool_internal.h"
 #include "store_bench_util.h"
 
 #include <imgscope/imgscope.h>
@@ -26,6 +33,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -76,20 +84,20 @@ void BM_RenderOnThreads(benchmark::State& state)
 class CAcquisition {
 public:
     static constexpr int kTile = 512;
-    static constexpr int kGrid = 12;
     static constexpr int kOffset = 293;  // off the layer's tile grid, at odd bytes
-    static constexpr int kSide = (kGrid + 1) * kTile;
     static constexpr int kView = 1536;
 
-    explicit CAcquisition(std::int64_t kind)
-        : m_tile(storebench::FilledFrame(kTile, kTile, storebench::Info(kind), 3).release())
+    CAcquisition(std::int64_t kind, int across, int down)
+        : m_tile(storebench::FilledFrame(kTile, kTile, storebench::Info(kind), 3).release()), m_across(across),
+          m_down(down), m_width((across + 1) * kTile), m_height((down + 1) * kTile)
     {
-        const auto volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{kSide, kSide, 1});
-        const utl::TUnitValue<geo::CdRect> phys(utl::CUnit(utl::eQuantityLength, 1, -6), geo::CdRect(0, 0, kSide, kSide));
+        const auto volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{m_width, m_height, 1});
+        const utl::TUnitValue<geo::CdRect> phys(utl::CUnit(utl::eQuantityLength, 1, -6),
+                                                geo::CdRect(0, 0, m_width, m_height));
         if (!m_mosaic || !m_mosaic->CreateLayer(20.0, storebench::Info(kind), mem::eMemoryDefault, 2, 95, volume, phys,
                                                 utl::CPropSet(), img::eStackPicture, false, false))
             return;
-        for (int i = 0; i < kGrid * kGrid; ++i)
+        for (int i = 0; i < m_across * m_down; ++i)
             if (!Paste(i))
                 return;
         m_scope.reset(img::CreateLayerScope(m_doc));
@@ -102,20 +110,23 @@ public:
 
     bool Paste(int i)
     {
-        const int k = i % (kGrid * kGrid);
-        return m_mosaic->Paste(m_tile, geo::CiVecN{(k % kGrid) * kTile + kOffset, (k / kGrid) * kTile + kOffset, 0});
+        const int k = i % (m_across * m_down);
+        return m_mosaic->Paste(m_tile,
+                               geo::CiVecN{(k % m_across) * kTile + kOffset, (k / m_across) * kTile + kOffset, 0});
     }
 
     bool Render()
     {
-        return m_scope->RenderComplete(m_target, geo::CiRect(0, 0, kView, kView), geo::CdRect(0, 0, kSide, kSide),
-                                       false, img::eZoomNearest);
+        return m_scope->RenderComplete(m_target, geo::CiRect(0, 0, kView, kView),
+                                       geo::CdRect(0, 0, m_width, m_height), false, img::eZoomNearest);
     }
 
 private:
     img::CImg m_doc;
     std::unique_ptr<img::CMosaikScope> m_mosaic{img::CreateMosaikImage(&m_doc)};
     boost::shared_ptr<mem::CDataFrame> m_tile;
+    const int m_across, m_down;  // fields
+    const int m_width, m_height;
     std::unique_ptr<img::CLayerScope> m_scope;
     boost::shared_ptr<img::CPixFrame> m_target;
 };
@@ -170,11 +181,13 @@ void BM_AcquireWhileViewing(benchmark::State& state)
 {
     img::detail::SetRenderThreads(int(state.range(0)));
     static std::unique_ptr<CAcquisition> scene;
-    static std::int64_t sceneKind = -1;
-    if (sceneKind != state.range(1)) {
+    static std::int64_t sceneKey = -1;
+    const bool scan = state.range(2) != 0;
+    if (sceneKey != state.range(1) * 2 + state.range(2)) {
         scene.reset();
-        scene = std::make_unique<CAcquisition>(state.range(1));
-        sceneKind = state.range(1);
+        scene = scan ? std::make_unique<CAcquisition>(state.range(1), 40, 25)
+                     : std::make_unique<CAcquisition>(state.range(1), 12, 12);
+        sceneKey = state.range(1) * 2 + state.range(2);
     }
     if (!scene->Ready()) {
         state.SkipWithError("could not make the mosaic");
@@ -191,10 +204,15 @@ void BM_AcquireWhileViewing(benchmark::State& state)
         return true;
     };
     double pasteAlone = 0, pasteShared = 0, renderAlone = 0, renderShared = 0, pasteSpun = 0;
+    double copies = 0, pastesShared = 0;  // tiles taken from the pool while both ran, and pastes
     for (auto _ : state) {
         tLoop p1, r1, p2, r2, p3, s3;
-        const bool ok = Phase(p1, paste, nullptr, paste) && Phase(r1, render, nullptr, render) &&
-                        Phase(p2, paste, &r2, render) && Phase(p3, paste, &s3, spin);
+        bool ok = Phase(p1, paste, nullptr, paste) && Phase(r1, render, nullptr, render);
+        const std::int64_t acquired = mem::detail::GetTileAcquireCount();
+        ok = ok && Phase(p2, paste, &r2, render);
+        copies += double(mem::detail::GetTileAcquireCount() - acquired);
+        pastesShared += p2.done;
+        ok = ok && Phase(p3, paste, &s3, spin);
         if (!ok) {
             state.SkipWithError("a paste or render failed");
             break;
@@ -211,8 +229,11 @@ void BM_AcquireWhileViewing(benchmark::State& state)
     state.counters["viewer_with_paste"] = renderAlone > 0 ? renderShared / renderAlone : 0.0;
     state.counters["paste_with_spinner"] = pasteAlone > 0 ? pasteSpun / pasteAlone : 0.0;
     state.counters["pastes_per_s"] = pasteAlone / double(state.iterations());
+    // Pastes into tiles that hold pixels take memory only to copy a tile a
+    // render is reading.
+    state.counters["copies_per_paste"] = pastesShared > 0 ? copies / pastesShared : 0.0;
     state.counters["frames_per_s"] = renderAlone / double(state.iterations());
-    state.SetLabel(storebench::KindName(state.range(1)));
+    state.SetLabel(std::string(storebench::KindName(state.range(1))) + (scan ? " scan" : " revisit"));
 }
 
 }  // namespace
@@ -224,8 +245,8 @@ BENCHMARK(BM_RenderOnThreads)
     ->UseManualTime()
     ->MinTime(3.0);
 BENCHMARK(BM_AcquireWhileViewing)
-    ->ArgNames({"render_threads", "kind"})
-    ->ArgsProduct({{1, 2}, {1, 2}})
+    ->ArgNames({"render_threads", "kind", "scene"})
+    ->ArgsProduct({{1, 2}, {1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(3);

@@ -1,6 +1,7 @@
-// A render lets go of the tiles its finished rows read: a write into one
-// afterwards goes in place, while a tile a later row still reads keeps
-// showing the render what it held when the render began.
+// A render takes the tiles of a row when it reaches it and lets go of them
+// once its finished rows no longer read them: a write into a row not yet
+// reached or already finished goes in place, while a tile a row being
+// drawn still reads keeps showing the render what it held.
 #include "imgscope/contracts/document/display_flow.h"
 #include "imgscope/contracts/document/image.h"
 #include "imgscope/contracts/document/pix_frame.h"
@@ -167,6 +168,40 @@ TEST_F(RenderReleaseTest, TilesLaterRowsReadKeepTheirContentForTheRender)
     EXPECT_EQ(Shown(128), kNew);
     EXPECT_EQ(Shown(128 - kShift), kNew);
     EXPECT_EQ(Shown(127 - kShift), kOld);
+}
+
+TEST_F(RenderReleaseTest, RowsTheRenderHasNotReachedAreWrittenInPlaceAndShownWritten)
+{
+    std::int64_t acquired = -1;
+    // Tile row 5 (layer rows 320 to 383) is first read by target row 257.
+    Render(64, [&] { acquired = WriteTileRow(5); });
+    EXPECT_EQ(acquired, 0) << "a row the render has not pinned is not copied";
+    EXPECT_EQ(Shown(257), kNew);
+    EXPECT_EQ(Shown(320), kNew);
+    EXPECT_EQ(Shown(256), kOld);
+    EXPECT_EQ(Shown(321), kOld);
+}
+
+TEST_F(RenderReleaseTest, AWriteOverARowBeingReadAndOneNotReachedIsShownAsItWasThroughout)
+{
+    // After the first band, tile row 1 is being read (up to target row 64)
+    // and tile row 2 not yet (from row 65): a write over both is shown by
+    // neither, or the render would show half of it.
+    const std::vector<std::uint8_t> bytes(std::size_t(kWidth) * 2 * kTile, kNew);
+    std::int64_t acquired = -1;
+    Render(64, [&] {
+        const std::int64_t before = mem::detail::GetTileAcquireCount();
+        EXPECT_TRUE(frame->WriteRect(geo::CiRect(0, kTile, kWidth, 3 * kTile), geo::CiVecN(), bytes.data(), 0));
+        acquired = mem::detail::GetTileAcquireCount() - before;
+    });
+    EXPECT_EQ(acquired, 2 * kWidth / kTile) << "both rows are copied first";
+    EXPECT_EQ(Shown(64), kOld);
+    EXPECT_EQ(Shown(65), kOld);
+    EXPECT_EQ(Shown(128), kOld);
+    Play();
+    EXPECT_EQ(Shown(64), kNew);
+    EXPECT_EQ(Shown(128), kNew);
+    EXPECT_EQ(Shown(129), kOld);
 }
 
 }  // namespace

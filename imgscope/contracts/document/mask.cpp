@@ -72,6 +72,7 @@ bool CombineRect(mem::CTileStore& s, geo::CiRect const& rect, unsigned char v, t
     mem::tPlane& plane = s.ProvidePlane(geo::CiVecN());
     const int tx0 = s.TileX(rect.left), tx1 = s.TileX(rect.right - 1);
     const int ty0 = s.TileY(rect.top), ty1 = s.TileY(rect.bottom - 1);
+    s.ViewsBeforeWrite(geo::CiVecN(), ty0, ty1);
     std::vector<tPrepared> prepared;
     auto rollback = [&] {
         for (auto const& p : prepared) {

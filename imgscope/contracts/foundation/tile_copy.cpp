@@ -389,6 +389,7 @@ bool PrepareTargets(CTileStore const& S, CTileStore& T, std::vector<std::pair<ge
         for (auto const& [sk, tk] : keys) {
             tPlane const* splane = S.FindPlane(sk);
             tPlane& tplane = T.ProvidePlane(tk);
+            T.ViewsBeforeWrite(tk, ty0, ty1);
             for (int ty = ty0; ty <= ty1; ++ty) {
                 for (int tx = tx0; tx <= tx1; ++tx) {
                     const geo::CiRect piece = geo::Intersection(T.TileRect(tx, ty), tgtRect);

@@ -2,6 +2,7 @@
 
 #include "imgscope/contracts/foundation/row_copy_internal.h"
 #include "imgscope/contracts/foundation/tile_pool_internal.h"
+#include "imgscope/contracts/foundation/tile_view_internal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -717,11 +718,12 @@ bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int 
 // out. Then, or when bookkeeping throws, what the walk took is given back,
 // so the frame is left as it was.
 template <class Take>
-bool PrepareRect(CTileStore& store, tPlane& plane, geo::CiRect const& rect, std::vector<tPrepared>& prepared,
-                 Take&& take)
+bool PrepareRect(CTileStore& store, geo::CiVecN const& key, tPlane& plane, geo::CiRect const& rect,
+                 std::vector<tPrepared>& prepared, Take&& take)
 {
     const int tx0 = store.TileX(rect.left), tx1 = store.TileX(rect.right - 1);
     const int ty0 = store.TileY(rect.top), ty1 = store.TileY(rect.bottom - 1);
+    store.ViewsBeforeWrite(key, ty0, ty1);
     prepared.reserve(static_cast<std::size_t>(tx1 - tx0 + 1) * static_cast<std::size_t>(ty1 - ty0 + 1));
     try {
         for (int ty = ty0; ty <= ty1; ++ty) {
@@ -748,7 +750,7 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
     tPlane& plane = ProvidePlane(key);
     std::vector<tPrepared> prepared;
     // Take all memory first, so that a failure leaves the frame as it was.
-    const bool taken = PrepareRect(*this, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+    const bool taken = PrepareRect(*this, key, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
                                                                      geo::CiRect const&, geo::CiRect const& piece) {
         if (!slot.data && m_model == eMemoryTiledSparse && !slot.Exists()) {
             // Sparse frames keep tiles that would hold only the fill value
@@ -811,7 +813,7 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
     }
     std::vector<tPrepared> prepared;
     std::size_t shown = 0;  // blocks made uniform that a view shows: they are retired
-    const bool taken = PrepareRect(*this, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+    const bool taken = PrepareRect(*this, key, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
                                                                      geo::CiRect const& tile, geo::CiRect const& piece) {
         // A locked tile keeps its memory: it is written in place.
         if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
@@ -928,8 +930,13 @@ bool CTileStore::DropPlanesOutside(bool discard)
 {
     if (PinnedOutside())
         return false;
-    // Blocks that views show outlive their plane: room for them first, so
-    // that nothing is freed when it cannot be had.
+    // A render part-way through a plane shows the rest as it was. Blocks
+    // that views show outlive their plane: room for them first, so that
+    // nothing is freed when it cannot be had.
+    for (auto const& [key, plane] : m_planeMap)
+        if (OutsidePlanes(key))
+            for (auto const& [epoch, view] : m_views)
+                view->BeforeDrop(key);
     std::size_t shown = 0;
     for (auto const& [key, plane] : m_planeMap)
         if (OutsidePlanes(key))
@@ -947,6 +954,7 @@ bool CTileStore::DropPlanesOutside(bool discard)
             ++it;
             continue;
         }
+
         for (auto& [ci, chunk] : it->second.chunks)
             for (auto& slot : chunk->slots)
                 if (slot.data) {
@@ -972,20 +980,26 @@ bool CTileStore::DropPlanesOutside(bool discard)
 
 // ---- views and retired blocks ------------------------------------------------
 
-std::uint64_t CTileStore::OpenView()
+std::uint64_t CTileStore::OpenView(CTileView const* view)
 {
     const std::uint64_t epoch = m_viewEpoch + 1;
-    m_views.insert(epoch);  // may throw: then no view was opened
+    m_views.emplace(epoch, view);  // may throw: then no view was opened
     m_viewEpoch = epoch;
-    m_oldestView = *m_views.begin();
+    m_oldestView = m_views.begin()->first;
     return epoch;
 }
 
 void CTileStore::CloseView(std::uint64_t epoch)
 {
     m_views.erase(epoch);
-    m_oldestView = m_views.empty() ? ~std::uint64_t(0) : *m_views.begin();
+    m_oldestView = m_views.empty() ? ~std::uint64_t(0) : m_views.begin()->first;
     SweepRetired();
+}
+
+void CTileStore::ViewsBeforeWrite(geo::CiVecN const& key, int ty0, int ty1) const
+{
+    for (auto const& [epoch, view] : m_views)
+        view->BeforeWrite(key, ty0, ty1);
 }
 
 void CTileStore::Unshow(tTileSlot& slot, std::uint8_t const* block, std::uint64_t epoch)

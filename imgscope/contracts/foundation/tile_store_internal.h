@@ -16,6 +16,8 @@
 
 namespace mem {
 
+class CTileView;
+
 // One tile. Without data it is missing (reads as the fill value, uniform
 // 0) or uniform (reads as uniform row `uniform`).
 struct tTileSlot {
@@ -216,8 +218,12 @@ public:
     // read without the lock. A write never changes a block that a live view
     // shows: Materialize moves the tile to fresh memory first, and the old
     // block is retired until no view that may show it is left.
-    std::uint64_t OpenView();
+    std::uint64_t OpenView(CTileView const* view);
     void CloseView(std::uint64_t epoch);
+    // A write is about to change tile rows [ty0, ty1] of plane `key`: every
+    // live view that has pinned some of those rows pins the rest as they
+    // are, so that it shows all of the write or none of it.
+    void ViewsBeforeWrite(geo::CiVecN const& key, int ty0, int ty1) const;
     // The epoch the next view to open would get, less one: a block retired
     // now may be shown by views up to this one.
     std::uint64_t NewestView() const { return m_viewEpoch; }
@@ -252,7 +258,7 @@ private:
     mutable tPlane* m_lastPlane = nullptr;
 
     mutable std::mutex m_mutex;
-    std::set<std::uint64_t> m_views;  // epochs of the live views
+    std::map<std::uint64_t, CTileView const*> m_views;  // the live views by epoch
     std::uint64_t m_viewEpoch = 0;
     std::uint64_t m_oldestView = ~std::uint64_t(0);  // none: no slot counts as shown
     std::vector<tRetired> m_retired;

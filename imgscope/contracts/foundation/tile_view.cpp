@@ -32,11 +32,6 @@ std::vector<int> TileIndices(std::vector<int> const& values, std::int64_t lo, st
     return tiles;
 }
 
-bool Has(std::vector<int> const& sorted, int value)
-{
-    return std::binary_search(sorted.begin(), sorted.end(), value);
-}
-
 }  // namespace
 
 std::shared_ptr<CTileView const> CTileView::Open(CDataFrame const& frame, geo::CiVecN const& plane,
@@ -45,95 +40,68 @@ std::shared_ptr<CTileView const> CTileView::Open(CDataFrame const& frame, geo::C
     // Declared before the lock: should anything below throw, the lock goes
     // first and then the view, which takes it again to close.
     std::shared_ptr<CTileView> view(new CTileView);
-    view->m_pStore = frame.StorePtr();
-    CTileStore& s = *view->m_pStore;
-    view->m_x0 = s.m_x0;
-    view->m_y0 = s.m_y0;
-    view->m_right = std::int64_t(s.m_x0) + s.m_width;
-    view->m_bottom = std::int64_t(s.m_y0) + s.m_height;
-    view->m_tileW = s.m_tileW;
-    view->m_tileH = s.m_tileH;
-    view->m_px = s.m_px;
-    view->m_fill = s.FillValue();
-    const std::vector<int> tileColumns = TileIndices(columns, s.m_x0, view->m_right, s.m_tileW);
-    view->m_rows = TileIndices(rows, s.m_y0, view->m_bottom, s.m_tileH);
-    view->m_rowStart.assign(view->m_rows.size() + 1, 0);
-    // Each sampled tile row's last entry of `rows`: the row is let go once
-    // the entries up to it are finished (Release).
-    view->m_lastUse.assign(view->m_rows.size(), 0);
+    CTileView& v = *view;
+    v.m_pStore = frame.StorePtr();
+    CTileStore& s = *v.m_pStore;
+    v.m_x0 = s.m_x0;
+    v.m_y0 = s.m_y0;
+    v.m_right = std::int64_t(s.m_x0) + s.m_width;
+    v.m_bottom = std::int64_t(s.m_y0) + s.m_height;
+    v.m_tileW = s.m_tileW;
+    v.m_tileH = s.m_tileH;
+    v.m_px = s.m_px;
+    v.m_fill = s.FillValue();
+    v.m_columns = TileIndices(columns, s.m_x0, v.m_right, s.m_tileW);
+    v.m_rows = TileIndices(rows, s.m_y0, v.m_bottom, s.m_tileH);
+    const std::size_t count = v.m_rows.size();
+    v.m_count.assign(count, 0);
+    v.m_pinnedRow.assign(count, 0);
+    // Each sampled tile row's first and last entry of `rows`: the row is
+    // pinned before the first is read and let go once the last is.
+    v.m_firstUse.assign(count, ~std::size_t(0));
+    v.m_lastUse.assign(count, 0);
     for (std::size_t k = 0; k < rows.size(); ++k) {
         const int y = rows[k];
-        if (y == INT_MIN || y < view->m_y0 || y >= view->m_bottom)
+        if (y == INT_MIN || y < v.m_y0 || y >= v.m_bottom)
             continue;
-        const int ty = static_cast<int>((std::int64_t(y) - view->m_y0) / view->m_tileH);
-        const auto r = std::lower_bound(view->m_rows.begin(), view->m_rows.end(), ty) - view->m_rows.begin();
-        view->m_lastUse[std::size_t(r)] = k;
+        const std::size_t r = v.RowOf(y);
+        v.m_firstUse[r] = std::min(v.m_firstUse[r], k);
+        v.m_lastUse[r] = k;
     }
-    view->m_releaseOrder.resize(view->m_rows.size());
-    for (std::size_t r = 0; r < view->m_rows.size(); ++r)
-        view->m_releaseOrder[r] = static_cast<std::uint32_t>(r);
-    std::stable_sort(view->m_releaseOrder.begin(), view->m_releaseOrder.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return view->m_lastUse[a] < view->m_lastUse[b]; });
+    const auto order = [&](std::vector<std::size_t> const& use) {
+        std::vector<std::uint32_t> o(count);
+        for (std::size_t r = 0; r < count; ++r)
+            o[r] = static_cast<std::uint32_t>(r);
+        std::stable_sort(o.begin(), o.end(), [&](std::uint32_t a, std::uint32_t b) { return use[a] < use[b]; });
+        return o;
+    };
+    v.m_pinOrder = order(v.m_firstUse);
+    v.m_releaseOrder = order(v.m_lastUse);
+    v.m_extentTop.assign(count + 1, INT_MAX);
+    v.m_extentBottom.assign(count + 1, INT_MIN);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::int64_t top = v.m_y0 + std::int64_t(v.m_rows[v.m_pinOrder[k]]) * v.m_tileH;
+        const std::int64_t bottom = std::min<std::int64_t>({top + v.m_tileH, v.m_bottom, INT_MAX});
+        v.m_extentTop[k + 1] = std::min<int>(v.m_extentTop[k], static_cast<int>(top));
+        v.m_extentBottom[k + 1] = std::max<int>(v.m_extentBottom[k], static_cast<int>(bottom));
+    }
 
     const tStoreLock lock = LockStore(s);
     geo::CiVecN const* key = s.ResolvePlane(plane);
     if (!key)
         return view;
-    view->m_valid = true;
-    view->m_key = *key;
+    v.m_valid = true;
+    v.m_key = *key;
     tPlane* p = s.FindPlane(*key);
-    if (!p || p->count == 0 || tileColumns.empty() || view->m_rows.empty())
+    if (!p || p->count == 0 || v.m_columns.empty() || count == 0) {
+        // Nothing to show now, and nothing later either: a render shows the
+        // plane as it was when it began.
+        std::fill(v.m_pinnedRow.begin(), v.m_pinnedRow.end(), std::uint8_t(1));
+        v.m_pinned = count;
         return view;
-
-    // Slots of the sampled tiles that exist, by row index: looked up one by
-    // one when there are few sampled tiles, else found by walking the
-    // chunks (a zoomed-out view of a sparse mosaic samples many tiles, of
-    // which few exist).
-    std::vector<std::pair<std::size_t, std::pair<tTileSlot*, int>>> found;
-    const std::size_t sampled = tileColumns.size() * view->m_rows.size();
-    const std::size_t stored = p->chunks.size() * std::size_t(kChunkSide * kChunkSide);
-    if (sampled <= stored) {
-        for (std::size_t r = 0; r < view->m_rows.size(); ++r)
-            for (int tx : tileColumns)
-                if (tTileSlot* slot = s.FindSlot(*p, tx, view->m_rows[r]); slot && slot->Exists())
-                    found.push_back({r, {slot, tx}});
-    } else {
-        const int minX = tileColumns.front(), maxX = tileColumns.back();
-        const int minY = view->m_rows.front(), maxY = view->m_rows.back();
-        for (auto& [ci, chunk] : p->chunks) {
-            const int cx = static_cast<int>(ci % s.m_chunksX) << kChunkShift;
-            const int cy = static_cast<int>(ci / s.m_chunksX) << kChunkShift;
-            if (cx > maxX || cx + kChunkSide <= minX || cy > maxY || cy + kChunkSide <= minY)
-                continue;
-            for (int i = 0; i < kChunkSide * kChunkSide; ++i) {
-                tTileSlot& slot = chunk->slots[i];
-                const int tx = cx + (i & (kChunkSide - 1));
-                const int ty = cy + (i >> kChunkShift);
-                if (!slot.Exists() || !Has(tileColumns, tx) || !Has(view->m_rows, ty))
-                    continue;
-                const auto r = std::size_t(std::lower_bound(view->m_rows.begin(), view->m_rows.end(), ty) -
-                                           view->m_rows.begin());
-                found.push_back({r, {&slot, tx}});
-            }
-        }
-        std::sort(found.begin(), found.end(), [](auto const& a, auto const& b) {
-            return a.first != b.first ? a.first < b.first : a.second.second < b.second.second;
-        });
     }
-
-    view->m_epoch = s.OpenView();
-    view->m_tiles.reserve(found.size());
-    for (auto const& [r, item] : found) {
-        tTileSlot* slot = item.first;
-        std::int64_t stride = 0;
-        std::uint8_t const* base = s.RowBase(slot, stride);
-        if (slot->data)
-            slot->viewedAt = view->m_epoch;
-        view->m_tiles.push_back({item.second, stride, base});
-        ++view->m_rowStart[r + 1];
-    }
-    for (std::size_t r = 1; r < view->m_rowStart.size(); ++r)
-        view->m_rowStart[r] += view->m_rowStart[r - 1];
+    v.m_tiles.resize(count * v.m_columns.size());
+    v.m_epoch = s.OpenView(view.get());
     return view;
 }
 
@@ -143,6 +111,96 @@ CTileView::~CTileView()
         return;
     const tStoreLock lock = LockStore(*m_pStore);
     m_pStore->CloseView(m_epoch);
+}
+
+std::size_t CTileView::RowOf(int y) const
+{
+    const int ty = static_cast<int>((std::int64_t(y) - m_y0) / m_tileH);
+    return std::size_t(std::lower_bound(m_rows.begin(), m_rows.end(), ty) - m_rows.begin());
+}
+
+void CTileView::Extent(std::size_t end, int& top, int& bottom) const
+{
+    const auto k = std::size_t(std::partition_point(m_pinOrder.begin(), m_pinOrder.end(),
+                                                    [&](std::uint32_t r) { return m_firstUse[r] < end; }) -
+                               m_pinOrder.begin());
+    top = m_extentTop[k];
+    bottom = m_extentBottom[k];
+}
+
+void CTileView::Pin(std::size_t end, int top, int bottom) const
+{
+    if (m_epoch == 0)
+        return;
+    const tStoreLock lock = LockStore(*m_pStore);
+    for (; m_pinned < m_pinOrder.size() && m_firstUse[m_pinOrder[m_pinned]] < end; ++m_pinned)
+        PinRow(m_pinOrder[m_pinned]);
+    if (top >= bottom || bottom <= m_y0 || top >= m_bottom)
+        return;
+    for (std::size_t r = RowOf(std::max(top, m_y0)); r < m_rows.size(); ++r) {
+        if (m_y0 + std::int64_t(m_rows[r]) * m_tileH >= bottom)
+            break;
+        PinRow(r);
+    }
+}
+
+void CTileView::PinRow(std::size_t r) const
+{
+    if (m_pinnedRow[r])
+        return;
+    m_pinnedRow[r] = 1;
+    CTileStore& s = *m_pStore;
+    tPlane* p = s.FindPlane(m_key);
+    if (!p || p->count == 0)
+        return;
+    const int ty = m_rows[r];
+    tViewTile* out = m_tiles.data() + r * m_columns.size();
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; i < m_columns.size();) {
+        const int tx = m_columns[i];
+        tTileSlot* slot = s.FindSlot(*p, tx, ty);
+        if (!slot) {
+            // No chunk here: none of its columns has a tile.
+            const int chunk = tx >> kChunkShift;
+            while (i < m_columns.size() && (m_columns[i] >> kChunkShift) == chunk)
+                ++i;
+            continue;
+        }
+        ++i;
+        if (!slot->Exists())
+            continue;
+        std::int64_t stride = 0;
+        std::uint8_t const* base = s.RowBase(slot, stride);
+        if (slot->data)
+            slot->viewedAt = std::max(slot->viewedAt, m_epoch);
+        out[n++] = {tx, stride, base};
+    }
+    m_count[r] = n;
+}
+
+void CTileView::BeforeWrite(geo::CiVecN const& key, int ty0, int ty1) const
+{
+    if (m_epoch == 0 || m_pinned == m_pinOrder.size() || !(key == m_key))
+        return;
+    const auto first = std::size_t(std::lower_bound(m_rows.begin(), m_rows.end(), ty0) - m_rows.begin());
+    std::size_t last = first;
+    bool some = false, all = true;
+    for (; last < m_rows.size() && m_rows[last] <= ty1; ++last) {
+        some = some || m_pinnedRow[last];
+        all = all && m_pinnedRow[last];
+    }
+    if (!some || all)
+        return;
+    for (std::size_t r = first; r < last; ++r)
+        PinRow(r);
+}
+
+void CTileView::BeforeDrop(geo::CiVecN const& key) const
+{
+    if (m_epoch == 0 || !(key == m_key))
+        return;
+    for (std::size_t r = 0; r < m_rows.size(); ++r)
+        PinRow(r);
 }
 
 void CTileView::Release(std::size_t finished) const
@@ -160,8 +218,9 @@ void CTileView::Release(std::size_t finished) const
             break;
         if (!p)
             continue;  // the plane is gone, and its blocks retired
-        for (std::uint32_t i = m_rowStart[r]; i < m_rowStart[r + 1]; ++i) {
-            tViewTile const& t = m_tiles[i];
+        tViewTile const* row = m_tiles.data() + r * m_columns.size();
+        for (std::uint32_t i = 0; i < m_count[r]; ++i) {
+            tViewTile const& t = row[i];
             if (t.stride == 0)
                 continue;
             if (tTileSlot* slot = s.FindSlot(*p, t.tx, m_rows[r]))
@@ -178,11 +237,11 @@ CTileView::tCursor CTileView::Row(int y) const
     const int ty = static_cast<int>((std::int64_t(y) - m_y0) / m_tileH);
     cursor.top = static_cast<int>(m_y0 + std::int64_t(ty) * m_tileH);
     auto it = std::lower_bound(m_rows.begin(), m_rows.end(), ty);
-    if (it == m_rows.end() || *it != ty)
+    if (it == m_rows.end() || *it != ty || m_tiles.empty())
         return cursor;
     const std::size_t r = std::size_t(it - m_rows.begin());
-    cursor.at = m_tiles.data() + m_rowStart[r];
-    cursor.end = m_tiles.data() + m_rowStart[r + 1];
+    cursor.at = m_tiles.data() + r * m_columns.size();
+    cursor.end = cursor.at + m_count[r];
     return cursor;
 }
 

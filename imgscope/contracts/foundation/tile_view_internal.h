@@ -1,5 +1,5 @@
-// Views: what a render reads of one plane, taken at one moment and read
-// without the frame's lock. Not installed.
+// Views: what a render reads of one plane, taken tile row by tile row as
+// the render reaches them and read without the frame's lock. Not installed.
 #pragma once
 
 #include "imgscope/contracts/foundation/geometry.h"
@@ -21,11 +21,15 @@ struct tViewTile {
     std::uint8_t const* base;
 };
 
-// The tiles of one plane at the columns and rows a render samples, as they
-// were when the view was opened. The store keeps every block a live view
-// shows unchanged (writes go to fresh memory), so a view reads without the
-// lock and sees each tile either wholly before or wholly after any write.
-// Immutable once made: any number of threads may read one view at once.
+// The tiles of one plane at the columns and rows a render samples, read
+// without the frame's lock. A tile row is taken (pinned) when the render is
+// about to read it, not when the view opens, so that writes into rows the
+// render has not reached yet go in place: the render then shows them as
+// written. The store keeps every block a pinned row shows unchanged
+// (writes go to fresh memory), so each tile is seen wholly before or wholly
+// after any write; and a write over several tile rows of which the view has
+// pinned some has the view pin the others first, so the view shows the
+// whole write or none of it.
 class CTileView {
 public:
     // A walk along one tile row of the view: Span moves it forward, so the
@@ -38,22 +42,31 @@ public:
 
     // A view of `plane` (full plane coordinates, as CPixFrame keeps them) at
     // source x `columns` and source y `rows`, each in any order; INT_MIN and
-    // values outside the frame are ignored. Throws std::bad_alloc.
+    // values outside the frame are ignored. Nothing is pinned yet. Throws
+    // std::bad_alloc.
     static std::shared_ptr<CTileView const> Open(CDataFrame const& frame, geo::CiVecN const& plane,
                                                  std::vector<int> const& columns, std::vector<int> const& rows);
     ~CTileView();
     CTileView(CTileView const&) = delete;
     CTileView& operator=(CTileView const&) = delete;
 
-    // The walk along the tile row holding source row `y`.
+    // The source rows [top, bottom) of the tile rows that entries
+    // [0, end) of `rows` sample; empty (top >= bottom) when none.
+    void Extent(std::size_t end, int& top, int& bottom) const;
+    // Pins the tile rows entries [0, end) of `rows` sample, and those over
+    // source rows [top, bottom): a thread reads a row only after a Pin that
+    // covers it. Any thread may call it, also while others read.
+    void Pin(std::size_t end, int top, int bottom) const;
+
+    // The walk along the tile row holding source row `y` (pinned).
     tCursor Row(int y) const;
     // As CDataFrame::GetRowSpan, at a point of the cursor's tile row whose
     // column the view samples: the pixels readable from `point` to the end
     // of its tile, 0 outside the frame or the plane.
     int Span(tCursor& cursor, geo::CiVec2 point, std::uint8_t const*& data) const;
-    // Whether the tile row holding `y` has any tile (with memory or uniform)
-    // at the sampled columns; without one every sampled pixel there is the
-    // fill value.
+    // Whether the tile row holding `y` (pinned) has any tile (with memory or
+    // uniform) at the sampled columns; without one every sampled pixel
+    // there is the fill value.
     bool RowHasTiles(int y) const;
 
     // Entries [0, finished) of the `rows` the view was opened with are read
@@ -62,25 +75,45 @@ public:
     // `finished` do nothing; any thread may call it, also while others read.
     void Release(std::size_t finished) const;
 
+    // For the store, its lock held: a write is about to change tile rows
+    // [ty0, ty1] of plane `key`. When the view has pinned some of them and
+    // not others, it pins the others as they are now.
+    void BeforeWrite(geo::CiVecN const& key, int ty0, int ty1) const;
+    // For the store, its lock held: plane `key` is about to go; every row
+    // not pinned yet is pinned as it is now.
+    void BeforeDrop(geo::CiVecN const& key) const;
+
 private:
     CTileView() = default;
+    // Store lock held; never allocates.
+    void PinRow(std::size_t r) const;
+    std::size_t RowOf(int y) const;
 
     std::shared_ptr<CTileStore> m_pStore;  // keeps the blocks' owner alive
-    std::uint64_t m_epoch = 0;             // 0: no view was opened
+    std::uint64_t m_epoch = 0;             // 0: the view pins nothing (the plane was empty)
     bool m_valid = false;                  // the plane exists
     int m_x0 = 0, m_y0 = 0;
     std::int64_t m_right = 0, m_bottom = 0;
     int m_tileW = 1, m_tileH = 1;
     int m_px = 1;
     std::uint8_t const* m_fill = nullptr;
-    std::vector<int> m_rows;               // sampled tile rows, ascending
-    std::vector<std::uint32_t> m_rowStart; // tiles of row i: [m_rowStart[i], m_rowStart[i + 1])
-    std::vector<tViewTile> m_tiles;        // per row by tile column
     geo::CiVecN m_key;                     // the plane in the store
-    // Rows in the order they are let go: by the last entry of `rows` that
-    // samples them, which m_lastUse holds per row.
-    std::vector<std::uint32_t> m_releaseOrder;
-    std::vector<std::size_t> m_lastUse;
+    std::vector<int> m_columns;            // sampled tile columns, ascending
+    std::vector<int> m_rows;               // sampled tile rows, ascending
+    // Row i's tiles: m_tiles[i * m_columns.size() + k] for k < m_count[i],
+    // by tile column; room for every column is made when the view opens,
+    // so that pinning never allocates (a write may have to pin).
+    mutable std::vector<tViewTile> m_tiles;
+    mutable std::vector<std::uint32_t> m_count;
+    mutable std::vector<std::uint8_t> m_pinnedRow;  // under the store's lock
+    // Rows in the order they are pinned (by the first entry of `rows` that
+    // samples them) and let go (by the last).
+    std::vector<std::uint32_t> m_pinOrder, m_releaseOrder;
+    std::vector<std::size_t> m_firstUse, m_lastUse;  // per row
+    // Source rows [m_extentTop[k], m_extentBottom[k]) of the first k rows of
+    // m_pinOrder.
+    std::vector<int> m_extentTop, m_extentBottom;
+    mutable std::size_t m_pinned = 0;      // of m_pinOrder; under the store's lock
     mutable std::size_t m_released = 0;    // of m_releaseOrder; under the store's lock
 };
 

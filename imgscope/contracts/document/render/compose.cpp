@@ -111,7 +111,7 @@ void BlendByCoverage(std::uint8_t* dest, std::uint8_t const* row, std::uint8_t c
 }
 
 // Fetches source row `y` through the view the render opened: the pixels as
-// they were when the render began, read without any lock.
+// they were when the render pinned their tile row, read without any lock.
 bool Fetch(CRowAccess& access, mem::CTileView const& view, int y)
 {
     mem::CTileView::tCursor cursor = view.Row(y);
@@ -236,9 +236,9 @@ struct tRender {
 };
 
 // Plans every drawn layer and the background rows; the tree's lock is held
-// throughout, so the render sees one state of the tree and, through the
-// views it opens, of every layer's pixels. False for the argument errors of
-// Compose.
+// throughout, so the render sees one state of the tree; the views it opens
+// show every paste into a layer's pixels whole or not at all. False for the
+// argument errors of Compose.
 bool Plan(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo::CiRect const& pixelRect,
           geo::CdRect const& canvasRect, std::vector<int> const& layerIds, tRenderHints const& hints, tRender& render)
 {
@@ -356,6 +356,30 @@ bool Plan(tFlow const& flow, boost::shared_ptr<CPixFrame> const& target, geo::Ci
     return true;
 }
 
+// Pins what rows [0, end) of the clip read in each layer's views. The mask
+// pins every tile row over the source rows the layer's pixels pin, and
+// before them: a paste writes pixels first and its mask after, so a render
+// that shows a paste's mask shows its pixels too.
+void PinRows(std::vector<tLayerPlan> const& plans, std::size_t end)
+{
+    for (tLayerPlan const& plan : plans) {
+        int top = INT_MAX, bottom = INT_MIN;
+        for (tSource const& src : plan.sources) {
+            if (!src.view)
+                continue;
+            int t = 0, b = 0;
+            src.view->Extent(end, t, b);
+            top = std::min(top, t);
+            bottom = std::max(bottom, b);
+        }
+        if (plan.maskView)
+            plan.maskView->Pin(end, top, bottom);
+        for (tSource const& src : plan.sources)
+            if (src.view)
+                src.view->Pin(end, top, bottom);
+    }
+}
+
 // Rows per band handed to a thread: small enough that threads finish
 // together, large enough that each band's first row, which works its span
 // layouts out again, stays a small share.
@@ -429,6 +453,7 @@ bool ComposeAll(tRender& render)
     CProgress progress(render.plans, rows, band);
     const auto composeBand = [&](std::vector<tLayerPlan>& plans, int b, tRowBuffers& buffers) {
         const int y0 = job.clip.top + b * band;
+        PinRows(plans, std::size_t(std::min(y0 + band, job.clip.bottom) - job.clip.top));
         if (!ComposeRows(job, plans, y0, std::min(y0 + band, job.clip.bottom), buffers))
             return false;
         progress.Finished(b);
