@@ -1,6 +1,7 @@
 #include "imgscope/io/pixel_write_internal.h"
 
 #include "imgscope/contracts/document/pix_frame.h"
+#include "imgscope/contracts/foundation/tile_pool_internal.h"
 #include "imgscope/io/value_text_internal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -43,31 +44,32 @@ struct tSum {
 
 #if defined(__x86_64__) || defined(__i386__)
 // Byte shuffles that halve one row pair of 8-bit pixels with `n` (1 to 4)
-// components: each 16-byte load holds `group` pixels; `first` and
-// `second` pick the even and odd pixels' components as 16-bit lanes
-// (`lanes` of them), `pack` closes the gap two packed steps leave.
+// components: each 16-byte load holds `group` pixels; `pairs` puts each
+// component of an even pixel next to the same component of the odd pixel
+// after it, so that one multiply-add sums the pair (`lanes` sums a load),
+// and `pack` closes the gap two packed loads leave (3 components: 12 of
+// 16 bytes used).
 struct tHalve8 {
-    __m128i first, second, pack;
+    __m128i pairs, pack;
     int group = 0, lanes = 0;
 };
 
 tHalve8 Halve8Shuffles(int n)
 {
     tHalve8 h;
-    h.group = n == 1 ? 16 : n == 2 ? 8 : 4;
+    h.group = n == 3 ? 4 : 16 / n;
     h.lanes = h.group / 2 * n;
-    alignas(16) std::int8_t a[16], b[16], c[16];
+    alignas(16) std::int8_t a[16], c[16];
     for (int i = 0; i < 16; ++i)
-        a[i] = b[i] = c[i] = -1;
+        a[i] = c[i] = -1;
     for (int k = 0; k < h.lanes && k < 8; ++k) {
         const int pixel = k / n, comp = k % n;
         a[2 * k] = std::int8_t(2 * pixel * n + comp);
-        b[2 * k] = std::int8_t((2 * pixel + 1) * n + comp);
+        a[2 * k + 1] = std::int8_t((2 * pixel + 1) * n + comp);
         c[k] = std::int8_t(k);
         c[h.lanes + k] = std::int8_t(8 + k);
     }
-    h.first = _mm_load_si128(reinterpret_cast<__m128i const*>(a));
-    h.second = _mm_load_si128(reinterpret_cast<__m128i const*>(b));
+    h.pairs = _mm_load_si128(reinterpret_cast<__m128i const*>(a));
     h.pack = _mm_load_si128(reinterpret_cast<__m128i const*>(c));
     return h;
 }
@@ -80,6 +82,7 @@ __attribute__((target("ssse3"))) int HalveRow8Ssse3(tHalve8 const& h, std::uint8
                                                    int n)
 {
     const std::int64_t load = std::int64_t(h.group) * n;  // source bytes one load uses
+    const __m128i ones = _mm_set1_epi8(1);
     const __m128i two = _mm_set1_epi16(2);
     int done = 0;
     std::int64_t s = 0, d = 0;
@@ -89,8 +92,8 @@ __attribute__((target("ssse3"))) int HalveRow8Ssse3(tHalve8 const& h, std::uint8
             const std::int64_t at = s + half * load;
             const __m128i a = _mm_loadu_si128(reinterpret_cast<__m128i const*>(r0 + at));
             const __m128i b = _mm_loadu_si128(reinterpret_cast<__m128i const*>(r1 + at));
-            const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_shuffle_epi8(a, h.first), _mm_shuffle_epi8(a, h.second)),
-                                              _mm_add_epi16(_mm_shuffle_epi8(b, h.first), _mm_shuffle_epi8(b, h.second)));
+            const __m128i sum = _mm_add_epi16(_mm_maddubs_epi16(_mm_shuffle_epi8(a, h.pairs), ones),
+                                              _mm_maddubs_epi16(_mm_shuffle_epi8(b, h.pairs), ones));
             sums[half] = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
         }
         const __m128i bytes = _mm_shuffle_epi8(_mm_packus_epi16(sums[0], sums[1]), h.pack);
@@ -617,9 +620,17 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     for (std::size_t k = 1; k < m_levels.size(); ++k) {
         if (k > 1 || fused)
             SetTags(p, m_levels[k].width, m_levels[k].height, m_levels[k].compression, true);
-        if (!Flush(p, k, std::uint32_t(m_levels[k].down)) || !TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
+        // The level is complete: its tiles are halved beside their writes.
+        CBackgroundQueue* queue = nullptr;
+        if (m_levels[k].tiles.size() >= kBackgroundTiles && std::thread::hardware_concurrency() > 1) {
+            if (!m_background)
+                m_background = std::make_unique<CBackgroundQueue>();
+            queue = m_background.get();
+        }
+        if (!Flush(p, k, std::uint32_t(m_levels[k].down), queue) || !TIFFWriteDirectory(m_file.Handle()) ||
+            m_file.Failed())
             return eFileWriteFailed;
-    }
+        }
     m_levels.clear();
     return eFileOk;
 }
@@ -669,7 +680,10 @@ void CPixelWriter::Feed(tPlane const& p, std::size_t k, std::uint32_t index, std
             target = std::move(m_spare.back());
             m_spare.pop_back();
         } else {
-            target.reset(new std::uint8_t[std::size_t(rowBytes * p.tile.y)]);
+            const std::size_t bytes = std::size_t(rowBytes * p.tile.y);
+            target.reset(new std::uint8_t[bytes]);
+            // One call maps the pages rather than a fault on each.
+            mem::detail::CTilePool::Prefault(target.get(), bytes);
         }
         // Four written tiles below fill an inner tile whole; any other
         // starts as fill value (the padding past the edge too).
@@ -683,20 +697,57 @@ void CPixelWriter::Feed(tPlane const& p, std::size_t k, std::uint32_t index, std
           target.get() + std::int64_t(ty % 2) * (p.tile.y / 2) * rowBytes + (tx % 2) * (rowBytes / 2), rowBytes);
 }
 
-bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row)
+bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row, CBackgroundQueue* background)
 {
     const std::int64_t tileBytes = std::int64_t(p.tile.x) * p.tile.y * p.px;
+    const std::int64_t rowBytes = std::int64_t(p.tile.x) * p.px;
     tLevel& level = m_levels[k];
     const bool compressed = level.compression != COMPRESSION_NONE;
+    const bool feed = k + 1 < m_levels.size();
+    if (!feed)
+        background = nullptr;
+    // With a queue, each tile is halved on its thread while it and the next
+    // are written. The queue takes buffers from m_spare and reads the tiles
+    // written, so those wait in `written` until it is idle; the drain is
+    // declared after them and so waits first, also when a write fails.
+    std::vector<std::unique_ptr<std::uint8_t[]>> written;
+    if (background)
+        written.reserve(level.tiles.size());
+    struct tDrain {
+        CBackgroundQueue* queue;
+        ~tDrain()
+        {
+            if (queue)
+                try {
+                    queue->Wait();
+                } catch (...) {  // the write failed already; its error is the one reported
+                }
+        }
+    } drain{background};
     for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
-        if (!WriteTile(it->first, ForFile(p, it->second.data.get(), compressed), tileBytes, compressed))
+        std::uint8_t const* data = it->second.data.get();
+        const std::uint32_t index = it->first;
+        if (background)
+            background->Push([this, &p, k, index, data, rowBytes] { Feed(p, k, index, data, rowBytes); });
+        if (!WriteTile(index, ForFile(p, data, compressed), tileBytes, compressed))
             return false;
-        if (k + 1 < m_levels.size())
-            Feed(p, k, it->first, it->second.data.get(), std::int64_t(p.tile.x) * p.px);
-        // Tile buffers go round: fresh memory costs page faults.
-        if (m_spare.size() < kSpareTiles)
-            m_spare.push_back(std::move(it->second.data));
+        if (background) {
+            written.push_back(std::move(it->second.data));
+        } else {
+            if (feed)
+                Feed(p, k, index, data, rowBytes);
+            // Tile buffers go round: fresh memory costs page faults.
+            if (m_spare.size() < kSpareTiles)
+                m_spare.push_back(std::move(it->second.data));
+        }
         it = level.tiles.erase(it);
+    }
+    if (background) {
+        drain.queue = nullptr;
+        background->Wait();
+        for (auto& buffer : written)
+            if (m_spare.size() < kSpareTiles)
+                m_spare.push_back(std::move(buffer));
     }
     return true;
 }

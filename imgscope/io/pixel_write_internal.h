@@ -110,8 +110,8 @@ private:
     // above, made (all fill value) when first needed.
     void Feed(tPlane const& plane, std::size_t k, std::uint32_t index, std::uint8_t const* data, std::int64_t stride);
     // Writes the tiles of level `k` before tile row `row`, feeds each to the
-    // level above and frees it.
-    bool Flush(tPlane const& plane, std::size_t k, std::uint32_t row);
+    // level above (on `background` when given) and frees it.
+    bool Flush(tPlane const& plane, std::size_t k, std::uint32_t row, CBackgroundQueue* background = nullptr);
     void SetTags(tPlane const& plane, int width, int height, std::uint16_t compression, bool reduced);
     bool WriteTile(std::uint32_t index, void const* data, std::int64_t bytes, bool compressed);
     // A whole tile in native order as the file takes it: swapped, or copied
