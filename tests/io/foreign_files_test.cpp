@@ -34,6 +34,18 @@ void Basics(TIFF* tif, std::uint32_t w, std::uint32_t h, int samples, int bits, 
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
 }
 
+// A gray 8-bit page of `side` × `side` pixels of `value`, described as
+// `description` when one is given.
+void UniformPage(TIFF* tif, std::uint32_t side, std::uint8_t value, char const* description = nullptr)
+{
+    Basics(tif, side, side, 1, 8, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK);
+    if (description)
+        TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, description);
+    std::vector<std::uint8_t> row(side, value);
+    for (std::uint32_t y = 0; y < side; ++y)
+        TIFFWriteScanline(tif, row.data(), y, 0);
+}
+
 template <class T>
 T Pixel(img::CImg const& doc, int layer, int x, int y, geo::CiVecN const& plane = {}, int component = 0)
 {
@@ -159,12 +171,9 @@ TEST_F(ForeignFilesTest, PalettesAndBitsGoThroughRgba)
 TEST_F(ForeignFilesTest, ReducedPagesAreNoLayers)
 {
     WriteTiff(dir.File("reduced.tif"), 2, [](TIFF* tif, int i) {
-        Basics(tif, 8, 8, 1, 8, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK);
         if (i == 1)
             TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-        std::vector<std::uint8_t> row(8, 1);
-        for (std::uint32_t y = 0; y < 8; ++y)
-            TIFFWriteScanline(tif, row.data(), y, 0);
+        UniformPage(tif, 8, 1);
     });
     ASSERT_EQ(Open("reduced.tif"), img::eFileOk);
     EXPECT_EQ(doc.GetStackCount(), 1u);
@@ -200,12 +209,8 @@ TEST_F(ForeignFilesTest, OmeImagesBecomeLayersWithTheirAxes)
     // for the first three, and (1, 1), (2, 0) come from IFDs 3 and 4.
     ASSERT_EQ(s.DimCount(0), 2);
     EXPECT_EQ(s.GetChannelDim(), 0);
-    EXPECT_EQ(Pixel<std::uint16_t>(doc, 1, 5, 4, {0, 0}), 1000);
-    EXPECT_EQ(Pixel<std::uint16_t>(doc, 1, 5, 4, {0, 1}), 1001);
-    EXPECT_EQ(Pixel<std::uint16_t>(doc, 1, 5, 4, {1, 0}), 1002);
-    EXPECT_EQ(Pixel<std::uint16_t>(doc, 1, 5, 4, {1, 1}), 1003);
-    EXPECT_EQ(Pixel<std::uint16_t>(doc, 1, 5, 4, {2, 0}), 1004);
-    EXPECT_EQ(Pixel<std::uint16_t>(doc, 1, 5, 4, {2, 1}), 0);  // no IFD holds it
+    for (int k = 0; k < 6; ++k)  // (2, 1) is in no IFD
+        EXPECT_EQ(Pixel<std::uint16_t>(doc, 1, 5, 4, {k / 2, k % 2}), k < 5 ? 1000 + k : 0) << k;
     CString name;
     ASSERT_TRUE(s.GetChannelName(name, 1));
     EXPECT_EQ(name.Str(), L"GFP & co");
@@ -224,11 +229,7 @@ TEST_F(ForeignFilesTest, OmeImagesBecomeLayersWithTheirAxes)
 TEST_F(ForeignFilesTest, BrokenOmeXmlOpensAsPlainPages)
 {
     WriteTiff(dir.File("broken.ome.tif"), 1, [](TIFF* tif, int) {
-        Basics(tif, 4, 4, 1, 8, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "<OME><Image ID=\"x\"><Pixels SizeX=\"4\"</OME>");
-        std::vector<std::uint8_t> row(4, 9);
-        for (std::uint32_t y = 0; y < 4; ++y)
-            TIFFWriteScanline(tif, row.data(), y, 0);
+        UniformPage(tif, 4, 9, "<OME><Image ID=\"x\"><Pixels SizeX=\"4\"</OME>");
     });
     ASSERT_EQ(Open("broken.ome.tif"), img::eFileOk);
     ASSERT_EQ(doc.GetStackCount(), 1u);
@@ -267,13 +268,7 @@ TEST_F(ForeignFilesTest, OmeXmlIsReadAsXmlReadersDo)
     for (auto const& c : cases) {
         SCOPED_TRACE(c.first.substr(0, 60));
         const std::string name = "xml" + std::to_string(i++) + ".tif";
-        WriteTiff(dir.File(name), 1, [&](TIFF* tif, int) {
-            Basics(tif, 4, 4, 1, 8, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK);
-            TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, c.first.c_str());
-            std::vector<std::uint8_t> row(4, 5);
-            for (std::uint32_t y = 0; y < 4; ++y)
-                TIFFWriteScanline(tif, row.data(), y, 0);
-        });
+        WriteTiff(dir.File(name), 1, [&](TIFF* tif, int) { UniformPage(tif, 4, 5, c.first.c_str()); });
         doc = img::CImg();
         ASSERT_EQ(Open(name), img::eFileOk);
         ASSERT_EQ(doc.GetStackCount(), 1u);

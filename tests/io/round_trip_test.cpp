@@ -16,11 +16,15 @@ class RoundTripTest : public ::testing::Test {
 protected:
     ScratchDir dir;
 
-    void ExpectRoundTrip(img::CImg const& doc, img::tSaveOptions const& options = img::tSaveOptions())
+    // Saves as `name` and opens again, expecting what was saved; returns
+    // what was opened.
+    img::CImg ExpectRoundTrip(img::CImg const& doc, img::tSaveOptions const& options = img::tSaveOptions(),
+                              std::string const& name = "doc.ome.tif")
     {
-        const img::CImg opened = RoundTrip(doc, dir.File("doc.ome.tif"), options);
+        const img::CImg opened = RoundTrip(doc, dir.File(name), options);
         std::string difference;
         EXPECT_TRUE(img::CompareDocuments(doc, opened, &difference)) << difference;
+        return opened;
     }
 };
 
@@ -76,14 +80,12 @@ TEST_F(RoundTripTest, UnwrittenTilesStayUnwrittenInFileAndMemory)
     Paint(*frame, geo::CiRect(512 * 50, 512 * 40, 512 * 51, 512 * 41), {}, 1);    // one whole tile
     Paint(*frame, geo::CiRect(99990, 79990, 100000, 80000), {}, 2);              // the corner tile, partly
     doc.Add(img::CStack(frame));
-    const std::string path = dir.File("sparse.ome.tif");
-    img::CImg opened = RoundTrip(doc, path);
-    EXPECT_TRUE(img::CompareDocuments(doc, opened));
+    const img::CImg opened = ExpectRoundTrip(doc, {}, "sparse.ome.tif");
     auto back = opened.FindStack(1).GetDataFrame(0);
     EXPECT_EQ(back->GetTileCount(), 2);
     EXPECT_LE(back->GetAllocatedBytes(), 2 * 512 * 512 * 3);
     // Two tiles, the tables of 30772 tiles, the pyramid of two.
-    EXPECT_LT(std::filesystem::file_size(path), std::uintmax_t(4) << 20);
+    EXPECT_LT(std::filesystem::file_size(dir.File("sparse.ome.tif")), std::uintmax_t(4) << 20);
 }
 
 TEST_F(RoundTripTest, UniformTilesAreStoredOnceAndStayWithoutMemory)
@@ -93,9 +95,7 @@ TEST_F(RoundTripTest, UniformTilesAreStoredOnceAndStayWithoutMemory)
     img::CDisplProcessFlow flow(doc, false);
     auto mask = flow.GetTransparencyMask(flow.FindLayer(ids.rgb));
     mask->Rectangle(geo::CiRect(0, 0, 1500, 1100), 77, img::CMask::eCombineSet);
-    const std::string path = dir.File("uniform.ome.tif");
-    img::CImg opened = RoundTrip(doc, path);
-    EXPECT_TRUE(img::CompareDocuments(doc, opened));
+    const img::CImg opened = ExpectRoundTrip(doc);
     img::CDisplProcessFlow openedFlow(opened, false);
     auto back = openedFlow.GetTransparencyMask(openedFlow.FindLayer(ids.rgb))->GetPixFrame()->GetDataFrame();
     EXPECT_EQ(back->GetTileCount(), 9);
@@ -171,9 +171,7 @@ TEST_F(RoundTripTest, ReopenedMosaicPicksTheSameLayers)
         Paint(*tile, geo::CiRect(0, 0, 300, 200), {}, unsigned(m));
         ASSERT_TRUE(mosaic->Paste(tile, geo::CiVecN{123, 456, 0}));
     }
-    img::CImg opened = RoundTrip(doc, dir.File("mosaic.ome.tif"));
-    std::string difference;
-    EXPECT_TRUE(img::CompareDocuments(doc, opened, &difference)) << difference;
+    img::CImg opened = ExpectRoundTrip(doc);
     std::unique_ptr<img::CMosaikScope> first(img::CreateMosaikImage(&doc));
     std::unique_ptr<img::CMosaikScope> again(img::CreateMosaikImage(&opened));
     EXPECT_EQ(again->GetActiveLayerID(), first->GetActiveLayerID());
@@ -225,8 +223,7 @@ TEST_F(RoundTripTest, SavingOverAFileReplacesIt)
     ASSERT_EQ(img::SaveDocument(BuildRichDocument(), path), img::eFileOk);
     img::CImg small;
     small.Add(img::CStack(MakeFrame({0, 0}, {8, 8}, img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray))));
-    const img::CImg opened = RoundTrip(small, path);
-    EXPECT_TRUE(img::CompareDocuments(small, opened));
+    ExpectRoundTrip(small, {}, "twice.ome.tif");
     EXPECT_EQ(dir.Entries().size(), 1u);
 }
 

@@ -85,6 +85,12 @@ protected:
         const geo::CiRect r = t->GetBoundary();
         return flow.PlayToPixFrame(t, r, geo::CdRect(r), 0, layers, hints);
     }
+    // Renders `layers` into `t` and reads the pixel at (x, y).
+    tBGR RenderedAt(boost::shared_ptr<img::CPixFrame> const& t, std::vector<int> const& layers, int x, int y)
+    {
+        EXPECT_TRUE(Render(t, layers));
+        return At(t, x, y);
+    }
     static tBGR At(boost::shared_ptr<img::CPixFrame> const& t, int x, int y)
     {
         std::uint8_t p[3] = {};
@@ -242,20 +248,16 @@ TEST_F(ComposeTest, Rgb8ComponentsInBothTargetOrdersLimitsAndInvisibleChannels)
         return e == 0 ? x * 10 : e == 1 ? y * 20 : 100;
     }));
     auto target = Target(20, 10);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 3, 4), (tBGR{100, 80, 30})) << "red first in an RGB layer";
+    EXPECT_EQ(RenderedAt(target, {layer}, 3, 4), (tBGR{100, 80, 30})) << "red first in an RGB layer";
     auto rgbTarget = Target(20, 10, img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB));
-    ASSERT_TRUE(Render(rgbTarget, {layer}));
-    EXPECT_EQ(At(rgbTarget, 3, 4), (tBGR{30, 80, 100})) << "an RGB target gets the bytes red first";
+    EXPECT_EQ(RenderedAt(rgbTarget, {layer}, 3, 4), (tBGR{30, 80, 100})) << "an RGB target gets the bytes red first";
     ASSERT_TRUE(flow.SetVisibility(Plane(layer), 1, false));
     ASSERT_TRUE(doc.FindStack(layer).SetDispLimits(utl::TInterval<double>(0, 100), 0));
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 3, 4), (tBGR{100, 0, 77}));
+    EXPECT_EQ(RenderedAt(target, {layer}, 3, 4), (tBGR{100, 0, 77}));
     EXPECT_EQ(At(target, 15, 4), (tBGR{100, 0, 255})) << "clamped at the upper limit";
     ASSERT_TRUE(flow.SetVisibility(Plane(layer), -1, false));
     SetBackground(9, 9, 9);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 3, 4), (tBGR{9, 9, 9})) << "a layer without shown channels shows nothing";
+    EXPECT_EQ(RenderedAt(target, {layer}, 3, 4), (tBGR{9, 9, 9})) << "a layer without shown channels shows nothing";
 }
 
 TEST_F(ComposeTest, DisplayLutWinsOverDataLutUnlessSwitchedOff)
@@ -264,11 +266,9 @@ TEST_F(ComposeTest, DisplayLutWinsOverDataLutUnlessSwitchedOff)
     ASSERT_TRUE(doc.FindStack(layer).SetLUT({{0, 0, 0}, {1, 2, 3}}, 0));
     ASSERT_TRUE(flow.SetLUT(Plane(layer), 0, {{0, 0, 0}, {40, 50, 60}}));
     auto target = Target(4, 4);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 1, 1), (tBGR{40, 50, 60}));
+    EXPECT_EQ(RenderedAt(target, {layer}, 1, 1), (tBGR{40, 50, 60}));
     ASSERT_TRUE(flow.UseLUT(Plane(layer), 0));
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 1, 1), (tBGR{1, 2, 3}));
+    EXPECT_EQ(RenderedAt(target, {layer}, 1, 1), (tBGR{1, 2, 3}));
 }
 
 TEST_F(ComposeTest, FloatLayersGoThroughLevels)
@@ -281,8 +281,7 @@ TEST_F(ComposeTest, FloatLayersGoThroughLevels)
     const int layer = AddLayer(frame);
     ASSERT_TRUE(doc.FindStack(layer).SetDispLimits(utl::TInterval<double>(0, 2), -1));
     auto target = Target(4, 1);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 0, 0).g, 0);
+    EXPECT_EQ(RenderedAt(target, {layer}, 0, 0).g, 0);
     EXPECT_EQ(At(target, 1, 0).g, 128);
     EXPECT_EQ(At(target, 2, 0).g, 255);
     EXPECT_EQ(At(target, 3, 0).g, 0);
@@ -312,8 +311,7 @@ TEST_F(ComposeTest, FiltersChangeTheLayerAndLayersLeavingDuringRenderingOrFromAC
     img::CDisplProcessFlow copy(doc, true);
     ASSERT_TRUE(flow.SetDisplayFilter(Plane(layer), boost::shared_ptr<img::CDisplayFilter>(new CRemover(doc, layer))));
     auto target = Target(20, 20);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 5, 19), (tBGR{205, 205, 205}));
+    EXPECT_EQ(RenderedAt(target, {layer}, 5, 19), (tBGR{205, 205, 205}));
     EXPECT_FALSE(doc.FindStack(layer).IsValid());
     EXPECT_EQ(flow.FindLayer(layer), -1);
 
@@ -362,8 +360,7 @@ TEST_F(ComposeTest, LayerFunctionsCombineWithWhatLiesBelow)
                            tCase{img::eFunctionMin, {40, 100, 120}}}) {
         SCOPED_TRACE(int(c.function));
         ASSERT_TRUE(flow.SetFunction(Plane(top), 0, c.function));
-        ASSERT_TRUE(Render(target, {below, top}));
-        EXPECT_EQ(At(target, 2, 2), c.want);
+        EXPECT_EQ(RenderedAt(target, {below, top}, 2, 2), c.want);
     }
 }
 
@@ -376,19 +373,15 @@ TEST_F(ComposeTest, InvisibleHiddenAndGroupedEntries)
     const int c = AddLayer(MakeFrame({4, 4}, kGray8, flat(30)));
     const int unlisted = doc.Add(img::CStack(MakeFrame({4, 4}, kGray8, flat(99))));
     auto target = Target(4, 4);
-    ASSERT_TRUE(Render(target, {a, b, c, unlisted, 4711}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{30, 30, 30})) << "last is on top; IDs without entry are skipped";
-    ASSERT_TRUE(Render(target, {c, b, a}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{10, 10, 10}));
-    ASSERT_TRUE(Render(target, {}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{1, 2, 3}));
+    EXPECT_EQ(RenderedAt(target, {a, b, c, unlisted, 4711}, 0, 0), (tBGR{30, 30, 30}))
+        << "last is on top; IDs without entry are skipped";
+    EXPECT_EQ(RenderedAt(target, {c, b, a}, 0, 0), (tBGR{10, 10, 10}));
+    EXPECT_EQ(RenderedAt(target, {}, 0, 0), (tBGR{1, 2, 3}));
 
     flow.SetVisibility(Plane(c), false);
-    ASSERT_TRUE(Render(target, {a, b, c}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{20, 20, 20}));
+    EXPECT_EQ(RenderedAt(target, {a, b, c}, 0, 0), (tBGR{20, 20, 20}));
     flow.SetHidden(Plane(b), true);
-    ASSERT_TRUE(Render(target, {a, b, c}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{10, 10, 10}));
+    EXPECT_EQ(RenderedAt(target, {a, b, c}, 0, 0), (tBGR{10, 10, 10}));
 
     // A singular group shows its topmost shown member only.
     flow.SetVisibility(Plane(c), true);
@@ -397,13 +390,10 @@ TEST_F(ComposeTest, InvisibleHiddenAndGroupedEntries)
     ASSERT_TRUE(flow.MoveTo(Plane(b), g, -3));
     ASSERT_TRUE(flow.MoveTo(Plane(c), g, -2));
     ASSERT_TRUE(flow.SetGroupSingular(g, true));
-    ASSERT_TRUE(Render(target, {a, c}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{10, 10, 10})) << "c is below b in its group";
-    ASSERT_TRUE(Render(target, {a, b}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{20, 20, 20}));
+    EXPECT_EQ(RenderedAt(target, {a, c}, 0, 0), (tBGR{10, 10, 10})) << "c is below b in its group";
+    EXPECT_EQ(RenderedAt(target, {a, b}, 0, 0), (tBGR{20, 20, 20}));
     ASSERT_TRUE(flow.SetVisibility(g, false));
-    ASSERT_TRUE(Render(target, {a, b}));
-    EXPECT_EQ(At(target, 0, 0), (tBGR{10, 10, 10}));
+    EXPECT_EQ(RenderedAt(target, {a, b}, 0, 0), (tBGR{10, 10, 10}));
 }
 
 // ---------------------------------------------------------------- frames and channels
@@ -413,14 +403,11 @@ TEST_F(ComposeTest, ShownFrameComesFromPropertyThenActiveFrameThenFirst)
     const int layer = AddLayer(MakeFrame({4, 4, 3}, kGray8, [](int, int, int p, int) { return 10 + p; }));
     const int plane = Plane(layer);
     auto target = Target(4, 4);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 0, 0).g, 10);
+    EXPECT_EQ(RenderedAt(target, {layer}, 0, 0).g, 10);
     ASSERT_TRUE(flow.SetActiveFrameIndex(utl::CIndexN{1}, plane));
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 0, 0).g, 11);
+    EXPECT_EQ(RenderedAt(target, {layer}, 0, 0).g, 11);
     ASSERT_TRUE(flow.SetProperty(plane, 10014, mem::CBin(utl::CIndexN{2})));
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 0, 0).g, 12);
+    EXPECT_EQ(RenderedAt(target, {layer}, 0, 0).g, 12);
 }
 
 TEST_F(ComposeTest, ChannelDimensionSumsTheVisibleChannelsInTheirColours)
@@ -430,8 +417,7 @@ TEST_F(ComposeTest, ChannelDimensionSumsTheVisibleChannelsInTheirColours)
     stack.SetChannelDim(0);
     ASSERT_EQ(stack.GetChannelDim(), 0);
     auto target = Target(4, 4);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 1, 1), (tBGR{200, 150, 100})) << "red, green, blue by channel order";
+    EXPECT_EQ(RenderedAt(target, {layer}, 1, 1), (tBGR{200, 150, 100})) << "red, green, blue by channel order";
     ASSERT_TRUE(flow.SetLUT(Plane(layer), 1, {{0, 0, 0}, {255, 255, 255}}));
     ASSERT_TRUE(flow.SetVisibility(Plane(layer), 0, false));
     ASSERT_TRUE(Render(target, {layer}));
@@ -486,8 +472,7 @@ TEST_F(ComposeTest, AxesCalibratedInTheirOwnUnitsMapApart)
     ASSERT_TRUE(stack.SetDimOriginScale(img::eDimY, 0, 2000, kNano));  // 2 µm
     flow.SetImagePlaneCalibration(geo::CdVec2(0, 0), geo::CdVec2(1, 1), utl::CUnit2(kMicro, kMicro));
     auto target = Target(4, 8);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 1, 5).g, 21);
+    EXPECT_EQ(RenderedAt(target, {layer}, 1, 5).g, 21);
     EXPECT_EQ(At(target, 3, 7).g, 33);
 }
 
@@ -499,8 +484,7 @@ TEST_F(ComposeTest, BorderOutsideTheCanvasAndSkippedBackground)
     flow.SetCanvasColors(bg, border);
     flow.SetImagePlaneRect(geo::CiRect(0, 0, 4, 3));
     auto target = Target(6, 5);
-    ASSERT_TRUE(Render(target, {}));
-    EXPECT_EQ(At(target, 3, 2), (tBGR{0, 50, 0}));
+    EXPECT_EQ(RenderedAt(target, {}, 3, 2), (tBGR{0, 50, 0}));
     EXPECT_EQ(At(target, 4, 2), (tBGR{0, 0, 250}));
     EXPECT_EQ(At(target, 0, 3), (tBGR{0, 0, 250}));
 
@@ -648,8 +632,7 @@ TEST_F(ComposeTest, AlphaHidesColumnsAndFiltersStillSeeTheWholeRow)
         return e == 0 ? 60 : (x >= 10 && x < 30 ? 255 : x == 35 ? 85 : 0);
     }));
     auto target = Target(40, 3);
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 9, 1), (tBGR{0, 0, 200}));
+    EXPECT_EQ(RenderedAt(target, {layer}, 9, 1), (tBGR{0, 0, 200}));
     EXPECT_EQ(At(target, 10, 1), (tBGR{60, 60, 60}));
     EXPECT_EQ(At(target, 29, 2), (tBGR{60, 60, 60}));
     EXPECT_EQ(At(target, 30, 0), (tBGR{0, 0, 200}));
@@ -658,8 +641,7 @@ TEST_F(ComposeTest, AlphaHidesColumnsAndFiltersStillSeeTheWholeRow)
 
     auto filter = boost::shared_ptr<CInvert>(new CInvert);
     ASSERT_TRUE(flow.SetDisplayFilter(Plane(layer), filter));
-    ASSERT_TRUE(Render(target, {layer}));
-    EXPECT_EQ(At(target, 9, 1), (tBGR{0, 0, 200}));
+    EXPECT_EQ(RenderedAt(target, {layer}, 9, 1), (tBGR{0, 0, 200}));
     EXPECT_EQ(At(target, 20, 1), (tBGR{195, 195, 195}));
     EXPECT_EQ(filter->widest, 40);
 }
