@@ -159,6 +159,8 @@ bool CMosaikScope::InsertMap(double magnification, boost::shared_ptr<CPixFrame> 
                              utl::TUnitValue<geo::CdRect> const& calibration, bool visible, EStackType role,
                              int& layer)
 {
+    // Other threads see the map whole or not at all.
+    const CDocumentLock whole(GetCollection(), CDocumentLock::eChange);
     CString name;
     GetMagnificationString(magnification, name);
     const int group = GetGroup(magnification, name);

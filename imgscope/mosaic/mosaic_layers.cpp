@@ -93,6 +93,8 @@ bool CMosaikScope::CreateLayer(double magnification, CPixelInfo pixelInfo, mem::
     m_nActiveLayerId = -1;
     m_nFocusLayerId = -1;
     return Guarded(false, [&] {
+        // Other threads see the layer whole or not at all.
+        const CDocumentLock whole(GetCollection(), CDocumentLock::eChange);
         const bool opaque = GetLayerCount() == 0 && (opaqueFirst || type == eStackOverview || type == eStackLabel);
         const bool withAlpha = !opaque && m_bUseAlphaNoMask;
         const CPixelInfo info = withAlpha ? pixelInfo.AddAlpha(1) : pixelInfo;
@@ -175,24 +177,28 @@ bool CMosaikScope::Paste(boost::shared_ptr<mem::CDataFrame> const& tile, geo::Ci
 
 bool CMosaikScope::DelCurrentLayers()
 {
-    bool result = false;
-    double magnification = 0.0;
-    if (m_nActiveLayerId != -1) {
-        magnification = GetLayerMagnification(m_nActiveLayerId);
-        result = DelLayer(m_nActiveLayerId);
-        m_nActiveLayerId = -1;
-    }
-    if (m_nFocusLayerId != -1) {
-        result = DelLayer(m_nFocusLayerId) && result;
-        m_nFocusLayerId = -1;
-    }
-    // Looking the group up makes one when none has this magnification; an
-    // empty group, found or made, goes again.
-    const int group = GetGroup(magnification, CString());
-    std::vector<int> members;
-    if (GetGroupMembers(group, members) && members.empty())
-        DelGroup(group);
-    return result;
+    return Guarded(false, [&] {
+        // Other threads see both layers and the group go at once.
+        const CDocumentLock whole(GetCollection(), CDocumentLock::eChange);
+        bool result = false;
+        double magnification = 0.0;
+        if (m_nActiveLayerId != -1) {
+            magnification = GetLayerMagnification(m_nActiveLayerId);
+            result = DelLayer(m_nActiveLayerId);
+            m_nActiveLayerId = -1;
+        }
+        if (m_nFocusLayerId != -1) {
+            result = DelLayer(m_nFocusLayerId) && result;
+            m_nFocusLayerId = -1;
+        }
+        // Looking the group up makes one when none has this magnification; an
+        // empty group, found or made, goes again.
+        const int group = GetGroup(magnification, CString());
+        std::vector<int> members;
+        if (GetGroupMembers(group, members) && members.empty())
+            DelGroup(group);
+        return result;
+    });
 }
 
 // ---------------------------------------------------------------- calibration and limits

@@ -96,9 +96,9 @@ protected:
         const geo::CiVolumeN volume =
             geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{kSide, kSide, 1});
         const utl::TUnitValue<geo::CdRect> phys(kMicron, geo::CdRect(left, 0, left + kSide, kSide));
-        // Inserting and dressing a layer takes several calls: held as one
-        // change, the viewer sees the layer whole or not at all.
-        img::CDocumentLock change(doc, img::CDocumentLock::eChange);
+        // Inserting and dressing a layer takes several calls, which the
+        // mosaic holds as one change: the viewer sees the layer whole or
+        // not at all.
         return mosaic->CreateLayer(magnification, kGray8, mem::eMemoryDefault, 2, 95, volume, phys, utl::CPropSet(),
                                    img::eStackPicture, false, false);
     }

@@ -97,10 +97,11 @@ private:
 
 // Holds a document's lock on the calling thread, so that a sequence of
 // calls is seen by other threads as one step. Every call of the library
-// takes the locks it needs by itself and is seen whole; a scope operation
-// made of several calls (CreateLayer inserts a layer and then dresses it:
-// name, mask, calibration, group) is not. Hold eChange around such an
-// operation, and eRead around reads that must agree with one another
+// takes the locks it needs by itself and is seen whole; the mosaic's
+// operations that add or remove layers (CreateLayer inserts a layer and
+// then dresses it: name, mask, calibration, group) hold the document
+// themselves. Hold eChange around other sequences of changes that belong
+// together, and eRead around reads that must agree with one another
 // (GetLayers and the properties of the layers it lists).
 //
 // While held, other threads wait before changing the document (eRead) or
