@@ -21,6 +21,47 @@ constexpr std::size_t kCacheLine = 64;
 // Pieces with fewer whole lines than this are copied plainly.
 constexpr std::size_t kMinStreamLines = 1;
 
+// Copies fewer than a cache line's bytes inline: the partial lines at both
+// ends of a streamed row, two per row, where a call to memcpy costs more
+// than the copy.
+inline void CopyPartialLine(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
+{
+#if defined(__SSE2__)
+    if (n >= 16) {
+        std::size_t i = 0;
+        for (; i + 16 <= n; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                             _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i)));
+        if (i < n)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16),
+                             _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + n - 16)));
+        return;
+    }
+#endif
+    // Two overlapping pieces of the largest size that fits.
+    if (n >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, src, 8);
+        std::memcpy(&b, src + n - 8, 8);
+        std::memcpy(dst, &a, 8);
+        std::memcpy(dst + n - 8, &b, 8);
+    } else if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, src, 4);
+        std::memcpy(&b, src + n - 4, 4);
+        std::memcpy(dst, &a, 4);
+        std::memcpy(dst + n - 4, &b, 4);
+    } else if (n >= 2) {
+        std::uint16_t a, b;
+        std::memcpy(&a, src, 2);
+        std::memcpy(&b, src + n - 2, 2);
+        std::memcpy(dst, &a, 2);
+        std::memcpy(dst + n - 2, &b, 2);
+    } else if (n == 1) {
+        *dst = *src;
+    }
+}
+
 // Copies `n` bytes, the whole cache lines of the target with stores that
 // bypass the cache. A pasted tile is not read again soon, and ordinary
 // stores first read every target line into the cache, which doubles the
@@ -34,7 +75,7 @@ inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
 #if defined(__SSE2__)
     const std::size_t head = (kCacheLine - (reinterpret_cast<std::uintptr_t>(dst) & (kCacheLine - 1))) & (kCacheLine - 1);
     if (n >= head + kMinStreamLines * kCacheLine) {
-        std::memcpy(dst, src, head);
+        CopyPartialLine(dst, src, head);
         dst += head;
         src += head;
         n -= head;
@@ -49,11 +90,43 @@ inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
         }
-        std::memcpy(dst + body, src + body, n - body);
+        CopyPartialLine(dst + body, src + body, n - body);
         return;
     }
 #endif
     std::memcpy(dst, src, n);
+}
+
+// As StreamRow for a fill: `row` repeats a pixel whose size divides a
+// cache line, so every whole line of the target gets the same 64 bytes,
+// stored from registers. Loading them from `row` for each line instead
+// lets the loads wait on the streaming stores whenever target and row
+// sit at the same offset in their pages, which a fill row by row down a
+// tile meets every few rows. `row` holds at least `n` bytes.
+inline void StreamFillRow(std::uint8_t* dst, std::uint8_t const* row, std::size_t n)
+{
+#if defined(__SSE2__)
+    const std::size_t head = (kCacheLine - (reinterpret_cast<std::uintptr_t>(dst) & (kCacheLine - 1))) & (kCacheLine - 1);
+    if (n >= head + kMinStreamLines * kCacheLine) {
+        CopyPartialLine(dst, row, head);
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head + 48));
+        dst += head;
+        n -= head;
+        const std::size_t body = n & ~(kCacheLine - 1);
+        for (std::size_t i = 0; i < body; i += kCacheLine) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), a);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 16), b);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
+        }
+        CopyPartialLine(dst + body, row + head, n - body);
+        return;
+    }
+#endif
+    std::memcpy(dst, row, n);
 }
 
 // Copies `rows` rows of `n` bytes, `srcStride` apart, to `dst` packed one

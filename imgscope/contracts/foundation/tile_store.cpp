@@ -66,7 +66,9 @@ static inline void CopyUniform(std::uint8_t* dst, std::uint8_t const* row, int r
 {
     while (w > 0) {
         const int n = std::min(w, rowPixels);
-        if (stream)
+        if (stream && detail::kCacheLine % static_cast<std::size_t>(px) == 0)
+            detail::StreamFillRow(dst, row, static_cast<std::size_t>(n) * px);
+        else if (stream)
             detail::StreamRow(dst, row, static_cast<std::size_t>(n) * px);
         else
             std::memcpy(dst, row, static_cast<std::size_t>(n) * px);
