@@ -281,6 +281,24 @@ int PyramidLevels(int width, int height)
     return levels;
 }
 
+namespace {
+
+// Waits for a background queue's jobs when it goes, also when a write
+// failed: they read memory of the caller's.
+struct tDrain {
+    CBackgroundQueue* queue;
+    ~tDrain()
+    {
+        if (queue)
+            try {
+                queue->Wait();
+            } catch (...) {  // the write failed already; its error is the one reported
+            }
+    }
+};
+
+}  // namespace
+
 // One plane being written.
 struct CPixelWriter::tPlane {
     boost::shared_ptr<mem::CDataFrame> frame;
@@ -500,23 +518,8 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     // Halving beside the writes pays for its thread from a few tiles on.
     // Its jobs read `p` and tile memory: all are done before either goes,
     // also when the plane fails half-way.
-    CBackgroundQueue* background = nullptr;
-    if (fused && tiles.size() >= kBackgroundTiles && std::thread::hardware_concurrency() > 1) {
-        if (!m_background)
-            m_background = std::make_unique<CBackgroundQueue>();
-        background = m_background.get();
-    }
-    struct tDrain {
-        CBackgroundQueue* queue;
-        ~tDrain()
-        {
-            if (queue)
-                try {
-                    queue->Wait();
-                } catch (...) {  // the plane failed already; its error is the one reported
-                }
-        }
-    } drain{background};
+    CBackgroundQueue* background = fused ? Background(tiles.size()) : nullptr;
+    tDrain drain{background};
     const std::size_t tilePixels = std::size_t(p.tile.x) * std::size_t(p.tile.y);
     m_scratch.resize(std::size_t(tileBytes));
     m_out.resize(std::size_t(tileBytes));
@@ -621,18 +624,21 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         if (k > 1 || fused)
             SetTags(p, m_levels[k].width, m_levels[k].height, m_levels[k].compression, true);
         // The level is complete: its tiles are halved beside their writes.
-        CBackgroundQueue* queue = nullptr;
-        if (m_levels[k].tiles.size() >= kBackgroundTiles && std::thread::hardware_concurrency() > 1) {
-            if (!m_background)
-                m_background = std::make_unique<CBackgroundQueue>();
-            queue = m_background.get();
-        }
-        if (!Flush(p, k, std::uint32_t(m_levels[k].down), queue) || !TIFFWriteDirectory(m_file.Handle()) ||
-            m_file.Failed())
+        if (!Flush(p, k, std::uint32_t(m_levels[k].down), Background(m_levels[k].tiles.size())) ||
+            !TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
             return eFileWriteFailed;
         }
     m_levels.clear();
     return eFileOk;
+}
+
+CBackgroundQueue* CPixelWriter::Background(std::size_t tiles)
+{
+    if (tiles < kBackgroundTiles || std::thread::hardware_concurrency() < 2)
+        return nullptr;
+    if (!m_background)
+        m_background = std::make_unique<CBackgroundQueue>();
+    return m_background.get();
 }
 
 void CPixelWriter::PlanPyramid(tPlane const& p)
@@ -713,17 +719,7 @@ bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row, CBac
     std::vector<std::unique_ptr<std::uint8_t[]>> written;
     if (background)
         written.reserve(level.tiles.size());
-    struct tDrain {
-        CBackgroundQueue* queue;
-        ~tDrain()
-        {
-            if (queue)
-                try {
-                    queue->Wait();
-                } catch (...) {  // the write failed already; its error is the one reported
-                }
-        }
-    } drain{background};
+    tDrain drain{background};
     for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
         std::uint8_t const* data = it->second.data.get();
         const std::uint32_t index = it->first;

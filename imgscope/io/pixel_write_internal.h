@@ -112,6 +112,9 @@ private:
     // Writes the tiles of level `k` before tile row `row`, feeds each to the
     // level above (on `background` when given) and frees it.
     bool Flush(tPlane const& plane, std::size_t k, std::uint32_t row, CBackgroundQueue* background = nullptr);
+    // The queue that halves beside the writes of `tiles` tiles; null when
+    // that many pay for no thread, or there is one core.
+    CBackgroundQueue* Background(std::size_t tiles);
     void SetTags(tPlane const& plane, int width, int height, std::uint16_t compression, bool reduced);
     bool WriteTile(std::uint32_t index, void const* data, std::int64_t bytes, bool compressed);
     // A whole tile in native order as the file takes it: swapped, or copied
