@@ -9,12 +9,17 @@
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/contracts/document/render/render_pool_internal.h"
+#include "imgscope/contracts/document/stack.h"
 #include "imgscope/typed/picture.h"
 
 #include <gtest/gtest.h>
 
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
 #include <memory>
 #include <new>
+#include <vector>
 
 using namespace alloctest;
 
@@ -150,6 +155,63 @@ TEST(DocumentAllocationTest, PicturesAndLayerCallsFailCleanly)
         EXPECT_FALSE(passedOn && made);
         EXPECT_EQ(d.LayerPixels().front(), before.front());
         EXPECT_TRUE(reached || (made && renamed && activated && calibrated && reset && limited));
+        return reached;
+    });
+}
+
+TEST(DocumentAllocationTest, AWriteThatMustPinARendersRowsFailsCleanly)
+{
+    // 256 rows in tiles of 32, drawn one to one in bands of 32 rows: after
+    // the first band the render has read tile row 0 and not yet pinned
+    // tile row 1. A write over both has the render pin row 1 first, which
+    // takes memory; when that fails the write fails, and the render still
+    // shows every row as it was.
+    img::detail::SetRenderThreads(1);
+    const std::shared_ptr<void> restore(nullptr, [](void*) {
+        img::detail::SetRenderProgressHook({});
+        img::detail::SetRenderThreads(0);
+    });
+    utl::CPropSet props;
+    props.SetValue(mem::ePropTileSize, geo::CiVec3(32, 32, 1));
+    img::CImg doc;
+    const auto frame = boost::make_shared<mem::CDataFrame>(geo::CiVolumeN(geo::CiRect(0, 0, 64, 256)), kGray8, props);
+    std::vector<std::uint8_t> old(64 * 256);
+    for (std::size_t i = 0; i < old.size(); ++i)
+        old[i] = std::uint8_t(i * 7 / 64);
+    ASSERT_TRUE(frame->WriteRect(geo::CiRect(0, 0, 64, 256), geo::CiVecN(), old.data(), 0));
+    const int layer = doc.Add(img::CStack(frame));
+    img::CDisplProcessFlow flow(doc, false);
+    ASSERT_GE(flow.InsertLayer(-1, -3, layer, utl::CIndexN(), -1), 0);
+    const geo::CiRect pixels(0, 0, 64, 256);
+    const geo::CdRect canvas(0.0, 0.0, 64.0, 256.0);
+    const auto target = [&] {
+        return img::CPixFrame::Create(pixels, kTarget, mem::eMemoryDefault, mem::eAlignNone, kNone);
+    };
+    auto reference = target();
+    ASSERT_TRUE(flow.PlayToPixFrame(reference, pixels, canvas, 0, {layer}, img::tRenderHints()));
+    const auto expected = Pixels(*reference->GetDataFrame());
+    const std::vector<std::uint8_t> bytes(64 * 32, 200);
+    SweepOperatorNew([&](std::int64_t n, EFailure mode) {
+        EXPECT_TRUE(frame->WriteRect(geo::CiRect(0, 0, 64, 256), geo::CiVecN(), old.data(), 0));
+        bool reached = false, written = false;
+        int calls = 0;
+        img::detail::SetRenderProgressHook([&](int rows) {
+            if (rows != 32 || calls++ > 0)
+                return;
+            Arm(n, mode);
+            written = frame->WriteRect(geo::CiRect(0, 16, 64, 48), geo::CiVecN(), bytes.data(), 0);
+            reached = Disarm();
+        });
+        auto out = target();
+        EXPECT_TRUE(flow.PlayToPixFrame(out, pixels, canvas, 0, {layer}, img::tRenderHints()));
+        img::detail::SetRenderProgressHook({});
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(Pixels(*out->GetDataFrame()), expected) << "the render shows every row as it began";
+        EXPECT_TRUE(written || reached);
+        std::vector<std::uint8_t> now = old;
+        if (written)
+            std::fill(now.begin() + 16 * 64, now.begin() + 48 * 64, std::uint8_t(200));
+        EXPECT_EQ(Pixels(*frame), now);
         return reached;
     });
 }

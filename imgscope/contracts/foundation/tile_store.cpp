@@ -935,11 +935,15 @@ bool CTileStore::DropPlanesOutside(bool discard)
     // A render part-way through a plane shows the rest as it was. Blocks
     // that views show outlive their plane: room for them first, so that
     // nothing is freed when it cannot be had.
-    for (auto const& [key, plane] : m_planeMap)
-        if (OutsidePlanes(key))
-            for (auto const& [epoch, view] : m_views)
-                view->BeforeDrop(key);
     std::size_t shown = 0;
+    try {
+        for (auto const& [key, plane] : m_planeMap)
+            if (OutsidePlanes(key))
+                for (auto const& [epoch, view] : m_views)
+                    view->BeforeDrop(key);
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
     for (auto const& [key, plane] : m_planeMap)
         if (OutsidePlanes(key))
             for (auto const& [ci, chunk] : plane.chunks)

@@ -54,7 +54,7 @@ std::shared_ptr<CTileView const> CTileView::Open(CDataFrame const& frame, geo::C
     v.m_columns = TileIndices(columns, s.m_x0, v.m_right, s.m_tileW);
     v.m_rows = TileIndices(rows, s.m_y0, v.m_bottom, s.m_tileH);
     const std::size_t count = v.m_rows.size();
-    v.m_count.assign(count, 0);
+    v.m_tiles.resize(count);
     v.m_pinnedRow.assign(count, 0);
     // Each sampled tile row's first and last entry of `rows`: the row is
     // pinned before the first is read and let go once the last is.
@@ -100,7 +100,6 @@ std::shared_ptr<CTileView const> CTileView::Open(CDataFrame const& frame, geo::C
         v.m_pinned = count;
         return view;
     }
-    v.m_tiles.resize(count * v.m_columns.size());
     v.m_epoch = s.OpenView(view.get());
     return view;
 }
@@ -148,34 +147,38 @@ void CTileView::PinRow(std::size_t r) const
 {
     if (m_pinnedRow[r])
         return;
-    m_pinnedRow[r] = 1;
     CTileStore& s = *m_pStore;
     tPlane* p = s.FindPlane(m_key);
-    if (!p || p->count == 0)
-        return;
-    const int ty = m_rows[r];
-    tViewTile* out = m_tiles.data() + r * m_columns.size();
-    std::uint32_t n = 0;
-    for (std::size_t i = 0; i < m_columns.size();) {
-        const int tx = m_columns[i];
-        tTileSlot* slot = s.FindSlot(*p, tx, ty);
-        if (!slot) {
-            // No chunk here: none of its columns has a tile.
-            const int chunk = tx >> kChunkShift;
-            while (i < m_columns.size() && (m_columns[i] >> kChunkShift) == chunk)
-                ++i;
-            continue;
+    if (p && p->count > 0) {
+        const int ty = m_rows[r];
+        // The row's memory first, then the marks: running out of memory
+        // leaves the row unpinned and every tile unmarked.
+        std::vector<std::pair<tTileSlot*, int>> slots;
+        for (std::size_t i = 0; i < m_columns.size();) {
+            const int tx = m_columns[i];
+            tTileSlot* slot = s.FindSlot(*p, tx, ty);
+            if (!slot) {
+                // No chunk here: none of its columns has a tile.
+                const int chunk = tx >> kChunkShift;
+                while (i < m_columns.size() && (m_columns[i] >> kChunkShift) == chunk)
+                    ++i;
+                continue;
+            }
+            ++i;
+            if (slot->Exists())
+                slots.push_back({slot, tx});
         }
-        ++i;
-        if (!slot->Exists())
-            continue;
-        std::int64_t stride = 0;
-        std::uint8_t const* base = s.RowBase(slot, stride);
-        if (slot->data)
-            slot->viewedAt = std::max(slot->viewedAt, m_epoch);
-        out[n++] = {tx, stride, base};
+        std::vector<tViewTile>& row = m_tiles[r];
+        row.reserve(slots.size());
+        for (auto const& [slot, tx] : slots) {
+            std::int64_t stride = 0;
+            std::uint8_t const* base = s.RowBase(slot, stride);
+            if (slot->data)
+                slot->viewedAt = std::max(slot->viewedAt, m_epoch);
+            row.push_back({tx, stride, base});
+        }
     }
-    m_count[r] = n;
+    m_pinnedRow[r] = 1;
 }
 
 void CTileView::BeforeWrite(geo::CiVecN const& key, int ty0, int ty1) const
@@ -218,9 +221,7 @@ void CTileView::Release(std::size_t finished) const
             break;
         if (!p)
             continue;  // the plane is gone, and its blocks retired
-        tViewTile const* row = m_tiles.data() + r * m_columns.size();
-        for (std::uint32_t i = 0; i < m_count[r]; ++i) {
-            tViewTile const& t = row[i];
+        for (tViewTile const& t : m_tiles[r]) {
             if (t.stride == 0)
                 continue;
             if (tTileSlot* slot = s.FindSlot(*p, t.tx, m_rows[r]))
@@ -237,11 +238,11 @@ CTileView::tCursor CTileView::Row(int y) const
     const int ty = static_cast<int>((std::int64_t(y) - m_y0) / m_tileH);
     cursor.top = static_cast<int>(m_y0 + std::int64_t(ty) * m_tileH);
     auto it = std::lower_bound(m_rows.begin(), m_rows.end(), ty);
-    if (it == m_rows.end() || *it != ty || m_tiles.empty())
+    if (it == m_rows.end() || *it != ty)
         return cursor;
-    const std::size_t r = std::size_t(it - m_rows.begin());
-    cursor.at = m_tiles.data() + r * m_columns.size();
-    cursor.end = cursor.at + m_count[r];
+    std::vector<tViewTile> const& row = m_tiles[std::size_t(it - m_rows.begin())];
+    cursor.at = row.data();
+    cursor.end = row.data() + row.size();
     return cursor;
 }
 

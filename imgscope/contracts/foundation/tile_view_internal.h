@@ -77,15 +77,17 @@ public:
 
     // For the store, its lock held: a write is about to change tile rows
     // [ty0, ty1] of plane `key`. When the view has pinned some of them and
-    // not others, it pins the others as they are now.
+    // not others, it pins the others as they are now. Throws
+    // std::bad_alloc (some rows maybe pinned, which costs copies only):
+    // the write must then not go on.
     void BeforeWrite(geo::CiVecN const& key, int ty0, int ty1) const;
     // For the store, its lock held: plane `key` is about to go; every row
-    // not pinned yet is pinned as it is now.
+    // not pinned yet is pinned as it is now. Throws std::bad_alloc.
     void BeforeDrop(geo::CiVecN const& key) const;
 
 private:
     CTileView() = default;
-    // Store lock held; never allocates.
+    // Store lock held. Throws std::bad_alloc, the row then not pinned.
     void PinRow(std::size_t r) const;
     std::size_t RowOf(int y) const;
 
@@ -100,11 +102,10 @@ private:
     geo::CiVecN m_key;                     // the plane in the store
     std::vector<int> m_columns;            // sampled tile columns, ascending
     std::vector<int> m_rows;               // sampled tile rows, ascending
-    // Row i's tiles: m_tiles[i * m_columns.size() + k] for k < m_count[i],
-    // by tile column; room for every column is made when the view opens,
-    // so that pinning never allocates (a write may have to pin).
-    mutable std::vector<tViewTile> m_tiles;
-    mutable std::vector<std::uint32_t> m_count;
+    // The tiles of each row by tile column, those that exist when it is
+    // pinned; written once, under the store's lock, before any thread
+    // reads them.
+    mutable std::vector<std::vector<tViewTile>> m_tiles;
     mutable std::vector<std::uint8_t> m_pinnedRow;  // under the store's lock
     // Rows in the order they are pinned (by the first entry of `rows` that
     // samples them) and let go (by the last).
