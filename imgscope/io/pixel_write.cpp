@@ -328,19 +328,33 @@ CBackgroundQueue::~CBackgroundQueue()
     m_thread.join();
 }
 
-void CBackgroundQueue::Push(std::function<void()> job)
+std::uint64_t CBackgroundQueue::Push(std::function<void()> job)
 {
+    std::uint64_t number = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_jobs.push_back(std::move(job));
+        number = ++m_pushed;
     }
     m_work.notify_one();
+    return number;
 }
 
 void CBackgroundQueue::Wait()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_idle.wait(lock, [this] { return m_jobs.empty() && !m_running; });
+    if (m_error) {
+        std::exception_ptr error = m_error;
+        m_error = nullptr;
+        std::rethrow_exception(error);
+    }
+}
+
+void CBackgroundQueue::WaitFor(std::uint64_t number)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_idle.wait(lock, [this, number] { return m_done >= number || m_error; });
     if (m_error) {
         std::exception_ptr error = m_error;
         m_error = nullptr;
@@ -367,12 +381,14 @@ void CBackgroundQueue::Loop()
         }
         lock.lock();
         m_running = false;
+        ++m_done;
         if (error) {
             m_error = error;
             m_jobs.clear();
+            m_done = m_pushed;  // the dropped jobs are done with too
         }
-        if (m_jobs.empty())
-            m_idle.notify_all();
+        // Waiters wait for the queue to empty or for one job.
+        m_idle.notify_all();
     }
 }
 
@@ -582,7 +598,13 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
             // The tile is halved while it and the next are written; a tile
             // copied into a buffer of ours is halved before the buffer is
             // filled again.
-            background->Push([this, &p, index, native, stride] { Feed(p, 0, index, native, stride); });
+            // The tile above, planned already, is handed over by address:
+            // the second level's writes take tiles out of the map while the
+            // queue still halves into others.
+            tLevel::tTile& above = m_levels[1].tiles[(std::uint32_t(ty) / 2) * std::uint32_t(m_levels[1].across) +
+                                                     std::uint32_t(tx) / 2];
+            above.fedBy = background->Push(
+                [this, &p, index, native, stride, &above] { Feed(p, 0, index, native, stride, &above); });
             const bool ok = alias || WriteTile(index, data, tileBytes, compressed);
             if (native == m_scratch.data() || native == copy.data())
                 background->Wait();
@@ -596,8 +618,8 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         if (!alias && !WriteTile(index, data, tileBytes, compressed))
             return eFileWriteFailed;
     }
-    if (background)
-        background->Wait();  // the first level is complete
+    // The first level's halving may still run: the second level's tiles
+    // wait for it one by one as they are written (Flush).
     if (!TIFFWriteDirectory(m_file.Handle()) || m_file.Failed())
         return eFileWriteFailed;
     ++m_ifd;
@@ -672,14 +694,14 @@ void CPixelWriter::PlanPyramid(tPlane const& p)
 }
 
 void CPixelWriter::Feed(tPlane const& p, std::size_t k, std::uint32_t index, std::uint8_t const* data,
-                        std::int64_t stride)
+                        std::int64_t stride, tLevel::tTile* aboveTile)
 {
     const std::int64_t rowBytes = std::int64_t(p.tile.x) * p.px;
     tLevel const& level = m_levels[k];
     tLevel& above = m_levels[k + 1];
     const int tx = int(index % std::uint32_t(level.across)), ty = int(index / std::uint32_t(level.across));
     const std::uint32_t ax = std::uint32_t(tx / 2), ay = std::uint32_t(ty / 2);
-    auto& slot = above.tiles[ay * std::uint32_t(above.across) + ax];
+    auto& slot = aboveTile ? *aboveTile : above.tiles[ay * std::uint32_t(above.across) + ax];
     auto& target = slot.data;
     if (!target) {
         if (!m_spare.empty()) {
@@ -721,6 +743,8 @@ bool CPixelWriter::Flush(tPlane const& p, std::size_t k, std::uint32_t row, CBac
         written.reserve(level.tiles.size());
     tDrain drain{background};
     for (auto it = level.tiles.begin(); it != level.tiles.end() && it->first / std::uint32_t(level.across) < row;) {
+        if (it->second.fedBy != 0)
+            m_background->WaitFor(it->second.fedBy);  // halved from the level below on the queue
         std::uint8_t const* data = it->second.data.get();
         const std::uint32_t index = it->first;
         if (background)

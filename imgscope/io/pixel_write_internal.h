@@ -8,6 +8,7 @@
 #include "imgscope/io/tiff_io_internal.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -48,16 +49,21 @@ public:
     CBackgroundQueue(CBackgroundQueue const&) = delete;
     CBackgroundQueue& operator=(CBackgroundQueue const&) = delete;
 
-    void Push(std::function<void()> job);
+    // Queues a job; returns its number (the first pushed is 1).
+    std::uint64_t Push(std::function<void()> job);
     // Waits until every job pushed is done; rethrows the first exception
     // one threw (the jobs after it are dropped).
     void Wait();
+    // Waits until job `number` and every one before it are done; rethrows
+    // as Wait does.
+    void WaitFor(std::uint64_t number);
 
 private:
     void Loop();
     std::mutex m_mutex;
     std::condition_variable m_work, m_idle;
     std::deque<std::function<void()>> m_jobs;
+    std::uint64_t m_pushed = 0, m_done = 0;  // jobs so far
     std::exception_ptr m_error;
     bool m_running = false, m_quit = false;
     std::thread m_thread;
@@ -92,6 +98,7 @@ private:
         struct tTile {
             double coverage = 0.0;
             std::unique_ptr<std::uint8_t[]> data;  // uninitialised until fed
+            std::uint64_t fedBy = 0;  // the background job that feeds it last, if any
         };
         std::map<std::uint32_t, tTile> tiles;
         double Coverage() const
@@ -107,8 +114,10 @@ private:
     // compressed: sparse levels are deflated even when the plane is not.
     void PlanPyramid(tPlane const& plane);
     // Halves a finished tile of level `k` into its quarter of the tile
-    // above, made (all fill value) when first needed.
-    void Feed(tPlane const& plane, std::size_t k, std::uint32_t index, std::uint8_t const* data, std::int64_t stride);
+    // above (`above`, else looked up), made (all fill value) when first
+    // needed.
+    void Feed(tPlane const& plane, std::size_t k, std::uint32_t index, std::uint8_t const* data, std::int64_t stride,
+              tLevel::tTile* above = nullptr);
     // Writes the tiles of level `k` before tile row `row`, feeds each to the
     // level above (on `background` when given) and frees it.
     bool Flush(tPlane const& plane, std::size_t k, std::uint32_t row, CBackgroundQueue* background = nullptr);

@@ -123,6 +123,15 @@ TEST_F(PyramidTest, EightBitLevelsAreRoundedMeansInEveryComponentLayout)
     }
 }
 
+TEST_F(PyramidTest, LevelsHalvedOnTheSecondThreadWhileWrittenAreMeansToo)
+{
+    // 153 tiles of 128: the first level is halved beside its writes, and
+    // the second and third (45 and 15 tiles) beside theirs, each tile of
+    // the second written once its quarters are halved.
+    ExpectHalved<std::uint8_t>(img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB), 2100, 1100, TileProps(128));
+    ExpectHalved<std::uint16_t>(img::CPixelInfo(utl::eUInt16, 1, img::eColorSpaceGray), 2100, 1100, TileProps(128));
+}
+
 TEST_F(PyramidTest, WiderTypesAreHalvedAlike)
 {
     ExpectHalved<std::int8_t>(img::CPixelInfo(utl::eInt8, 3, img::eColorSpaceRGB), 1027, 9, utl::CPropSet());
