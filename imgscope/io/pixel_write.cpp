@@ -540,13 +540,49 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     m_scratch.resize(std::size_t(tileBytes));
     m_out.resize(std::size_t(tileBytes));
     std::vector<std::uint8_t> copy;
-    for (std::uint32_t index : tiles) {
+    const auto rectOf = [&](int tx, int ty) {
+        return geo::CiRect(p.x0 + tx * p.tile.x, p.y0 + ty * p.tile.y,
+                           int(std::min<std::int64_t>(std::int64_t(p.x0) + std::int64_t(tx + 1) * p.tile.x,
+                                                      std::int64_t(p.x0) + p.width)),
+                           int(std::min<std::int64_t>(std::int64_t(p.y0) + std::int64_t(ty + 1) * p.tile.y,
+                                                      std::int64_t(p.y0) + p.height)));
+    };
+    // Halves a tile on the queue into the tile above, which is planned
+    // already and handed over by address: the second level's writes take
+    // tiles out of the map while the queue still halves into others.
+    const auto pushFeed = [&](std::uint32_t index, std::uint8_t const* native, std::int64_t stride) {
+        const std::uint32_t tx = index % std::uint32_t(p.across), ty = index / std::uint32_t(p.across);
+        tLevel::tTile& above = m_levels[1].tiles[(ty / 2) * std::uint32_t(m_levels[1].across) + tx / 2];
+        above.fedBy = background->Push(
+            [this, &p, index, native, stride, &above] { Feed(p, 0, index, native, stride, &above); });
+    };
+    // The queue halves the tile after the one being written, so that the
+    // write (or the swap before it) finds its tile in the shared cache
+    // rather than in memory. Only tiles written from their own memory go
+    // ahead; the others pass through our buffers one at a time.
+    std::vector<bool> ahead(background ? tiles.size() : 0, false);
+    const auto pushAhead = [&](std::size_t i) {
+        if (!background || i >= tiles.size() || ahead[i] || !direct)
+            return;
+        const std::uint32_t index = tiles[i];
+        const geo::CiRect rect = rectOf(int(index % std::uint32_t(p.across)), int(index / std::uint32_t(p.across)));
+        if (rect.Width() != p.tile.x || rect.Height() != p.tile.y || frame.GetTileRowSize() != rowBytes)
+            return;
+        std::uint8_t const* row0 = nullptr;
+        std::uint8_t const* row1 = nullptr;
+        frame.GetRowSpan({rect.left, rect.top}, p.key, row0);
+        frame.GetRowSpan({rect.left, rect.top + 1}, p.key, row1);
+        if (!row0 || row0 == row1)
+            return;
+        pushFeed(index, row0, rowBytes);
+        ahead[i] = true;
+    };
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const std::uint32_t index = tiles[i];
+        pushAhead(i);
+        pushAhead(i + 1);
         const int tx = int(index % std::uint32_t(p.across)), ty = int(index / std::uint32_t(p.across));
-        const geo::CiRect rect(p.x0 + tx * p.tile.x, p.y0 + ty * p.tile.y,
-                               int(std::min<std::int64_t>(std::int64_t(p.x0) + std::int64_t(tx + 1) * p.tile.x,
-                                                          std::int64_t(p.x0) + p.width)),
-                               int(std::min<std::int64_t>(std::int64_t(p.y0) + std::int64_t(ty + 1) * p.tile.y,
-                                                          std::int64_t(p.y0) + p.height)));
+        const geo::CiRect rect = rectOf(tx, ty);
         const bool interior = rect.Width() == p.tile.x && rect.Height() == p.tile.y;
         // `data` goes into the file; `native` (rows at `stride`) feeds the
         // pyramid in the frame's component order.
@@ -598,13 +634,8 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
             // The tile is halved while it and the next are written; a tile
             // copied into a buffer of ours is halved before the buffer is
             // filled again.
-            // The tile above, planned already, is handed over by address:
-            // the second level's writes take tiles out of the map while the
-            // queue still halves into others.
-            tLevel::tTile& above = m_levels[1].tiles[(std::uint32_t(ty) / 2) * std::uint32_t(m_levels[1].across) +
-                                                     std::uint32_t(tx) / 2];
-            above.fedBy = background->Push(
-                [this, &p, index, native, stride, &above] { Feed(p, 0, index, native, stride, &above); });
+            if (!ahead[i])
+                pushFeed(std::uint32_t(index), native, stride);
             const bool ok = alias || WriteTile(index, data, tileBytes, compressed);
             if (native == m_scratch.data() || native == copy.data())
                 background->Wait();
