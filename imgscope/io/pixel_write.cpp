@@ -321,7 +321,7 @@ CBackgroundQueue::~CBackgroundQueue()
 {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_idle.wait(lock, [this] { return m_jobs.empty() && !m_running; });
+        m_idle.wait(lock, [this] { return m_done >= m_pushed; });
         m_quit = true;
     }
     m_work.notify_all();
@@ -342,13 +342,12 @@ std::uint64_t CBackgroundQueue::Push(std::function<void()> job)
 
 void CBackgroundQueue::Wait()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_idle.wait(lock, [this] { return m_jobs.empty() && !m_running; });
-    if (m_error) {
-        std::exception_ptr error = m_error;
-        m_error = nullptr;
-        std::rethrow_exception(error);
+    std::uint64_t last = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        last = m_pushed;
     }
+    WaitFor(last);
 }
 
 void CBackgroundQueue::WaitFor(std::uint64_t number)
@@ -371,7 +370,6 @@ void CBackgroundQueue::Loop()
             return;
         std::function<void()> job = std::move(m_jobs.front());
         m_jobs.pop_front();
-        m_running = true;
         lock.unlock();
         std::exception_ptr error;
         try {
@@ -380,7 +378,6 @@ void CBackgroundQueue::Loop()
             error = std::current_exception();
         }
         lock.lock();
-        m_running = false;
         ++m_done;
         if (error) {
             m_error = error;
@@ -561,18 +558,30 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     // rather than in memory. Only tiles written from their own memory go
     // ahead; the others pass through our buffers one at a time.
     std::vector<bool> ahead(background ? tiles.size() : 0, false);
+    // The first two rows of a tile of at least two rows, as the frame hands
+    // them out (its tiles are the file's): one pointer for both when the
+    // tile has no memory of its own.
+    const auto firstRows = [&](geo::CiRect const& rect, std::uint8_t const*& row0, std::uint8_t const*& row1) {
+        frame.GetRowSpan({rect.left, rect.top}, p.key, row0);
+        frame.GetRowSpan({rect.left, rect.top + 1}, p.key, row1);
+    };
+    // Whether a whole tile goes into the file from its own memory, rows back
+    // to back.
+    const auto ownMemory = [&](geo::CiRect const& rect, std::uint8_t const* row0, std::uint8_t const* row1) {
+        return rect.Width() == p.tile.x && rect.Height() == p.tile.y && row0 && row0 != row1 &&
+               frame.GetTileRowSize() == rowBytes;
+    };
     const auto pushAhead = [&](std::size_t i) {
         if (!background || i >= tiles.size() || ahead[i] || !direct)
             return;
         const std::uint32_t index = tiles[i];
         const geo::CiRect rect = rectOf(int(index % std::uint32_t(p.across)), int(index / std::uint32_t(p.across)));
-        if (rect.Width() != p.tile.x || rect.Height() != p.tile.y || frame.GetTileRowSize() != rowBytes)
-            return;
         std::uint8_t const* row0 = nullptr;
         std::uint8_t const* row1 = nullptr;
-        frame.GetRowSpan({rect.left, rect.top}, p.key, row0);
-        frame.GetRowSpan({rect.left, rect.top + 1}, p.key, row1);
-        if (!row0 || row0 == row1)
+        if (rect.Height() < 2)
+            return;
+        firstRows(rect, row0, row1);
+        if (!ownMemory(rect, row0, row1))
             return;
         pushFeed(index, row0, rowBytes);
         ahead[i] = true;
@@ -593,8 +602,7 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         if (direct && rect.Height() > 1) {
             std::uint8_t const* row0 = nullptr;
             std::uint8_t const* row1 = nullptr;
-            frame.GetRowSpan({rect.left, rect.top}, p.key, row0);
-            frame.GetRowSpan({rect.left, rect.top + 1}, p.key, row1);
+            firstRows(rect, row0, row1);
             // A tile without memory of its own hands out one shared row for
             // all its rows: one value throughout, also past the frame's edge
             // in the file, so that edge tiles share the stored bytes too.
@@ -615,9 +623,9 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                 }
                 if (fused && !SourceRows(p, tx, ty, rect.Width(), rect.Height(), copy, native, stride))
                     return eFileNoMemory;
-            } else if (interior && row0 && frame.GetTileRowSize() == rowBytes) {
-                // The tile's own memory, rows back to back: written as it
-                // is, or swapped on the way into the output tile.
+            } else if (ownMemory(rect, row0, row1)) {
+                // Written as it is, or swapped on the way into the output
+                // tile.
                 native = row0;
                 data = ForFile(p, row0, compressed);
             }

@@ -65,7 +65,7 @@ private:
     std::deque<std::function<void()>> m_jobs;
     std::uint64_t m_pushed = 0, m_done = 0;  // jobs so far
     std::exception_ptr m_error;
-    bool m_running = false, m_quit = false;
+    bool m_quit = false;
     std::thread m_thread;
 };
 

@@ -69,8 +69,17 @@ inline void CopyPartialLine(std::uint8_t* dst, std::uint8_t const* src, std::siz
 // processor then writes it back piecewise, several times slower than the
 // read it saved, which is what a paste at an odd offset or into tiles with
 // unaligned rows meets at both ends of every row. So the partial lines at
-// the ends go through memcpy. Call StreamFence once after the last row.
-inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
+// the ends go through inline stores. Call StreamFence once after the
+// last row.
+//
+// With `Repeat` the source is a fill row repeating a pixel whose size
+// divides a cache line: every whole line of the target gets the same 64
+// bytes, loaded once. Loading them for each line instead lets the loads
+// wait on the streaming stores whenever target and row sit at the same
+// offset in their pages, which a fill row by row down a tile meets every
+// few rows. `src` holds at least `n` bytes either way.
+template <bool Repeat>
+inline void StreamBytes(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
 {
 #if defined(__SSE2__)
     const std::size_t head = (kCacheLine - (reinterpret_cast<std::uintptr_t>(dst) & (kCacheLine - 1))) & (kCacheLine - 1);
@@ -80,53 +89,36 @@ inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
         src += head;
         n -= head;
         const std::size_t body = n & ~(kCacheLine - 1);
+        const auto load = [](std::uint8_t const* at) { return _mm_loadu_si128(reinterpret_cast<__m128i const*>(at)); };
+        __m128i a = load(src), b = load(src + 16), c = load(src + 32), d = load(src + 48);
         for (std::size_t i = 0; i < body; i += kCacheLine) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i + 16));
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i + 32));
-            const __m128i d = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i + 48));
+            if (!Repeat) {
+                a = load(src + i);
+                b = load(src + i + 16);
+                c = load(src + i + 32);
+                d = load(src + i + 48);
+            }
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), a);
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 16), b);
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
         }
-        CopyPartialLine(dst + body, src + body, n - body);
+        CopyPartialLine(dst + body, Repeat ? src : src + body, n - body);
         return;
     }
 #endif
     std::memcpy(dst, src, n);
 }
 
-// As StreamRow for a fill: `row` repeats a pixel whose size divides a
-// cache line, so every whole line of the target gets the same 64 bytes,
-// stored from registers. Loading them from `row` for each line instead
-// lets the loads wait on the streaming stores whenever target and row
-// sit at the same offset in their pages, which a fill row by row down a
-// tile meets every few rows. `row` holds at least `n` bytes.
+inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
+{
+    StreamBytes<false>(dst, src, n);
+}
+
+// As StreamRow from a fill row (see StreamBytes).
 inline void StreamFillRow(std::uint8_t* dst, std::uint8_t const* row, std::size_t n)
 {
-#if defined(__SSE2__)
-    const std::size_t head = (kCacheLine - (reinterpret_cast<std::uintptr_t>(dst) & (kCacheLine - 1))) & (kCacheLine - 1);
-    if (n >= head + kMinStreamLines * kCacheLine) {
-        CopyPartialLine(dst, row, head);
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head + 16));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head + 32));
-        const __m128i d = _mm_loadu_si128(reinterpret_cast<__m128i const*>(row + head + 48));
-        dst += head;
-        n -= head;
-        const std::size_t body = n & ~(kCacheLine - 1);
-        for (std::size_t i = 0; i < body; i += kCacheLine) {
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), a);
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 16), b);
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
-        }
-        CopyPartialLine(dst + body, row + head, n - body);
-        return;
-    }
-#endif
-    std::memcpy(dst, row, n);
+    StreamBytes<true>(dst, row, n);
 }
 
 // Copies `rows` rows of `n` bytes, `srcStride` apart, to `dst` packed one

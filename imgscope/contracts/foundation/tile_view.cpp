@@ -93,13 +93,10 @@ std::shared_ptr<CTileView const> CTileView::Open(CDataFrame const& frame, geo::C
     v.m_valid = true;
     v.m_key = *key;
     tPlane* p = s.FindPlane(*key);
-    if (!p || p->count == 0 || v.m_columns.empty() || count == 0) {
-        // Nothing to show now, and nothing later either: a render shows the
-        // plane as it was when it began.
-        std::fill(v.m_pinnedRow.begin(), v.m_pinnedRow.end(), std::uint8_t(1));
-        v.m_pinned = count;
+    // Nothing to show now, and nothing later either (the view pins nothing):
+    // a render shows the plane as it was when it began.
+    if (!p || p->count == 0 || v.m_columns.empty() || count == 0)
         return view;
-    }
     v.m_epoch = s.OpenView(view.get());
     return view;
 }
