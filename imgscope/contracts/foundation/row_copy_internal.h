@@ -71,15 +71,7 @@ inline void CopyPartialLine(std::uint8_t* dst, std::uint8_t const* src, std::siz
 // unaligned rows meets at both ends of every row. So the partial lines at
 // the ends go through inline stores. Call StreamFence once after the
 // last row.
-//
-// With `Repeat` the source is a fill row repeating a pixel whose size
-// divides a cache line: every whole line of the target gets the same 64
-// bytes, loaded once. Loading them for each line instead lets the loads
-// wait on the streaming stores whenever target and row sit at the same
-// offset in their pages, which a fill row by row down a tile meets every
-// few rows. `src` holds at least `n` bytes either way.
-template <bool Repeat>
-inline void StreamBytes(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
+inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
 {
 #if defined(__SSE2__)
     const std::size_t head = (kCacheLine - (reinterpret_cast<std::uintptr_t>(dst) & (kCacheLine - 1))) & (kCacheLine - 1);
@@ -89,36 +81,76 @@ inline void StreamBytes(std::uint8_t* dst, std::uint8_t const* src, std::size_t 
         src += head;
         n -= head;
         const std::size_t body = n & ~(kCacheLine - 1);
-        const auto load = [](std::uint8_t const* at) { return _mm_loadu_si128(reinterpret_cast<__m128i const*>(at)); };
-        __m128i a = load(src), b = load(src + 16), c = load(src + 32), d = load(src + 48);
         for (std::size_t i = 0; i < body; i += kCacheLine) {
-            if (!Repeat) {
-                a = load(src + i);
-                b = load(src + i + 16);
-                c = load(src + i + 32);
-                d = load(src + i + 48);
-            }
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i + 16));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i + 32));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + i + 48));
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), a);
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 16), b);
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
             _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
         }
-        CopyPartialLine(dst + body, Repeat ? src : src + body, n - body);
+        CopyPartialLine(dst + body, src + body, n - body);
         return;
     }
 #endif
     std::memcpy(dst, src, n);
 }
 
-inline void StreamRow(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
-{
-    StreamBytes<false>(dst, src, n);
-}
+// Bytes a fill row must hold for StreamFillRows.
+constexpr std::size_t kMinFillRowBytes = 2 * kCacheLine;
 
-// As StreamRow from a fill row (see StreamBytes).
-inline void StreamFillRow(std::uint8_t* dst, std::uint8_t const* row, std::size_t n)
+// Fills `rows` rows of `n` bytes, `stride` apart, as StreamRow would copy
+// them from `row`: a fill row of at least kMinFillRowBytes repeating a
+// pixel of `px` bytes, px a power of two up to a cache line, so that every
+// whole line of the target gets the same 64 bytes. Those are loaded once
+// per pixel phase instead of once per row: a fill down a tile is mostly
+// that per-row work when rows are short, and loads of the row right after
+// streaming stores at the same offset in their pages wait on them.
+inline void StreamFillRows(std::uint8_t* dst, std::ptrdiff_t stride, std::size_t rows, std::size_t n,
+                           std::uint8_t const* row, std::size_t px)
 {
-    StreamBytes<true>(dst, row, n);
+#if defined(__SSE2__)
+    const auto load = [](std::uint8_t const* at) { return _mm_loadu_si128(reinterpret_cast<__m128i const*>(at)); };
+    std::size_t phase = px;  // none loaded yet
+    __m128i a = _mm_setzero_si128(), b = a, c = a, d = a;
+    for (std::size_t y = 0; y < rows; ++y, dst += stride) {
+        const std::size_t head =
+            (kCacheLine - (reinterpret_cast<std::uintptr_t>(dst) & (kCacheLine - 1))) & (kCacheLine - 1);
+        if (n < head + kCacheLine) {
+            std::memcpy(dst, row, n);  // n < 2 lines: within the row
+            continue;
+        }
+        // The first whole line starts `head` bytes into a pixel-aligned run.
+        const std::size_t at = head & (px - 1);
+        if (at != phase) {
+            phase = at;
+            a = load(row + at);
+            b = load(row + at + 16);
+            c = load(row + at + 32);
+            d = load(row + at + 48);
+        }
+        CopyPartialLine(dst, row, head);
+        std::uint8_t* line = dst + head;
+        const std::size_t body = (n - head) & ~(kCacheLine - 1);
+        for (std::size_t i = 0; i < body; i += kCacheLine) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(line + i), a);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(line + i + 16), b);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(line + i + 32), c);
+            _mm_stream_si128(reinterpret_cast<__m128i*>(line + i + 48), d);
+        }
+        CopyPartialLine(line + body, row + at, n - head - body);
+    }
+#else
+    (void)px;
+    for (std::size_t y = 0; y < rows; ++y, dst += stride)
+        for (std::size_t done = 0; done < n;) {
+            const std::size_t k = std::min(n - done, kMinFillRowBytes);
+            std::memcpy(dst + done, row, k);
+            done += k;
+        }
+#endif
 }
 
 // Copies `rows` rows of `n` bytes, `srcStride` apart, to `dst` packed one

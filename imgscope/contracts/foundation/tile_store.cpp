@@ -66,9 +66,7 @@ static inline void CopyUniform(std::uint8_t* dst, std::uint8_t const* row, int r
 {
     while (w > 0) {
         const int n = std::min(w, rowPixels);
-        if (stream && detail::kCacheLine % static_cast<std::size_t>(px) == 0)
-            detail::StreamFillRow(dst, row, static_cast<std::size_t>(n) * px);
-        else if (stream)
+        if (stream)
             detail::StreamRow(dst, row, static_cast<std::size_t>(n) * px);
         else
             std::memcpy(dst, row, static_cast<std::size_t>(n) * px);
@@ -453,6 +451,13 @@ void CTileStore::FillRows(std::uint8_t* data, geo::CiRect const& area, std::uint
 {
     // `area` in tile-local pixels.
     const int rowPixels = std::min(m_tileW, kUniformRowPixels);
+    const std::size_t px = static_cast<std::size_t>(m_px);
+    if (stream && detail::kCacheLine % px == 0 && static_cast<std::size_t>(rowPixels) * px >= detail::kMinFillRowBytes) {
+        detail::StreamFillRows(data + area.top * m_rowBytes + std::int64_t(area.left) * m_px, m_rowBytes,
+                               static_cast<std::size_t>(area.Height()), static_cast<std::size_t>(area.Width()) * px,
+                               row, px);
+        return;
+    }
     for (int y = area.top; y < area.bottom; ++y)
         CopyUniform(data + y * m_rowBytes + std::int64_t(area.left) * m_px, row, rowPixels, area.Width(), m_px, stream);
 }

@@ -74,3 +74,42 @@ TEST(RowCopyTest, PackedRowsCopyExactlyTheRowsAtEveryAlignmentAndLength)
 }
 
 }  // namespace
+
+namespace {
+
+// A streamed fill loads its line pattern once per pixel phase: every pixel
+// size, target alignment, length around the split points and row stride
+// (strides that move the phase from row to row included) must write the
+// repeated pixel exactly, and nothing beside it.
+TEST(RowCopyTest, StreamedFillsRepeatThePixelAtEveryAlignmentLengthAndStride)
+{
+    constexpr std::size_t kRoom = 4096;
+    alignas(64) static std::uint8_t to[kRoom + 128];
+    const std::size_t lengths[] = {0, 16, 63, 64, 96, 127, 128, 130, 192, 256, 700};
+    for (std::size_t px : {1, 2, 4, 8, 16, 32}) {
+        std::vector<std::uint8_t> row(std::max(mem::detail::kMinFillRowBytes, 2 * px));
+        for (std::size_t i = 0; i < row.size(); ++i)
+            row[i] = static_cast<std::uint8_t>((i % px) * 37 + 5);
+        for (std::size_t dstAlign = 0; dstAlign < 64; dstAlign += px) {
+            for (std::size_t n : lengths) {
+                n -= n % px;
+                for (std::size_t extra : {0, 1, 3, 64}) {
+                    const std::size_t stride = n + extra;
+                    SCOPED_TRACE(testing::Message() << px << "-byte pixels, target +" << dstAlign << ", " << n
+                                                    << " bytes, stride " << stride);
+                    std::fill(std::begin(to), std::end(to), std::uint8_t(0xA5));
+                    std::vector<std::uint8_t> want(std::begin(to), std::end(to));
+                    for (std::size_t y = 0; y < 3; ++y)
+                        for (std::size_t i = 0; i < n; ++i)
+                            want[64 + dstAlign + y * stride + i] = row[i % px];
+                    mem::detail::StreamFillRows(to + 64 + dstAlign, static_cast<std::ptrdiff_t>(stride), 3, n,
+                                                row.data(), px);
+                    mem::detail::StreamFence();
+                    ASSERT_TRUE(std::equal(want.begin(), want.end(), to));
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
