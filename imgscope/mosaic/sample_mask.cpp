@@ -28,6 +28,13 @@ bool CMosaikScope::AddSampleMask(boost::shared_ptr<CPicture> const& mask)
         const CPixelInfo& info = frame->GetElementInfo();
         if (info.GetComponentCount() != 1 || info.GetComponentSize() != 1)
             return false;
+        // Read from the mask's own document before this one is held: two
+        // documents have no lock order between them.
+        utl::TUnitValue<geo::CdRect> ownRect;
+        const bool hasOwnRect = mask->GetCollection().FirstStack().GetBoundaryRWC(ownRect);
+        // Other threads see the mask layer only once it is calibrated,
+        // grouped and given its role.
+        const CDocumentLock whole(GetCollection(), CDocumentLock::eChange);
         int layer = -1;
         if (!InsertLayer(layer, frame, CString(kSampleMaskName), kPositionEnd, kFlagHidden | kFlagXYFixed, 0))
             return false;
@@ -42,8 +49,8 @@ bool CMosaikScope::AddSampleMask(boost::shared_ptr<CPicture> const& mask)
             GetPixelCoordsRect(overview->GetLayerID(), rect);
             SetPixelCoordsRect(older->GetLayerID(), rect);
             SetPixelCoordsRect(layer, rect);
-        } else if (mask->GetCollection().FirstStack().GetBoundaryRWC(rect)) {
-            SetPixelCoordsRect(layer, rect);
+        } else if (hasOwnRect) {
+            SetPixelCoordsRect(layer, ownRect);
         }
         SetLayerVisible(layer, true);
         int group = -1;
