@@ -216,14 +216,16 @@ void CTileView::Release(std::size_t finished) const
         const std::uint32_t r = m_releaseOrder[m_released];
         if (m_lastUse[r] >= finished)
             break;
-        if (!p)
-            continue;  // the plane is gone, and its blocks retired
-        for (tViewTile const& t : m_tiles[r]) {
-            if (t.stride == 0)
-                continue;
-            if (tTileSlot* slot = s.FindSlot(*p, t.tx, m_rows[r]))
-                s.Unshow(*slot, t.base, m_epoch);
+        if (p) {  // else the plane is gone, and its blocks retired
+            for (tViewTile const& t : m_tiles[r]) {
+                if (t.stride == 0)
+                    continue;
+                if (tTileSlot* slot = s.FindSlot(*p, t.tx, m_rows[r]))
+                    s.Unshow(*slot, t.base, m_epoch);
+            }
         }
+        // Read no more: a tall zoomed-out render keeps only its live rows.
+        std::vector<tViewTile>().swap(m_tiles[r]);
     }
 }
 

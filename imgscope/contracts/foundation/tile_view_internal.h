@@ -104,7 +104,7 @@ private:
     std::vector<int> m_rows;               // sampled tile rows, ascending
     // The tiles of each row by tile column, those that exist when it is
     // pinned; written once, under the store's lock, before any thread
-    // reads them.
+    // reads them, and emptied when the row is released.
     mutable std::vector<std::vector<tViewTile>> m_tiles;
     mutable std::vector<std::uint8_t> m_pinnedRow;  // under the store's lock
     // Rows in the order they are pinned (by the first entry of `rows` that
