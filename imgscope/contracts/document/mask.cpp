@@ -50,95 +50,6 @@ void CombineRow(std::uint8_t* row, int count, unsigned char v)
         row[i] = Combine<Mode>(row[i], v);
 }
 
-using tCombineRow = void (*)(std::uint8_t*, int, unsigned char);
-using tCombineOne = unsigned char (*)(unsigned char, unsigned char);
-
-struct tPrepared {
-    mem::tTileSlot* slot;
-    int tx, ty;
-    std::uint32_t before;
-    bool made;
-    bool uniform;            // whole tile without memory: becomes uniform row `id`
-    std::uint32_t id;
-    std::uint8_t* replaced;  // the block a view showed, moved aside for this change
-};
-
-// Applies one combine mode to `rect` (inside the mask) of the store.
-// Whole tiles without memory stay without memory; the rest is combined in
-// place, row segment by row segment.
-bool CombineRect(mem::CTileStore& s, geo::CiRect const& rect, unsigned char v, tCombineRow rowOp,
-                 tCombineOne oneOp)
-{
-    mem::tPlane& plane = s.ProvidePlane(geo::CiVecN());
-    const int tx0 = s.TileX(rect.left), tx1 = s.TileX(rect.right - 1);
-    const int ty0 = s.TileY(rect.top), ty1 = s.TileY(rect.bottom - 1);
-    s.ViewsBeforeWrite(geo::CiVecN(), ty0, ty1);
-    std::vector<tPrepared> prepared;
-    auto rollback = [&] {
-        for (auto const& p : prepared) {
-            if (p.made)
-                s.Drop(plane, *p.slot, p.tx, p.ty, p.before);
-            else if (p.replaced)
-                s.Restore(*p.slot, p.replaced);
-        }
-    };
-    try {
-        for (int ty = ty0; ty <= ty1; ++ty) {
-            for (int tx = tx0; tx <= tx1; ++tx) {
-                const geo::CiRect tile = s.TileRect(tx, ty);
-                const geo::CiRect piece = geo::Intersection(tile, rect);
-                mem::tTileSlot& slot = s.ProvideSlot(plane, tx, ty);
-                if (!slot.data) {
-                    const unsigned char old = *s.UniformRow(slot.uniform);
-                    const unsigned char result = oneOp(old, v);
-                    if (result == old)
-                        continue;
-                    if (piece == tile && !slot.Pinned()) {
-                        // 256 byte values at most: the id always fits the table.
-                        prepared.push_back({&slot, tx, ty, slot.uniform, false, true, s.UniformId(&result), nullptr});
-                        continue;
-                    }
-                }
-                const bool made = !slot.data;
-                const std::uint32_t before = slot.uniform;
-                std::uint8_t* replaced = nullptr;
-                if (!s.Materialize(plane, slot, tx, ty, geo::CiRect(), &replaced)) {
-                    rollback();
-                    return false;
-                }
-                try {
-                    prepared.push_back({&slot, tx, ty, before, made, false, 0, replaced});
-                } catch (...) {
-                    if (made)
-                        s.Drop(plane, slot, tx, ty, before);
-                    else if (replaced)
-                        s.Restore(slot, replaced);
-                    throw;
-                }
-            }
-        }
-    } catch (...) {
-        rollback();
-        throw;
-    }
-    for (auto const& p : prepared) {
-        if (p.uniform) {
-            s.Drop(plane, *p.slot, p.tx, p.ty, p.id);
-            if (p.slot->Exists())
-                ++p.slot->modified;
-            continue;
-        }
-        const geo::CiRect tile = s.TileRect(p.tx, p.ty);
-        const geo::CiRect piece = geo::Intersection(tile, rect);
-        std::uint8_t* row = p.slot->data + std::int64_t(piece.top - tile.top) * s.m_rowBytes + (piece.left - tile.left);
-        for (int y = piece.top; y < piece.bottom; ++y, row += s.m_rowBytes)
-            rowOp(row, piece.Width(), v);
-        ++p.slot->modified;
-    }
-    ++s.m_modifications;
-    return true;
-}
-
 }  // namespace
 
 CMask::CMask(geo::CiRect const& extent, unsigned char value) : m_pFrame(MakeMaskFrame(extent, value)), m_initial(value)
@@ -195,15 +106,15 @@ bool CMask::Rectangle(geo::CiRect rect, unsigned char value, int combineMode)
         case eCombineSet:
             return s.FillRect(r, geo::CiVecN(), &value);
         case eCombineMax:
-            return CombineRect(s, r, value, &CombineRow<eCombineMax>, &Combine<eCombineMax>);
+            return s.ModifyBytes(r, geo::CiVecN(), value, &CombineRow<eCombineMax>, &Combine<eCombineMax>);
         case eCombineMin:
-            return CombineRect(s, r, value, &CombineRow<eCombineMin>, &Combine<eCombineMin>);
+            return s.ModifyBytes(r, geo::CiVecN(), value, &CombineRow<eCombineMin>, &Combine<eCombineMin>);
         case eCombineAdd:
-            return CombineRect(s, r, value, &CombineRow<eCombineAdd>, &Combine<eCombineAdd>);
+            return s.ModifyBytes(r, geo::CiVecN(), value, &CombineRow<eCombineAdd>, &Combine<eCombineAdd>);
         case eCombineSubtract:
-            return CombineRect(s, r, value, &CombineRow<eCombineSubtract>, &Combine<eCombineSubtract>);
+            return s.ModifyBytes(r, geo::CiVecN(), value, &CombineRow<eCombineSubtract>, &Combine<eCombineSubtract>);
         case eCombineInvert:
-            return CombineRect(s, r, value, &CombineRow<eCombineInvert>, &Combine<eCombineInvert>);
+            return s.ModifyBytes(r, geo::CiVecN(), value, &CombineRow<eCombineInvert>, &Combine<eCombineInvert>);
         default:
             return false;
         }

@@ -689,8 +689,9 @@ struct tPrepared {
     int tx, ty;
     std::uint32_t uniform;   // the slot's value before
     bool made;               // memory was taken for this write
-    bool toUniform;          // the write covers it wholly: it becomes uniform
+    bool toUniform;          // the write covers it wholly: it becomes uniform row `toId`
     std::uint8_t* replaced;  // the block a view showed, moved aside for this write
+    std::uint32_t toId = 0;
 };
 
 // Gives back the memory a write took before it failed, so that the frame is
@@ -824,7 +825,7 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
                                                                      geo::CiRect const& tile, geo::CiRect const& piece) {
         // A locked tile keeps its memory: it is written in place.
         if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
-            prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr});
+            prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr, id});
             shown += slot.data && Shown(slot);
             return true;  // no memory needed
         }
@@ -848,7 +849,7 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
         const geo::CiRect tile = TileRect(p.tx, p.ty);
         const geo::CiRect piece = geo::Intersection(tile, rect);
         if (p.toUniform) {
-            Drop(plane, *p.slot, p.tx, p.ty, id);
+            Drop(plane, *p.slot, p.tx, p.ty, p.toId);
             if (p.slot->Exists())
                 ++p.slot->modified;
             continue;
@@ -862,6 +863,50 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
     }
     if (streamed)
         detail::StreamFence();
+    ++m_modifications;
+    return true;
+}
+
+bool CTileStore::ModifyBytes(geo::CiRect const& rect, geo::CiVecN const& key, unsigned char v,
+                             void (*row)(std::uint8_t*, int, unsigned char),
+                             unsigned char (*one)(unsigned char, unsigned char))
+{
+    if (m_px != 1)
+        throw std::logic_error("tile store: byte rewrite of wider pixels");
+    tPlane& plane = ProvidePlane(key);
+    std::vector<tPrepared> prepared;
+    const bool taken = PrepareRect(*this, key, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+                                                                     geo::CiRect const& tile, geo::CiRect const& piece) {
+        if (!slot.data) {
+            const unsigned char old = *UniformRow(slot.uniform);
+            const unsigned char result = one(old, v);
+            if (result == old)
+                return true;
+            if (piece == tile && !slot.Pinned()) {
+                // 256 byte values at most: the id always fits the table.
+                prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr, UniformId(&result)});
+                return true;
+            }
+        }
+        // Every pixel is read: nothing is left out of the copy a view needs.
+        return PrepareTile(*this, plane, slot, tx, ty, geo::CiRect(), prepared);
+    });
+    if (!taken)
+        return false;
+    for (auto const& p : prepared) {
+        if (p.toUniform) {
+            Drop(plane, *p.slot, p.tx, p.ty, p.toId);
+            if (p.slot->Exists())
+                ++p.slot->modified;
+            continue;
+        }
+        const geo::CiRect tile = TileRect(p.tx, p.ty);
+        const geo::CiRect piece = geo::Intersection(tile, rect);
+        std::uint8_t* at = p.slot->data + std::int64_t(piece.top - tile.top) * m_rowBytes + (piece.left - tile.left);
+        for (int y = piece.top; y < piece.bottom; ++y, at += m_rowBytes)
+            row(at, piece.Width(), v);
+        ++p.slot->modified;
+    }
     ++m_modifications;
     return true;
 }

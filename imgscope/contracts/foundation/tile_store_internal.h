@@ -172,6 +172,13 @@ public:
     bool WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* buffer,
                    std::int64_t rowBytes);
     bool FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* pixel);
+    // Rewrites `rect` of plane `key` of a one-byte-pixel store in place:
+    // `row(data, count, v)` rewrites a run of pixels, `one(old, v)` gives
+    // the new value of one, and tiles without memory that keep their value
+    // or are covered whole stay without memory. False when memory runs out,
+    // the frame then unchanged.
+    bool ModifyBytes(geo::CiRect const& rect, geo::CiVecN const& key, unsigned char v,
+                     void (*row)(std::uint8_t*, int, unsigned char), unsigned char (*one)(unsigned char, unsigned char));
     int RowSpan(geo::CiVec2 point, geo::CiVecN const& key, std::uint8_t const*& data) const;
     int RowSpanForWrite(geo::CiVec2 point, geo::CiVecN const& key, std::uint8_t*& data);
     // True when every pixel of the slot inside the frame equals `pixel`.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imgscope/contracts/foundation/geometry.h"
+#include "imgscope/library/export.h"
 
 #include <cstdint>
 #include <memory>
@@ -29,8 +30,8 @@ struct tViewTile {
 // (writes go to fresh memory), so each tile is seen wholly before or wholly
 // after any write; and a write over several tile rows of which the view has
 // pinned some has the view pin the others first, so the view shows the
-// whole write or none of it.
-class CTileView {
+// whole write or none of it. Exported for tests, not installed.
+class IMGSCOPE_API CTileView {
 public:
     // A walk along one tile row of the view: Span moves it forward, so the
     // points asked for along a row must not go back.

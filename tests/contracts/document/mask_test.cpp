@@ -1,4 +1,5 @@
 #include "imgscope/contracts/document/mask.h"
+#include "imgscope/contracts/foundation/tile_view_internal.h"
 
 #include <gtest/gtest.h>
 
@@ -102,6 +103,32 @@ TEST_F(MaskTest, CopiesAreDeepAndRowSpansReadTheInitialValue)
     EXPECT_EQ(copy.GetValue({5, 5}), 0);
     half = copy;
     EXPECT_EQ(half.GetValue({5, 5}), 0);
+}
+
+// A render reads the tiles it shows without the lock, so a combine into one
+// goes to a fresh block: the whole old tile must come along, the combined
+// part included, while the render keeps seeing the old block.
+TEST_F(MaskTest, CombinesIntoTilesARenderShowsKeepEveryPixelAndTheRenderTheOldOnes)
+{
+    const geo::CiRect all = mask.GetBoundary();
+    ASSERT_TRUE(mask.Rectangle(all, 200, img::CMask::eCombineSet));
+    ASSERT_TRUE(mask.Rectangle(geo::CiRect(0, 0, 300, 300), 41, img::CMask::eCombineSet));  // tiles with memory
+    std::vector<int> columns, rows;
+    for (int x = all.left; x < all.right; ++x)
+        columns.push_back(x);
+    for (int y = all.top; y < all.bottom; ++y)
+        rows.push_back(y);
+    const auto view = mem::CTileView::Open(*mask.GetPixFrame()->GetDataFrame(), geo::CiVecN(), columns, rows);
+    view->Pin(rows.size(), all.top, all.bottom);
+
+    // Combined from what the pixels held: not from a fresh block's bytes.
+    ASSERT_TRUE(mask.Rectangle(geo::CiRect(100, 100, 200, 200), 30, img::CMask::eCombineAdd));
+    for (geo::CiVec2 p : {geo::CiVec2(150, 150), geo::CiVec2(50, 50), geo::CiVec2(250, 250), geo::CiVec2(350, 50)})
+        EXPECT_EQ(mask.GetValue(p), p == geo::CiVec2(150, 150) ? 71 : p.x < 300 ? 41 : 200) << p.x;
+    auto cursor = view->Row(150);
+    std::uint8_t const* shown = nullptr;
+    ASSERT_GT(view->Span(cursor, geo::CiVec2(150, 150), shown), 0);
+    EXPECT_EQ(*shown, 41);
 }
 
 }  // namespace
