@@ -558,6 +558,13 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     // rather than in memory. Only tiles written from their own memory go
     // ahead; the others pass through our buffers one at a time.
     std::vector<bool> ahead(background ? tiles.size() : 0, false);
+    // A tile that goes ahead and must be swapped to red first is swapped
+    // there too, into one of two buffers taken in turn: the saving thread
+    // then only writes. The job's number, per tile; 0 for none.
+    std::vector<std::uint64_t> swapped(background && p.format.swapRB ? tiles.size() : 0, 0);
+    if (!swapped.empty())
+        for (auto& buffer : m_swapped)
+            buffer.resize(std::size_t(tileBytes));
     // The first two rows of a tile of at least two rows, as the frame hands
     // them out (its tiles are the file's): one pointer for both when the
     // tile has no memory of its own.
@@ -585,6 +592,15 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
             return;
         pushFeed(index, row0, rowBytes);
         ahead[i] = true;
+        if (!swapped.empty()) {
+            // The buffer's last tile, two back, was written before this
+            // one's turn came.
+            std::uint8_t* to = m_swapped[i % 2].data();
+            const int size = p.info.GetComponentSize(), count = p.info.GetComponentCount();
+            swapped[i] = background->Push([to, row0, tilePixels, size, count] {
+                CopySwapRB(to, row0, tilePixels, size, count);
+            });
+        }
     };
     for (std::size_t i = 0; i < tiles.size(); ++i) {
         const std::uint32_t index = tiles[i];
@@ -627,7 +643,12 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                 // Written as it is, or swapped on the way into the output
                 // tile.
                 native = row0;
-                data = ForFile(p, row0, compressed);
+                if (!swapped.empty() && swapped[i] != 0) {
+                    background->WaitFor(swapped[i]);
+                    data = m_swapped[i % 2].data();
+                } else {
+                    data = ForFile(p, row0, compressed);
+                }
             }
         }
         if (!data && !alias) {

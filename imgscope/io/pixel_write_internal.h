@@ -144,6 +144,9 @@ private:
     std::map<std::string, std::uint32_t> m_uniform;
     std::vector<std::uint8_t> m_scratch;
     std::vector<std::uint8_t> m_out;  // a tile on its way into the file
+    // Tiles swapped to red first on the halving thread, the one being
+    // written and the next.
+    std::vector<std::uint8_t> m_swapped[2];
     std::vector<std::unique_ptr<std::uint8_t[]>> m_spare;  // pyramid tile buffers
     std::vector<tLevel> m_levels;  // of the plane being written
     // Halves the tiles of large planes beside the writes; made when first

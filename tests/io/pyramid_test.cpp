@@ -17,9 +17,9 @@ class PyramidTest : public ::testing::Test {
 protected:
     ScratchDir dir;
 
-    // The pixels of the first reduced level of the first image, rows back
-    // to back, read tile by tile with libtiff.
-    std::vector<std::uint8_t> FirstLevel(std::string const& path, int px, int& width, int& height)
+    // The pixels of the first image (`reduced` false) or its first reduced
+    // level, rows back to back, read tile by tile with libtiff.
+    std::vector<std::uint8_t> Level(std::string const& path, bool reduced, int px, int& width, int& height)
     {
         std::vector<std::uint8_t> pixels;
         TIFF* tif = TIFFOpen(path.c_str(), "r");
@@ -29,8 +29,8 @@ protected:
         std::uint16_t count = 0;
         toff_t* subifds = nullptr;
         std::uint32_t w = 0, h = 0, tw = 0, th = 0;
-        if (TIFFGetField(tif, TIFFTAG_SUBIFD, &count, &subifds) && count > 0 &&
-            TIFFSetSubDirectory(tif, subifds[0])) {
+        if (!reduced || (TIFFGetField(tif, TIFFTAG_SUBIFD, &count, &subifds) && count > 0 &&
+                         TIFFSetSubDirectory(tif, subifds[0]))) {
             TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
             TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
             TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
@@ -53,8 +53,9 @@ protected:
         return pixels;
     }
 
-    // Saves a frame of random pixels and compares its first level with
-    // means computed here, in the file's component order.
+    // Saves a frame of random pixels and compares the image with them and
+    // its first level with means computed here, in the file's component
+    // order.
     template <class T>
     void ExpectHalved(img::CPixelInfo const& info, int width, int height, utl::CPropSet const& props)
     {
@@ -74,10 +75,6 @@ protected:
         const std::string path = dir.File("level.ome.tif");
         ASSERT_EQ(img::SaveDocument(doc, path), img::eFileOk);
 
-        int lw = 0, lh = 0;
-        const auto level = FirstLevel(path, info.Size(), lw, lh);
-        ASSERT_EQ(lw, (width + 1) / 2);
-        ASSERT_EQ(lh, (height + 1) / 2);
         const bool swap = info.GetColorSpace() == img::eColorSpaceBGR;
         auto at = [&](int x, int y, int c) {
             x = std::min(x, width - 1);
@@ -85,6 +82,26 @@ protected:
             const int comp = swap && c < 3 ? 2 - c : c;
             return src[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * std::size_t(n) + std::size_t(comp)];
         };
+        int fw = 0, fh = 0;
+        const auto full = Level(path, false, info.Size(), fw, fh);
+        ASSERT_EQ(fw, width);
+        ASSERT_EQ(fh, height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < n; ++c)
+                    if (std::memcmp(&full[((std::size_t(y) * std::size_t(width) + std::size_t(x)) * std::size_t(n) +
+                                           std::size_t(c)) * sizeof(T)],
+                                    &src[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * std::size_t(n) +
+                                         std::size_t(swap && c < 3 ? 2 - c : c)],
+                                    sizeof(T)) != 0) {
+                        ADD_FAILURE() << "full resolution differs at " << x << ", " << y << " component " << c;
+                        return;
+                    }
+
+        int lw = 0, lh = 0;
+        const auto level = Level(path, true, info.Size(), lw, lh);
+        ASSERT_EQ(lw, (width + 1) / 2);
+        ASSERT_EQ(lh, (height + 1) / 2);
         int wrong = 0;
         for (int y = 0; y < lh && wrong < 5; ++y)
             for (int x = 0; x < lw; ++x)
@@ -128,7 +145,9 @@ TEST_F(PyramidTest, LevelsHalvedOnTheSecondThreadWhileWrittenAreMeansToo)
     // 153 tiles of 128: the first level is halved beside its writes, and
     // the second and third (45 and 15 tiles) beside theirs, each tile of
     // the second written once its quarters are halved.
+    // Blue first, each tile is swapped to red first on that thread too.
     ExpectHalved<std::uint8_t>(img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceRGB), 2100, 1100, TileProps(128));
+    ExpectHalved<std::uint8_t>(img::CPixelInfo(utl::eUInt8, 3, img::eColorSpaceBGR), 2100, 1100, TileProps(128));
     ExpectHalved<std::uint16_t>(img::CPixelInfo(utl::eUInt16, 1, img::eColorSpaceGray), 2100, 1100, TileProps(128));
 }
 
