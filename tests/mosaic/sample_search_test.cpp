@@ -3,7 +3,7 @@
 // literal scan of every window on randomised masks.
 #include "imgscope/mosaic/sample_search.h"
 
-#include "mask_test_util.h"
+#include "mosaic_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace mask_test;
+using namespace mosaic_test;
 
 using tFind = bool (*)(img::CPicture const*, utl::TUnitValue<geo::CdVec2>&, utl::TUnitValue<geo::CdVec2> const&, bool);
 
@@ -215,11 +215,8 @@ TEST_F(SampleSearchTest, AreasWindowsAndPositionsAreInTheMasksCalibration)
     const utl::TUnitValue<geo::CdVec2> nano(imgscope_test::kNano, geo::CdVec2(10000, 10000));
     EXPECT_EQ(Find(img::FindSamplePos, *mask, nano, false)->value, found->value);
 
-    const auto um = [](double l, double t, double r, double b) {
-        return utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(l, t, r, b));
-    };
-    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), um(130, 200, 170, 240), 1.0));   // pixels 60..139
-    EXPECT_FALSE(img::IsSampleAtPos(mask.get(), um(129, 200, 170, 240), 1.0));  // and pixels 58 and 59
+    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), MicronRect(130, 200, 170, 240), 1.0));   // pixels 60..139
+    EXPECT_FALSE(img::IsSampleAtPos(mask.get(), MicronRect(129, 200, 170, 240), 1.0));  // and pixels 58 and 59
     const utl::TUnitValue<geo::CdRect> nm(imgscope_test::kNano, geo::CdRect(130000, 200000, 170000, 240000));
     EXPECT_TRUE(img::IsSampleAtPos(mask.get(), nm, 1.0));
 }
