@@ -138,23 +138,14 @@ TEST_F(MosaicLayersTest, FailedCreationLeavesNoActiveOrFocusLayerAndNothingAdded
 
 // ---------------------------------------------------------------- paste
 
-class MosaicPasteTest : public MosaicLayersTest {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(tLayer().CreateIn(*mosaic));  // opaque or not, the layer below
-        tLayer layer;
-        layer.volume = Volume(1024, 4096);
-        ASSERT_TRUE(layer.CreateIn(*mosaic));
-        frame = mosaic->GetActiveDataFrame();
-    }
-
-    boost::shared_ptr<mem::CDataFrame> frame;
-    boost::shared_ptr<mem::CDataFrame> tile = RampTile(256, 256, kGray16, 3);
-};
-
-TEST_F(MosaicPasteTest, RefusedPastesChangeNeitherPixelsNorMask)
+TEST_F(MosaicLayersTest, RefusedPastesChangeNeitherPixelsNorMask)
 {
+    ASSERT_TRUE(tLayer().CreateIn(*mosaic));  // opaque or not, the layer below
+    tLayer layer;
+    layer.volume = Volume(1024, 4096);
+    ASSERT_TRUE(layer.CreateIn(*mosaic));
+    const auto frame = mosaic->GetActiveDataFrame();
+    const auto tile = RampTile(256, 256, kGray16, 3);
     const std::uint64_t before = frame->GetModificationCount();
     EXPECT_FALSE(mosaic->Paste(tile, geo::CiVecN{1024, 0, 0}));   // right of the layer
     EXPECT_FALSE(mosaic->Paste(tile, geo::CiVecN{0, -256, 0}));   // just above it
