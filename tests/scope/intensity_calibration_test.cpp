@@ -181,8 +181,10 @@ TEST(IntensityCalibrationTest, CopiesOwnTheirTables)
 
     CIntensityCalibration moved(std::move(copy));
     EXPECT_EQ(moved[3], EntryValue(3));
-    assigned = CIntensityCalibration();
-    EXPECT_EQ(assigned.size(), 0u);
+    assigned = CIntensityCalibration();  // a fresh object: no table, no type, no unit
+    EXPECT_EQ(assigned.begin(), nullptr);
+    EXPECT_EQ(assigned.GetType(), utl::eTypeNone);
+    EXPECT_EQ(assigned.GetUnit(), utl::CUnit());
 }
 
 }  // namespace
