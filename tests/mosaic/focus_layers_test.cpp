@@ -37,17 +37,6 @@ protected:
         return Active();
     }
 
-    // The layers of a role, in document order.
-    std::vector<int> LayersOf(int role) const
-    {
-        std::vector<int> ids;
-        for (int id = doc.FirstStackId(); id != -1; id = doc.NextStackId(id)) {
-            mem::CBin value;
-            if (doc.FindStack(id).GetProperty(2074, value) && value.GetOr(-1) == role)
-                ids.push_back(id);
-        }
-        return ids;
-    }
     int FocusMap() const { return LayersOf(4).empty() ? -1 : LayersOf(4).back(); }
 
     int Pixel(int layer, int x, int y)
@@ -55,14 +44,6 @@ protected:
         std::uint8_t v = 0;
         EXPECT_TRUE(core.GetPixFrame(layer, geo::CiVecN())->ReadRowSegment(geo::CiVec2(x, y), 1, &v, 0));
         return v;
-    }
-
-    std::optional<utl::TUnitValue<geo::CdRect>> Calibration(int layer)
-    {
-        utl::TUnitValue<geo::CdRect> rect;
-        if (!doc.FindStack(layer).GetBoundaryRWC(rect))
-            return std::nullopt;
-        return rect;
     }
 
     std::wstring GroupName(int layer)
@@ -117,7 +98,7 @@ TEST_F(FocusLayersTest, FocusMapWithoutARectangleIsCalibratedLikeTheActiveLayerO
 
     AddTwentyX();
     ASSERT_TRUE(mosaic->CreateFocusLayer(20.0, geo::CiRect(0, 0, 16, 16), noRect, false));
-    EXPECT_EQ(Calibration(FocusMap()), utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(100, 200, 356, 392)));
+    EXPECT_EQ(Calibration(FocusMap()), MicronRect(100, 200, 356, 392));
 }
 
 TEST_F(FocusLayersTest, FocusMapThatCannotBeMadeAddsNothing)
@@ -260,7 +241,7 @@ TEST_F(SharpnessLayerTest, ActiveLayersMapIsTheMeasureDoubledInEveryTileAndJoins
     const auto mask = core.GetTranspMask(map);
     ASSERT_TRUE(mask);
     EXPECT_EQ(mask->GetValue(geo::CiVec2(549, 9)), 255);
-    EXPECT_EQ(Calibration(map), utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(0, 0, 550, 10)));
+    EXPECT_EQ(Calibration(map), MicronRect(0, 0, 550, 10));
     std::vector<int> members;
     ASSERT_TRUE(core.GetGroupMembers(GroupOf(doc, picture), members));
     EXPECT_EQ(members, (std::vector<int>{picture, focus, map}));

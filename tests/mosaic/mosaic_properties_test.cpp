@@ -21,7 +21,7 @@ protected:
         layer.magnification = 20.0;
         layer.info = kRgb8;
         layer.volume = geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0, 0}, geo::CiVecN{256, 128, 2, 3});
-        layer.phys = utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(10, 20, 138, 84));
+        layer.phys = MicronRect(10, 20, 138, 84);
         ASSERT_TRUE(layer.CreateIn(*mosaic));
         active = Active();
     }
@@ -121,7 +121,7 @@ TEST_F(MosaicPropertiesTest, ActiveLayerMethodsAddressTheActiveLayer)
     ASSERT_TRUE(mosaic->Lcs2Pixel(utl::TUnitValue<geo::CdVec2>(kMicron, geo::CdVec2(11, 21)), pixel));
     EXPECT_EQ(pixel, geo::CdVec2(2, 2));
     geo::CdRect pixels;
-    ASSERT_TRUE(mosaic->Lcs2Pixel(utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(10, 20, 12, 22)), pixels));
+    ASSERT_TRUE(mosaic->Lcs2Pixel(MicronRect(10, 20, 12, 22), pixels));
     EXPECT_EQ(pixels, geo::CdRect(0, 0, 4, 4));
 
     ASSERT_TRUE(mosaic->ActivateFrame(geo::CiVecN{1, 2}));

@@ -1,30 +1,32 @@
 // Mosaic documents for the tests: a mosaic over a document the test also
 // inspects directly, layer specifications with everyday defaults, tiles of
-// known pixels and readers of the layer tree.
+// known pixels, readers of the layer tree, and sample masks whose pixels
+// come from a function.
 #pragma once
 
-#include "imgscope/contracts/document/display_flow.h"
-#include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/mosaic/mosaic_scope.h"
+#include "imgscope/typed/picture.h"
 #include "tests/scope/core_documents.h"
 #include "tests/scope/test_scope.h"
 
-#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace mosaic_test {
 
+using imgscope_test::kGray16;
+using imgscope_test::kGray8;
 using imgscope_test::kMicron;
+using imgscope_test::kRgb8;
 using Mosaic = std::unique_ptr<img::CMosaikScope>;
-
-const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
-const img::CPixelInfo kGray16(utl::eUInt16, 1, img::eColorSpaceGray);
-const img::CPixelInfo kRgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
 
 // A mosaic layer volume at the origin: x, y and one plane.
 inline geo::CiVolumeN Volume(int width, int height, int planes = 1)
@@ -120,6 +122,52 @@ inline int GroupOf(img::CImg const& doc, int layer)
     return flow.IsGroup(parent) ? parent : -1;
 }
 
+using tPixel = std::function<int(int x, int y)>;
+
+// A picture of `rect` in `doc` whose pixel (x, y) is value(x, y), stored in
+// the low bytes of each pixel of `info`.
+inline std::unique_ptr<img::CPicture> MaskPicture(img::CImg doc, geo::CiRect const& rect, tPixel const& value,
+                                                  img::CPixelInfo const& info = kGray8)
+{
+    std::unique_ptr<img::CPicture> picture(img::CreatePicture(rect, info, mem::eMemoryDefault, mem::eAlign32,
+                                                              utl::CPropSet(), utl::CPropSet(), utl::CPropSet(), doc));
+    EXPECT_TRUE(picture);
+    if (!picture)
+        return picture;
+    const auto frame = picture->GetPixFrame();
+    const auto size = static_cast<std::size_t>(info.Size());
+    std::vector<std::uint8_t> row(std::size_t(rect.Width()) * size);
+    for (int y = rect.top; y < rect.bottom; ++y) {
+        for (int x = rect.left; x < rect.right; ++x) {
+            const int v = value(x, y);
+            std::memcpy(&row[std::size_t(x - rect.left) * size], &v, std::min(size, sizeof v));
+        }
+        EXPECT_TRUE(frame->WriteRowSegment(geo::CiVec2(rect.left, y), rect.Width(), row.data(), 0));
+    }
+    return picture;
+}
+
+// Calibrates a picture: `pixel` micrometres per pixel from `origin` µm.
+inline void Calibrate(img::CPicture& picture, double pixel, geo::CdVec2 origin)
+{
+    EXPECT_TRUE(picture.SetPixelCoords(utl::TUnitValue<geo::CdVec2>(kMicron, geo::CdVec2(pixel, pixel)), origin));
+}
+
+inline utl::TUnitValue<geo::CdVec2> Pixels(double w, double h)
+{
+    return utl::TUnitValue<geo::CdVec2>(utl::c_pixel, geo::CdVec2(w, h));
+}
+
+inline utl::TUnitValue<geo::CdRect> MicronRect(double l, double t, double r, double b)
+{
+    return utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(l, t, r, b));
+}
+
+inline utl::TUnitValue<geo::CdRect> PixelRect(double l, double t, double r, double b)
+{
+    return utl::TUnitValue<geo::CdRect>(utl::c_pixel, geo::CdRect(l, t, r, b));
+}
+
 // A fixture owning a document and a mosaic over it.
 class MosaicFixture {
 protected:
@@ -129,6 +177,26 @@ protected:
 
     int Active() { return mosaic->GetActiveLayerID(); }
     img::CStack ActiveStack() { return doc.FindStack(Active()); }
+
+    // The layers whose stack type (2074) is `role`, in document order.
+    std::vector<int> LayersOf(int role) const
+    {
+        std::vector<int> ids;
+        for (int id = doc.FirstStackId(); id != -1; id = doc.NextStackId(id)) {
+            mem::CBin value;
+            if (doc.FindStack(id).GetProperty(2074, value) && value.GetOr(-1) == role)
+                ids.push_back(id);
+        }
+        return ids;
+    }
+
+    std::optional<utl::TUnitValue<geo::CdRect>> Calibration(int layer) const
+    {
+        utl::TUnitValue<geo::CdRect> rect;
+        if (!doc.FindStack(layer).GetBoundaryRWC(rect))
+            return std::nullopt;
+        return rect;
+    }
 };
 
 }  // namespace mosaic_test

@@ -4,7 +4,6 @@
 #include "imgscope/mosaic/mosaic_scope.h"
 #include "imgscope/mosaic/sample_search.h"
 
-#include "mask_test_util.h"
 #include "mosaic_test_util.h"
 
 #include <gtest/gtest.h>
@@ -17,14 +16,13 @@
 namespace {
 
 using namespace mosaic_test;
-using mask_test::MaskPicture;
 
 class SampleMaskTest : public ::testing::Test, public MosaicFixture {
 protected:
     // A mask picture in a document of its own, calibrated over `phys`
     // unless that is empty.
     boost::shared_ptr<img::CPicture> OwnMask(geo::CdRect const& phys = geo::CdRect(),
-                                             img::CPixelInfo const& info = mask_test::kMask8)
+                                             img::CPixelInfo const& info = kGray8)
     {
         img::CImg own;
         boost::shared_ptr<img::CPicture> picture(
@@ -52,27 +50,6 @@ protected:
     {
         const auto mask = mosaic->GetSampleMask();
         return mask ? mask->GetLayerID() : -1;
-    }
-
-    // Every layer whose role is the sample mask, in document order.
-    std::vector<int> MaskLayers() const
-    {
-        std::vector<int> ids;
-        for (int id = doc.FirstStackId(); id != -1; id = doc.NextStackId(id)) {
-            mem::CBin role;
-            if (doc.FindStack(id).GetProperty(2074, role) && role.GetOr(-1) == 2)
-                ids.push_back(id);
-        }
-        return ids;
-    }
-
-    std::optional<geo::CdRect> CalibratedRect(int layer) const
-    {
-        utl::TUnitValue<geo::CdRect> rect;
-        if (!doc.FindStack(layer).GetBoundaryRWC(rect))
-            return std::nullopt;
-        EXPECT_EQ(rect.unit, kMicron);
-        return rect.value;
     }
 };
 
@@ -146,26 +123,26 @@ TEST_F(SampleMaskTest, CalibrationFollowsThePicturesDocumentOrTheActiveOverview)
     const int overview = AddOverview(geo::CdRect(0, 0, 800, 600));
     ASSERT_TRUE(mosaic->AddSampleMask(OwnMask(geo::CdRect(10, 20, 90, 80))));
     const int first = MaskLayer();
-    EXPECT_EQ(CalibratedRect(first), geo::CdRect(10, 20, 90, 80));
+    EXPECT_EQ(Calibration(first), MicronRect(10, 20, 90, 80));
 
     // An older mask while the overview is active: both take the overview's.
     ASSERT_TRUE(mosaic->AddSampleMask(OwnMask(geo::CdRect(1, 2, 3, 4))));
-    std::vector<int> masks = MaskLayers();
+    std::vector<int> masks = LayersOf(2);
     ASSERT_EQ(masks.size(), 2u);
-    EXPECT_EQ(CalibratedRect(masks[0]), geo::CdRect(0, 0, 800, 600));
-    EXPECT_EQ(CalibratedRect(masks[1]), geo::CdRect(0, 0, 800, 600));
-    EXPECT_EQ(CalibratedRect(overview), geo::CdRect(0, 0, 800, 600));
+    EXPECT_EQ(Calibration(masks[0]), MicronRect(0, 0, 800, 600));
+    EXPECT_EQ(Calibration(masks[1]), MicronRect(0, 0, 800, 600));
+    EXPECT_EQ(Calibration(overview), MicronRect(0, 0, 800, 600));
 
     // A picture layer is active now: the new mask keeps its own, the older
     // ones stay; an uncalibrated picture leaves its mask uncalibrated.
     ASSERT_TRUE(tLayer().CreateIn(*mosaic));
     ASSERT_TRUE(mosaic->AddSampleMask(OwnMask(geo::CdRect(5, 6, 45, 36))));
     ASSERT_TRUE(mosaic->AddSampleMask(OwnMask()));
-    masks = MaskLayers();
+    masks = LayersOf(2);
     ASSERT_EQ(masks.size(), 4u);
-    EXPECT_EQ(CalibratedRect(masks[0]), geo::CdRect(0, 0, 800, 600));
-    EXPECT_EQ(CalibratedRect(masks[2]), geo::CdRect(5, 6, 45, 36));
-    EXPECT_EQ(CalibratedRect(masks[3]), std::nullopt);
+    EXPECT_EQ(Calibration(masks[0]), MicronRect(0, 0, 800, 600));
+    EXPECT_EQ(Calibration(masks[2]), MicronRect(5, 6, 45, 36));
+    EXPECT_EQ(Calibration(masks[3]), std::nullopt);
 }
 
 TEST_F(SampleMaskTest, SecondMaskIsAddedAndRemovalTakesTheFirstInTreeOrder)
@@ -173,7 +150,7 @@ TEST_F(SampleMaskTest, SecondMaskIsAddedAndRemovalTakesTheFirstInTreeOrder)
     EXPECT_FALSE(mosaic->RemoveSampleMask());
     ASSERT_TRUE(mosaic->AddSampleMask(OwnMask()));
     ASSERT_TRUE(mosaic->AddSampleMask(OwnMask()));
-    const std::vector<int> masks = MaskLayers();
+    const std::vector<int> masks = LayersOf(2);
     ASSERT_EQ(masks.size(), 2u);
     EXPECT_EQ(MaskLayer(), masks[0]);
     EXPECT_TRUE(mosaic->RemoveSampleMask());
@@ -199,7 +176,7 @@ TEST_F(SampleMaskTest, TheMosaicsOwnMaskIsSearchedInTheOverviewsCalibration)
     ASSERT_TRUE(img::FindSamplePos(mask.get(), position, field, true));
     // The first pass searches (32, 24)–(48, 36); its first window holds 48.
     EXPECT_EQ(position.value, geo::CdVec2(1000 + 10 * 37, 2000 + 10 * 29));
-    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(1000, 2000, 1400, 2300)), 1.0));
+    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), MicronRect(1000, 2000, 1400, 2300), 1.0));
 }
 
 }  // namespace

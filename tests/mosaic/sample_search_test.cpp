@@ -1,9 +1,10 @@
-// Sample search: IsSampleAtPos's clipping and needed count, the window
-// search's order, bounds and quarter rule, and the search against a
-// literal scan of every window on randomised masks.
+// Sample search: IsSampleAtPos's clipping and needed count, calibration and
+// failures of the window search, and the search against a literal scan of
+// every window on randomised masks, which holds the window order, bounds,
+// steps and quarter rule.
 #include "imgscope/mosaic/sample_search.h"
 
-#include "mask_test_util.h"
+#include "mosaic_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@
 
 namespace {
 
-using namespace mask_test;
+using namespace mosaic_test;
 
 using tFind = bool (*)(img::CPicture const*, utl::TUnitValue<geo::CdVec2>&, utl::TUnitValue<geo::CdVec2> const&, bool);
 
@@ -152,56 +153,6 @@ TEST_F(SampleSearchTest, WidePixelsCountWhenAnyByteIsSet)
 
 // ---------------------------------------------------------------- window search
 
-TEST_F(SampleSearchTest, OnePixelWindowStepsOnePixelAndNeverTouchesTheLastRowOrColumn)
-{
-    const auto at = [&](int sx, int sy) {
-        img::CImg own;
-        const auto mask = MaskPicture(own, geo::CiRect(0, 0, 10, 6), [=](int x, int y) { return x == sx && y == sy; });
-        return FoundAt(img::FindSamplePos, *mask, Pixels(1, 1), false);
-    };
-    EXPECT_EQ(at(7, 3), geo::CdVec2(7, 3));
-    EXPECT_EQ(at(8, 4), geo::CdVec2(8, 4));
-    EXPECT_EQ(at(9, 2), std::nullopt);  // windows start below right − 1
-    EXPECT_EQ(at(3, 5), std::nullopt);
-    // A window of one pixel has a quarter of 0: fewer is impossible.
-    const auto empty = MaskPicture(doc, geo::CiRect(0, 0, 10, 6), [](int, int) { return 0; });
-    EXPECT_EQ(FoundAt(img::FindNoSamplePos, *empty, Pixels(1, 1), false), std::nullopt);
-    EXPECT_EQ(FoundAt(img::FindNoSamplePos, *empty, Pixels(0.2, 0.2), false), std::nullopt);
-    EXPECT_EQ(FoundAt(img::FindNoSamplePos, *empty, Pixels(2, 2), false), geo::CdVec2(1, 1));
-}
-
-TEST_F(SampleSearchTest, WindowOfExactlyAQuarterIsNeitherSampleNorNoSample)
-{
-    // 17 × 17: only the window at (0, 0) fits below the edges.
-    for (int samples : {63, 64, 65}) {
-        SCOPED_TRACE(samples);
-        img::CImg own;
-        const auto mask = MaskPicture(own, geo::CiRect(0, 0, 17, 17), [=](int x, int y) {
-            return x < 16 && y < 16 && y * 16 + x < samples;
-        });
-        EXPECT_EQ(FoundAt(img::FindSamplePos, *mask, Pixels(16, 16), false).has_value(), samples > 64);
-        EXPECT_EQ(FoundAt(img::FindNoSamplePos, *mask, Pixels(16, 16), false).has_value(), samples < 64);
-    }
-}
-
-TEST_F(SampleSearchTest, CentreFirstPrefersTheCentreAndReachesCornersOnlyInTheLastPass)
-{
-    const auto twoBlobs = MaskPicture(doc, geo::CiRect(0, 0, 200, 200), [](int x, int y) {
-        return (x >= 90 && x < 110 && y >= 90 && y < 110) || (x >= 10 && x < 40 && y >= 10 && y < 40);
-    });
-    // The first pass searches (80, 80)–(120, 120): its window at (90, 80)
-    // holds 200. Scanning the whole mask meets the upper blob at (10, 0).
-    EXPECT_EQ(FoundAt(img::FindSamplePos, *twoBlobs, Pixels(20, 20), true), geo::CdVec2(100, 90));
-    EXPECT_EQ(FoundAt(img::FindSamplePos, *twoBlobs, Pixels(20, 20), false), geo::CdVec2(20, 10));
-
-    img::CImg other;
-    const auto corner = MaskPicture(other, geo::CiRect(0, 0, 200, 200), [](int x, int y) { return x < 30 && y < 30; });
-    // The second-last pass starts at (20, 20), where the window holds 100:
-    // not more than a quarter.
-    EXPECT_EQ(FoundAt(img::FindSamplePos, *corner, Pixels(20, 20), true), geo::CdVec2(10, 10));
-    EXPECT_EQ(FoundAt(img::FindNoSamplePos, *corner, Pixels(20, 20), true), geo::CdVec2(90, 90));
-}
-
 TEST_F(SampleSearchTest, AreasWindowsAndPositionsAreInTheMasksCalibration)
 {
     // 0.5 µm pixels from (100, 200) µm; sample from pixel column 60 on.
@@ -215,11 +166,8 @@ TEST_F(SampleSearchTest, AreasWindowsAndPositionsAreInTheMasksCalibration)
     const utl::TUnitValue<geo::CdVec2> nano(imgscope_test::kNano, geo::CdVec2(10000, 10000));
     EXPECT_EQ(Find(img::FindSamplePos, *mask, nano, false)->value, found->value);
 
-    const auto um = [](double l, double t, double r, double b) {
-        return utl::TUnitValue<geo::CdRect>(kMicron, geo::CdRect(l, t, r, b));
-    };
-    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), um(130, 200, 170, 240), 1.0));   // pixels 60..139
-    EXPECT_FALSE(img::IsSampleAtPos(mask.get(), um(129, 200, 170, 240), 1.0));  // and pixels 58 and 59
+    EXPECT_TRUE(img::IsSampleAtPos(mask.get(), MicronRect(130, 200, 170, 240), 1.0));   // pixels 60..139
+    EXPECT_FALSE(img::IsSampleAtPos(mask.get(), MicronRect(129, 200, 170, 240), 1.0));  // and pixels 58 and 59
     const utl::TUnitValue<geo::CdRect> nm(imgscope_test::kNano, geo::CdRect(130000, 200000, 170000, 240000));
     EXPECT_TRUE(img::IsSampleAtPos(mask.get(), nm, 1.0));
 }

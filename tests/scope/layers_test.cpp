@@ -328,17 +328,10 @@ class LayerMoveTest : public LayerTreeTest, public ::testing::WithParamInterface
 protected:
     int Id(char letter)
     {
-        switch (letter) {
-        case '>': return -3;
-        case '<': return -2;
-        case 'A': return A;
-        case 'B': return B;
-        case 'C': return C;
-        case 'D': return D;
-        case 'E': return E;
-        case 'F': return F;
-        default: return H;
-        }
+        for (auto const& [id, name] : names)
+            if (name == std::string(1, letter))
+                return id;
+        return letter == '>' ? -3 : -2;  // the end or the start
     }
 };
 

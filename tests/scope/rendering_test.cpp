@@ -1,3 +1,4 @@
+// Rendering through the scope core: which layers each render call composes.
 #include "tests/scope/core_documents.h"
 #include "tests/scope/test_scope.h"
 
@@ -64,26 +65,21 @@ protected:
     const geo::CdRect canvas{0.0, 0.0, 4.0, 4.0};
 };
 
-TEST_F(RenderingTest, CompleteRendersEveryShownLayerInTreeOrder)
+TEST_F(RenderingTest, CompleteAndLowerStackRenderTheShownLayersInTreeOrder)
 {
     ASSERT_TRUE(scope.RenderComplete(target, pixels, canvas, false, img::eZoomNearest));
     EXPECT_EQ(At(2, 2), (Pixel{200, 200, 200}));
-
-    // A hidden entry leaves the render list; the zoom mode and flag change nothing.
-    img::CDisplProcessFlow(doc, false).SetHidden(scope.FindPlaneID(top), true);
-    ASSERT_TRUE(scope.RenderComplete(target, pixels, canvas, true, img::eZoomSmooth));
-    EXPECT_EQ(At(2, 2), (Pixel{100, 100, 100}));
-}
-
-TEST_F(RenderingTest, LowerStackStopsBeforeTheLayer)
-{
     ASSERT_TRUE(scope.RenderLowerStack(top, target, pixels, canvas, img::eZoomNearest));
     EXPECT_EQ(At(0, 3), (Pixel{100, 100, 100}));
-
     // Below the first layer lies nothing but the background (blue, green, red).
     ASSERT_TRUE(scope.RenderLowerStack(bottom, target, pixels, canvas, img::eZoomNearest));
     const Pixel background = At(1, 1);
     EXPECT_TRUE(background == (Pixel{10, 20, 30}) || background == (Pixel{30, 20, 10}));
+
+    // A hidden entry leaves the render list.
+    img::CDisplProcessFlow(doc, false).SetHidden(scope.FindPlaneID(top), true);
+    ASSERT_TRUE(scope.RenderComplete(target, pixels, canvas, false, img::eZoomNearest));
+    EXPECT_EQ(At(2, 2), (Pixel{100, 100, 100}));
 }
 
 TEST_F(RenderingTest, LayersOutsideTheRenderListAndStubsRenderNothing)
@@ -97,10 +93,6 @@ TEST_F(RenderingTest, LayersOutsideTheRenderListAndStubsRenderNothing)
     EXPECT_FALSE(scope.RenderSingleLayer(top, target, false, img::eZoomNearest));
     EXPECT_EQ(At(3, 3), (Pixel{77, 77, 77}));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(RenderingTest, FlagAndZoomModeChangeNothingAndFramesAreReleased)
 {

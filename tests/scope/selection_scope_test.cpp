@@ -50,17 +50,7 @@ protected:
 
     // Frame k of a layer holds one value throughout.
     static std::uint16_t ValueOf(int layer, int k) { return std::uint16_t(10 * layer + k); }
-    static int Shows(boost::shared_ptr<img::CPixFrame> const& frame)
-    {
-        if (!frame)
-            return -1;
-        std::uint16_t wide = 0;
-        std::uint8_t narrow = 0;
-        const bool is16 = frame->GetPixelInfo().Size() == 2;
-        if (!frame->ReadRowSegment(geo::CiVec2(3, 2), 1, is16 ? static_cast<void*>(&wide) : &narrow, 0))
-            return -1;
-        return is16 ? int(wide) : int(narrow);
-    }
+    static double Shows(boost::shared_ptr<img::CPixFrame> const& frame) { return PixelAt(frame, {3, 2}); }
 
     img::CImg doc;
     TestScope core{doc};

@@ -1,8 +1,6 @@
 #include "imgscope/typed/picture.h"
 
-#include "imgscope/contracts/document/display_flow.h"
-#include "imgscope/contracts/document/pix_frame.h"
-#include "imgscope/contracts/foundation/data_frame.h"
+#include "tests/scope/core_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +10,9 @@
 
 namespace {
 
+using imgscope_test::kGray16;
 using Picture = std::unique_ptr<img::CPicture>;
 
-const img::CPixelInfo kGray16(utl::eUInt16, 1, img::eColorSpaceGray);
 const utl::CPropSet kNone;
 
 class PictureTest : public ::testing::Test {
@@ -167,18 +165,6 @@ TEST_F(PictureTest, SwapPixFrameExchangesOrCopies)
     ASSERT_TRUE(picture->SwapPixFrame(other));
     EXPECT_EQ(layerFrame->GetElementInfo(), other->GetPixelInfo());
     EXPECT_EQ(other->GetBoundary(0), geo::CiRect(0, 0, 6, 2));
-}
-
-TEST_F(PictureTest, CreateRenderer2DChangesNothing)
-{
-    const Picture picture = NewPicture(geo::CiRect(0, 0, 4, 4));
-    ASSERT_TRUE(picture);
-    unsigned int before = 0, after = 0;
-    ASSERT_TRUE(picture->GetModificationCount(before));
-    picture->CreateRenderer2D(true);
-    ASSERT_TRUE(picture->GetModificationCount(after));
-    EXPECT_EQ(before, after);
-    EXPECT_EQ(doc.GetStackCount(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "imgscope/typed/simple_ram_stack.h"
 
-#include "tests/typed/stack_frames.h"
+#include "tests/scope/core_documents.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "imgscope/typed/simple_stack.h"
 
-#include "tests/typed/stack_frames.h"
+#include "tests/scope/core_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -31,18 +31,6 @@ protected:
     {
         mem::CBin bin;
         return doc.FindStack(layer).GetProperty(utl::CIndexN(index), id, bin) && bin.Get(value);
-    }
-
-    // A gray16 layer of 4 × 4 pixels and the plane dimensions of `planes`,
-    // with an entry in the document's tree.
-    int AddLayer(std::initializer_list<int> planes)
-    {
-        std::vector<int> extent{4, 4};
-        extent.insert(extent.end(), planes);
-        const int id = doc.Add(img::CStack(boost::make_shared<mem::CDataFrame>(
-            geo::CiVolumeN::FromPositionSize(geo::CiVecN(extent.size(), 0), geo::CiVecN(extent)), kGray16)));
-        AddEntry(doc, id);
-        return id;
     }
 
     img::CImg doc;
@@ -205,7 +193,7 @@ TEST_F(SimpleStackTest, CreatingFactoriesMakeALayerOrNothing)
 TEST_F(SimpleStackTest, OpeningChecksLayerDimensionAndBase)
 {
     EXPECT_EQ(img::CreateSimpleStack(doc, -1, geo::CiVecN{0}, 0), nullptr);  // no layer yet
-    const int layer = AddLayer({4, 10});                                      // order 2
+    const int layer = AddRasterLayer(doc, {4, 4, 4, 10}, true, utl::eUInt16);  // order 2
     const struct {
         int layer;
         geo::CiVecN base;
@@ -254,7 +242,7 @@ TEST_F(SimpleStackTest, OpeningChecksLayerDimensionAndBase)
 
 TEST_F(SimpleStackTest, DimensionMembersActOnTheStackDimension)
 {
-    const int layer = AddLayer({3, 5});
+    const int layer = AddRasterLayer(doc, {4, 4, 3, 5}, true, utl::eUInt16);
     const Stack stack(img::CreateSimpleStack(doc, layer, {0, 0}, 1));
     const Scope scope(img::CreateScope(doc, layer));
     ASSERT_TRUE(stack && scope);
@@ -293,7 +281,7 @@ TEST_F(SimpleStackTest, DimensionMembersActOnTheStackDimension)
 
 TEST_F(SimpleStackTest, TypedStacksTypeTheirDimensionOrRefuseIt)
 {
-    const int layer = AddLayer({3, 5, 2});
+    const int layer = AddRasterLayer(doc, {4, 4, 3, 5, 2}, true, utl::eUInt16);
     const Scope scope(img::CreateScope(doc, layer));
     ASSERT_TRUE(scope);
     const geo::CiVecN base{0, 0, 0};

@@ -1,8 +1,7 @@
 #include "imgscope/typed/stack_scope.h"
 
-#include "imgscope/contracts/document/pix_frame.h"
-#include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/contracts/foundation/tile_distributor.h"
+#include "tests/scope/core_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +10,9 @@
 
 namespace {
 
+using imgscope_test::kGray8;
+using imgscope_test::kMicron;
 using Scope = std::unique_ptr<img::CStackScope>;
-
-const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
-const utl::CUnit kMicrometre(utl::eQuantityLength, 1, -6);
 using UVec = utl::TUnitValue<geo::CdVec2>;
 
 class StackScopeTest : public ::testing::Test {
@@ -107,7 +105,7 @@ TEST_F(StackScopeTest, LayerIsNamedByProperty2030OrLayer1)
     utl::CPropSet named;
     named.SetProperty(2030, mem::CBin(CString(L"Overview")));
     utl::CPropSet withUnit;
-    withUnit.SetProperty(2030, mem::CBin(CString(L"Label"), kMicrometre));
+    withUnit.SetProperty(2030, mem::CBin(CString(L"Label"), kMicron));
     utl::CPropSet wrongType;
     wrongType.SetProperty(2030, mem::CBin(7));
     const struct {
@@ -132,9 +130,9 @@ TEST_F(StackScopeTest, ResetRenderer2DGivesAnUncalibratedCanvasTheLayersCalibrat
     geo::CdVec2 origin;
     EXPECT_FALSE(scope->GetCanvasCoords(scale, origin));  // an uncalibrated layer calibrates nothing
 
-    ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 0.5, 0.0));
+    ASSERT_TRUE(scope->SetPixelSize(kMicron, 0.5, 0.0));
     ASSERT_TRUE(scope->ResetRenderer2D());
-    EXPECT_TRUE(scope->GetCanvasCoords(scale, origin) && scale == UVec(kMicrometre, geo::CdVec2(0.5, 0.5)));
+    EXPECT_TRUE(scope->GetCanvasCoords(scale, origin) && scale == UVec(kMicron, geo::CdVec2(0.5, 0.5)));
     img::CDisplProcessFlow tree = Tree();
     const int plane = tree.FindLayer(scope->GetLayerID());
     ASSERT_NE(plane, -1);
@@ -144,11 +142,13 @@ TEST_F(StackScopeTest, ResetRenderer2DGivesAnUncalibratedCanvasTheLayersCalibrat
     EXPECT_FALSE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale));  // only a calibrated canvas places
 
     // Now the canvas is calibrated in a real unit: it keeps its calibration
-    // and the layer is placed at its origin with the layer's pixel size.
-    ASSERT_TRUE(scope->SetPixelSize(kMicrometre, 2.0, 0.0));
+    // and the layer is placed at the canvas origin with the layer's pixel size.
+    ASSERT_TRUE(scope->SetPixelCoords(UVec(kMicron, geo::CdVec2(2.0, 2.0)), geo::CdVec2(1.0, 1.0)));
     ASSERT_TRUE(scope->ResetRenderer2D());
-    EXPECT_TRUE(scope->GetCanvasCoords(scale, origin) && scale.value == geo::CdVec2(0.5, 0.5));
+    EXPECT_TRUE(scope->GetCanvasCoords(scale, origin) && scale == UVec(kMicron, geo::CdVec2(0.5, 0.5)));
+    EXPECT_EQ(origin, geo::CdVec2(0.0, 0.0));
     EXPECT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale) && placeScale == geo::CdVec2(2.0, 2.0));
+    EXPECT_EQ(placeOrigin, geo::CdVec2(0.0, 0.0));
 
     // It shows a layer that was switched off, but never adds an entry: a
     // layer taken out of the tree reports no hidden flag, so it stays out.
@@ -206,28 +206,6 @@ TEST_F(StackScopeTest, AScopeWhoseLayerWentReachesNoOtherLayer)
     EXPECT_EQ(reopened->GetBoundary(), geo::CiRect(0, 0, 20, 20));
 }
 
-TEST_F(StackScopeTest, CalibratedCanvasInARealUnitKeepsItsCalibration)
-{
-    const Scope first = Insert(100, 100, 1);
-    ASSERT_TRUE(first);
-    const utl::TUnitValue<geo::CdVec2> canvasScale(kMicrometre, geo::CdVec2(2.0, 2.0));
-    ASSERT_TRUE(first->SetCanvasCoords(canvasScale, geo::CdVec2(10.0, 20.0)));
-
-    const Scope second = Insert(50, 50, 1);
-    ASSERT_TRUE(second);
-    ASSERT_TRUE(second->SetPixelCoords(utl::TUnitValue<geo::CdVec2>(kMicrometre, geo::CdVec2(4.0, 4.0)),
-                                       geo::CdVec2(1.0, 1.0)));
-    ASSERT_TRUE(second->ResetRenderer2D());
-
-    utl::TUnitValue<geo::CdVec2> scale;
-    geo::CdVec2 origin;
-    EXPECT_TRUE(second->GetCanvasCoords(scale, origin) && scale == canvasScale);
-    EXPECT_EQ(origin, geo::CdVec2(10.0, 20.0));
-    geo::CdVec2 placeOrigin, placeScale;
-    EXPECT_TRUE(second->GetCanvasPlacement(placeOrigin, placeScale) && placeOrigin == geo::CdVec2(10.0, 20.0));
-    EXPECT_EQ(placeScale, geo::CdVec2(4.0, 4.0));     // the layer's pixel size
-}
-
 TEST_F(StackScopeTest, VirtualUnlockDropsOneLockFromEveryExistingTile)
 {
     utl::CPropSet props;
@@ -263,28 +241,15 @@ TEST_F(StackScopeTest, VirtualUnlockDropsOneLockFromEveryExistingTile)
     EXPECT_EQ(tiles->GetTileCount(), 0);
 }
 
-TEST_F(StackScopeTest, StubsAndForwardersReportTheCore)
+TEST_F(StackScopeTest, StackAndFramePropertiesGoToTheLayer)
 {
     const Scope scope = Insert(8, 8, 3);
     ASSERT_TRUE(scope);
-    utl::CUnit unit(1, 2, 3);
-    double value = 42.0;
-    EXPECT_FALSE(scope->DelLimits());
-    EXPECT_FALSE(scope->SetBoundary(geo::CiRect(0, 0, 1, 1)));
-    EXPECT_FALSE(scope->HasIntensityCalibration());
-    EXPECT_FALSE(scope->GetIntensityUnit(unit));
-    EXPECT_FALSE(scope->GetIntensityValue(geo::CiVec2(0, 0), value));
-    EXPECT_EQ(unit, utl::CUnit(1, 2, 3));
-    EXPECT_EQ(value, 42.0);
-
     EXPECT_TRUE(scope->SetStackProperty(5000, mem::CBin(1.5)));
     EXPECT_TRUE(scope->StackPropertyExists(5000));
     EXPECT_TRUE(scope->SetFrameProperty(geo::CiVecN{2}, 5001, mem::CBin(3)));
     EXPECT_TRUE(scope->FramePropertyExists(geo::CiVecN{2}, 5001));
     EXPECT_FALSE(scope->FramePropertyExists(geo::CiVecN{1}, 5001));
-    EXPECT_TRUE(scope->SetDimensionType(0, img::eDimZ));
-    img::EPhysDim type = img::eDimNone;
-    EXPECT_TRUE(scope->GetDimensionType(0, type) && type == img::eDimZ);
 }
 
 }  // namespace
