@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace io_test {
 
 const utl::CUnit kMicro(utl::eQuantityLength, 1, -6);
@@ -32,8 +34,9 @@ public:
     ScratchDir()
     {
         auto const* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        // The process too: two builds' tests may run at once.
         std::string name = std::string("imgscope_io_") + (info ? info->test_suite_name() : "x") + "_" +
-                           (info ? info->name() : "y");
+                           (info ? info->name() : "y") + "_" + std::to_string(::getpid());
         for (char& c : name)
             if (c == '/')
                 c = '_';
