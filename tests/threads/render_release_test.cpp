@@ -134,7 +134,6 @@ protected:
         return pixel[0];
     }
 
-    const img::CPixelInfo kBgr8{utl::eUInt8, 3, img::eColorSpaceBGR};
     img::CImg doc;
     img::CDisplProcessFlow flow{doc, false};
     boost::shared_ptr<mem::CDataFrame> frame;
