@@ -154,6 +154,10 @@ public:
             }
             double alpha = 1.0;
             m_flow.GetGamma(plane, 0, alpha);
+            mem::CBin group;  // a group's opacity multiplies its members'
+            const int parent = m_flow.GetParentGroup(plane);
+            if (parent != m_flow.RootId() && m_flow.GetProperty(parent, 10009, group))
+                alpha *= group.GetOr(1.0);
             if (auto mask = m_flow.GetTransparencyMask(plane))
                 alpha *= std::max(0, mask->GetValue(geo::CiVec2(lx, ly))) / 255.0;
             for (int k = 0; k < 3; ++k)
@@ -291,11 +295,14 @@ TEST_F(ComposeTest, FiltersChangeTheLayerAndLayersLeavingDuringRenderingOrFromAC
 
 // ---------------------------------------------------------------- blending
 
-TEST_F(ComposeTest, OpacityAndMaskBlendOverTheBackgroundUnlessMasksAreIgnored)
+TEST_F(ComposeTest, LayerAndGroupOpacityAndMaskBlendOverTheBackgroundUnlessMasksAreIgnored)
 {
     SetBackground(200, 100, 0);
     const int layer = AddLayer(Filled({30, 30}, kGray8, [](int, int, int, int) { return 50; }));
     ASSERT_TRUE(flow.SetProperty(Plane(layer), 10009, mem::CBin(0.6)));
+    const int group = flow.InsertGroup(-1, -3);
+    ASSERT_TRUE(flow.MoveTo(Plane(layer), group, 0));
+    ASSERT_TRUE(flow.SetProperty(group, 10009, mem::CBin(0.5)));
     auto mask = flow.CreateTransparencyMask(Plane(layer), 0);
     ASSERT_TRUE(mask);
     ASSERT_TRUE(mask->Rectangle(geo::CiRect(0, 0, 30, 10), 255, 0));

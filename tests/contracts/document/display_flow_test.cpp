@@ -281,9 +281,12 @@ TEST_F(FlowTest, FunctionsFiltersAndMasks)
 {
     const int plane = AddEntry({5, 3});
     img::ELayerFunction function = img::eFunctionMax;
+    EXPECT_TRUE(flow.GetFunction(plane, 0, function) && function == img::eFunctionNormal);
+    ASSERT_TRUE(flow.SetLUT(plane, 0, {{0, 0, 0}, {9, 9, 9}}));  // gives the channel settings of its own
+    EXPECT_TRUE(flow.GetFunction(plane, 0, function) && function == img::eFunctionNormal);
     EXPECT_FALSE(flow.SetFunction(plane, 0, img::ELayerFunction(9)));
     EXPECT_FALSE(flow.GetFunction(plane, 1, function));
-    EXPECT_EQ(function, img::eFunctionMax);
+    EXPECT_EQ(function, img::eFunctionNormal);
 
     boost::shared_ptr<img::CDisplayFilter> filter;
     EXPECT_FALSE(flow.SetDisplayFilter(plane, filter));
@@ -334,6 +337,8 @@ TEST_F(FlowTest, FramesSelectionsAndActiveFrame)
     const int plane = AddEntry({4, 4, 3, 2});  // a stack of order 2
     EXPECT_EQ(flow.GetActiveFrameIndex(plane), (utl::CIndexN{0, 0}));
     EXPECT_FALSE(flow.SetActiveFrameIndex(utl::CIndexN{1}, plane));
+    EXPECT_TRUE(flow.SetActiveFrameIndex(utl::CIndexN{2, 1}, plane));
+    EXPECT_EQ(flow.GetActiveFrameIndex(plane), (utl::CIndexN{2, 1}));  // the walk's seed sets a 1-D one only
 
     std::set<geo::CiVecN, geo::tiVecNLess> frames{{0, 1}, {2, 0}};
     EXPECT_TRUE(flow.SetFrameSelection(plane, frames));

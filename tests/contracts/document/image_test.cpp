@@ -110,6 +110,7 @@ TEST_F(DocumentTest, PropertiesReadBackWithTheirType)
     mem::CBin value(1.5);
     EXPECT_FALSE(doc.GetProperty(6, value));
     EXPECT_EQ(value, mem::CBin(1.5));  // untouched by the failed read
+    EXPECT_TRUE(doc.GetProperty(5, value) && value == mem::CBin(42));  // equal bins hold the same type
     EXPECT_EQ(doc.GetProperty(2003), mem::CBin(utl::TInterval<double>(1.0, 9.0), utl::CUnit()));
     EXPECT_TRUE(doc.GetProperty(77).IsEmpty());
 
