@@ -265,6 +265,7 @@ TEST_F(StackSettingsTest, DimensionPropertiesCoverEveryDimensionAndChannel)
 TEST_F(StackSettingsTest, EmptyIndexPropertiesAreTheStacksAndBlobsFailWithoutTouching)
 {
     ASSERT_TRUE(stack.SetProperty(utl::CIndexN(), 2015, mem::CBin(std::int64_t(7))));
+    EXPECT_TRUE(stack.PropertyExists(utl::CIndexN(), 2015));
     utl::CPropSet props;
     EXPECT_TRUE(stack.GetProperties(utl::CIndexN(), props) && props == stack.GetPropset());
     EXPECT_TRUE(stack.DeleteProperty(2015));
