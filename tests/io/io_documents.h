@@ -21,19 +21,22 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace io_test {
 
 const utl::CUnit kMicro(utl::eQuantityLength, 1, -6);
 const utl::CUnit kMilli(utl::eQuantityTime, 1, -3);
 
-// A folder of its own per test, removed with everything in it.
+// A folder of its own per test and process (other build trees may run the
+// same test at once), removed with everything in it.
 class ScratchDir {
 public:
     ScratchDir()
     {
         auto const* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string("imgscope_io_") + (info ? info->test_suite_name() : "x") + "_" +
-                           (info ? info->name() : "y");
+                           (info ? info->name() : "y") + "_" + std::to_string(getpid());
         for (char& c : name)
             if (c == '/')
                 c = '_';
