@@ -338,7 +338,7 @@ TEST_F(FlowTest, FramesSelectionsAndActiveFrame)
     EXPECT_EQ(flow.GetActiveFrameIndex(plane), (utl::CIndexN{0, 0}));
     EXPECT_FALSE(flow.SetActiveFrameIndex(utl::CIndexN{1}, plane));
     EXPECT_TRUE(flow.SetActiveFrameIndex(utl::CIndexN{2, 1}, plane));
-    EXPECT_EQ(flow.GetActiveFrameIndex(plane), (utl::CIndexN{2, 1}));  // the walk's seed sets a 1-D one only
+    EXPECT_EQ(flow.GetActiveFrameIndex(plane), (utl::CIndexN{2, 1}));  // the equality walk sets 1-D ones only
 
     std::set<geo::CiVecN, geo::tiVecNLess> frames{{0, 1}, {2, 0}};
     EXPECT_TRUE(flow.SetFrameSelection(plane, frames));
@@ -383,6 +383,7 @@ TEST_F(FlowTest, GroupNamesAndFlagsBelongToGroupsOnly)
     bool flag = true;
     EXPECT_TRUE(flow.GetGroupName(group, name) && name.IsEmpty());
     EXPECT_TRUE(flow.IsGroupLocked(group, flag) && !flag);
+    EXPECT_TRUE(flow.IsGroupSingular(group, flag) && !flag);
     for (int notGroup : {plane, flow.RootId(), -1}) {
         SCOPED_TRACE(notGroup);
         name = L"kept";
