@@ -71,17 +71,6 @@ TEST_F(TileCopyTest, RefusesWhatCannotBeCopied)
     }
 }
 
-TEST_F(TileCopyTest, ExtraAlphaInTheTargetBecomesOpaque)
-{
-    mem::CDataFrame rgb(Volume2(0, 0, 4, 1), Rgb8());
-    mem::CDataFrame rgba(Volume2(0, 0, 4, 1), Rgb8().AddAlpha(1));
-    const std::uint8_t px[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    ASSERT_TRUE(rgb.WriteRect(geo::CiRect(0, 0, 4, 1), {}, px, 0));
-    ASSERT_TRUE(mem::Copy(rgb, rgba, Volume2(1, 0, 3, 1), geo::CiVecN{0, 0}, 0));
-    EXPECT_EQ(ReadAll(rgba, geo::CiRect(0, 0, 4, 1)),
-              (std::vector<std::uint8_t>{4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255, 0, 0, 0, 0}));
-}
-
 TEST_F(TileCopyTest, PlanesMapByDimensionAndMissingComponentsTakeTheFirst)
 {
     // A 2-D tile pasted into plane 2 of a 3-D layer, as a mosaic does.
