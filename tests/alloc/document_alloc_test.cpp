@@ -11,6 +11,7 @@
 #include "imgscope/contracts/document/render/render_pool_internal.h"
 #include "imgscope/contracts/document/stack.h"
 #include "imgscope/typed/picture.h"
+#include "tests/contracts/document/document_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +23,10 @@
 #include <vector>
 
 using namespace alloctest;
+using namespace doctest;
 
 namespace {
 
-const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
-const img::CPixelInfo kGray16(utl::eUInt16, 1, img::eColorSpaceGray);
-const img::CPixelInfo kRgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
-const img::CPixelInfo kTarget(utl::eUInt8, 3, img::eColorSpaceBGR);
-const utl::CUnit kMicro(utl::eQuantityLength, 1, -6);
 const utl::CPropSet kNone;
 
 // A gray picture with limits and a LUT below an RGB picture under a
@@ -94,7 +91,7 @@ TEST(DocumentAllocationTest, RenderingFailsCleanly)
     const geo::CiRect pixels(0, 0, 90, 60);
     const geo::CdRect canvas(-2.0, -1.0, 43.0, 29.0);
     const auto render = [&] {
-        return img::CPixFrame::Create(pixels, kTarget, mem::eMemoryDefault, mem::eAlignNone, kNone);
+        return img::CPixFrame::Create(pixels, kBgr8, mem::eMemoryDefault, mem::eAlignNone, kNone);
     };
     auto reference = render();
     ASSERT_TRUE(flow.PlayToPixFrame(reference, pixels, canvas, 0, layers, img::tRenderHints()));
@@ -185,7 +182,7 @@ TEST(DocumentAllocationTest, AWriteThatMustPinARendersRowsFailsCleanly)
     const geo::CiRect pixels(0, 0, 64, 256);
     const geo::CdRect canvas(0.0, 0.0, 64.0, 256.0);
     const auto target = [&] {
-        return img::CPixFrame::Create(pixels, kTarget, mem::eMemoryDefault, mem::eAlignNone, kNone);
+        return img::CPixFrame::Create(pixels, kBgr8, mem::eMemoryDefault, mem::eAlignNone, kNone);
     };
     auto reference = target();
     ASSERT_TRUE(flow.PlayToPixFrame(reference, pixels, canvas, 0, {layer}, img::tRenderHints()));

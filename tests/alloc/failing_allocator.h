@@ -27,11 +27,6 @@ bool Disarm();
 // Blocks from operator new that were not given back yet.
 std::int64_t LiveBlocks();
 
-// What one run of a workload under a failure point reports.
-struct tRun {
-    bool failed = false;  // the failure point was reached
-};
-
 // Runs `run(nth, mode)` for nth = 1, 2, … until a run no longer reaches the
 // failure point, for both modes, and checks that the blocks alive before
 // each run are all that is alive after it. `run` sets its data up, calls

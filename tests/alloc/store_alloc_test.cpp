@@ -6,17 +6,17 @@
 #include "imgscope/contracts/document/mask.h"
 #include "imgscope/contracts/document/pix_frame.h"
 #include "imgscope/contracts/foundation/data_frame.h"
+#include "tests/contracts/document/document_test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <new>
 
 using namespace alloctest;
+using doctest::kGray16;
+using doctest::kRgb8;
 
 namespace {
-
-const img::CPixelInfo kGray16(utl::eUInt16, 1, img::eColorSpaceGray);
-const img::CPixelInfo kRgb8(utl::eUInt8, 3, img::eColorSpaceRGB);
 
 utl::CPropSet Tiles(int side, bool commit = false)
 {

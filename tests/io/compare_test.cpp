@@ -181,14 +181,6 @@ std::vector<tSeed> Seeds()
     };
 }
 
-TEST(CompareTest, DocumentsBuiltAlikeAreEqual)
-{
-    std::string difference;
-    EXPECT_TRUE(img::CompareDocuments(BuildRichDocument(), BuildRichDocument(), &difference)) << difference;
-    const img::CImg doc = BuildRichDocument();
-    EXPECT_TRUE(img::CompareDocuments(doc, doc));
-}
-
 TEST(CompareTest, EveryKindOfStateChangedOnceIsFound)
 {
     for (tSeed const& seed : Seeds()) {

@@ -226,20 +226,6 @@ TEST_F(ForeignFilesTest, OmeImagesBecomeLayersWithTheirAxes)
     EXPECT_EQ(type.GetOr(0), int(img::eDimZ));
 }
 
-TEST_F(ForeignFilesTest, BrokenOmeXmlOpensAsPlainPages)
-{
-    WriteTiff(dir.File("broken.ome.tif"), 1, [](TIFF* tif, int) {
-        UniformPage(tif, 4, 9, "<OME><Image ID=\"x\"><Pixels SizeX=\"4\"</OME>");
-    });
-    ASSERT_EQ(Open("broken.ome.tif"), img::eFileOk);
-    ASSERT_EQ(doc.GetStackCount(), 1u);
-    EXPECT_EQ(Pixel<std::uint8_t>(doc, 1, 3, 3), 9);
-}
-
-}  // namespace
-
-namespace {
-
 // The OME-XML reader through files whose descriptions stretch XML: what
 // parses gives an OME layer named by the image, what does not gives a
 // plain page.

@@ -28,15 +28,15 @@ namespace io_test {
 const utl::CUnit kMicro(utl::eQuantityLength, 1, -6);
 const utl::CUnit kMilli(utl::eQuantityTime, 1, -3);
 
-// A folder of its own per test, removed with everything in it.
+// A folder of its own per test and process (other build trees may run the
+// same test at once), removed with everything in it.
 class ScratchDir {
 public:
     ScratchDir()
     {
         auto const* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        // The process too: two builds' tests may run at once.
         std::string name = std::string("imgscope_io_") + (info ? info->test_suite_name() : "x") + "_" +
-                           (info ? info->name() : "y") + "_" + std::to_string(::getpid());
+                           (info ? info->name() : "y") + "_" + std::to_string(getpid());
         for (char& c : name)
             if (c == '/')
                 c = '_';

@@ -8,6 +8,7 @@
 #include "imgscope/mosaic/mosaic_scope.h"
 #include "imgscope/typed/layer_scope.h"
 #include "imgscope/typed/picture.h"
+#include "tests/contracts/document/document_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -25,9 +26,7 @@
 
 namespace {
 
-const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
-const img::CPixelInfo kBgr8(utl::eUInt8, 3, img::eColorSpaceBGR);
-const utl::CUnit kMicron(utl::eQuantityLength, 1, -6);
+using namespace doctest;
 
 // Camera tiles of 384 × 384: pastes of more than 128 K pixels, so the
 // layer and its mask take their streaming paths. They sit on a 7 × 7 grid
@@ -95,7 +94,7 @@ protected:
     {
         const geo::CiVolumeN volume =
             geo::CiVolumeN::FromPositionSize(geo::CiVecN{0, 0, 0}, geo::CiVecN{kSide, kSide, 1});
-        const utl::TUnitValue<geo::CdRect> phys(kMicron, geo::CdRect(left, 0, left + kSide, kSide));
+        const utl::TUnitValue<geo::CdRect> phys(kMicro, geo::CdRect(left, 0, left + kSide, kSide));
         // Inserting and dressing a layer takes several calls, which the
         // mosaic holds as one change: the viewer sees the layer whole or
         // not at all.

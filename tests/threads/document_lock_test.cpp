@@ -6,6 +6,7 @@
 #include "imgscope/contracts/foundation/data_frame.h"
 #include "imgscope/mosaic/mosaic_scope.h"
 #include "imgscope/typed/layer_scope.h"
+#include "tests/contracts/document/document_test_util.h"
 #include "tests/threads/threads_test_util.h"
 
 #include <gtest/gtest.h>
@@ -22,9 +23,9 @@
 
 namespace {
 
+using doctest::kGray8;
 using threadtest::CCallOnThread;
 
-const img::CPixelInfo kGray8(utl::eUInt8, 1, img::eColorSpaceGray);
 constexpr int kSide = 1024;
 
 class DocumentLockTest : public ::testing::Test {

@@ -134,7 +134,6 @@ protected:
         return pixel[0];
     }
 
-    const img::CPixelInfo kBgr8{utl::eUInt8, 3, img::eColorSpaceBGR};
     img::CImg doc;
     img::CDisplProcessFlow flow{doc, false};
     boost::shared_ptr<mem::CDataFrame> frame;
@@ -143,43 +142,34 @@ protected:
     std::vector<int> layers;
 };
 
-TEST_F(RenderReleaseTest, TilesOfFinishedRowsAreWrittenInPlace)
+TEST_F(RenderReleaseTest, AWriteDuringARenderCopiesOnlyTilesRowsStillToBeDrawnRead)
 {
-    std::int64_t acquired = -1;
-    // Tile row 1 was last read by target row 64, drawn by now.
-    Render(128, [&] { acquired = WriteTileRow(1); });
-    EXPECT_EQ(acquired, 0);
-    // Without a render every write goes in place; the first tile row is
-    // read by rows of the first band only.
-    EXPECT_EQ(WriteTileRow(1), 0);
-    Render(64, [&] { acquired = WriteTileRow(0); });
-    EXPECT_EQ(acquired, 0);
-}
-
-TEST_F(RenderReleaseTest, TilesLaterRowsReadKeepTheirContentForTheRender)
-{
-    std::int64_t acquired = -1;
-    // Tile row 2 is still read by target row 128, the next band's first.
-    Render(128, [&] { acquired = WriteTileRow(2); });
-    EXPECT_EQ(acquired, kWidth / kTile) << "each tile of the row is copied first";
-    EXPECT_EQ(Shown(128), kOld);
-    // The next render shows the write, from the tile row's first layer row.
-    Render(64, [] {});
-    EXPECT_EQ(Shown(128), kNew);
-    EXPECT_EQ(Shown(128 - kShift), kNew);
-    EXPECT_EQ(Shown(127 - kShift), kOld);
-}
-
-TEST_F(RenderReleaseTest, RowsTheRenderHasNotReachedAreWrittenInPlaceAndShownWritten)
-{
-    std::int64_t acquired = -1;
-    // Tile row 5 (layer rows 320 to 383) is first read by target row 257.
-    Render(64, [&] { acquired = WriteTileRow(5); });
-    EXPECT_EQ(acquired, 0) << "a row the render has not pinned is not copied";
-    EXPECT_EQ(Shown(257), kNew);
-    EXPECT_EQ(Shown(320), kNew);
-    EXPECT_EQ(Shown(256), kOld);
-    EXPECT_EQ(Shown(321), kOld);
+    // Tile row t (layer rows 64 t to 64 t + 63) is read by target rows
+    // 64 t - kShift to 64 t + 63 - kShift.
+    const struct {
+        int rows, tileRow;
+        std::int64_t copied;
+        std::vector<std::pair<int, int>> shown;  // target row, gray
+    } cases[] = {
+        // Still read by row 128, the next band's first: the render keeps what it held.
+        {128, 2, kWidth / kTile, {{128, kOld}}},
+        // First read by row 257, not reached: written in place and shown written.
+        {64, 5, 0, {{256, kOld}, {257, kNew}, {320, kNew}, {321, kOld}}},
+        // Last read by row 64, and by row 0: finished rows no longer pin them.
+        {128, 1, 0, {}},
+        {64, 0, 0, {}},
+    };
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.tileRow);
+        std::int64_t acquired = -1;
+        Render(c.rows, [&] { acquired = WriteTileRow(c.tileRow); });
+        EXPECT_EQ(acquired, c.copied);
+        for (auto const& [row, gray] : c.shown)
+            EXPECT_EQ(Shown(row), gray) << "row " << row;
+    }
+    Play();
+    EXPECT_EQ(Shown(128), kNew) << "the next render shows the write it was kept from";
+    EXPECT_EQ(WriteTileRow(1), 0) << "without a render every write goes in place";
 }
 
 TEST_F(RenderReleaseTest, AWriteOverARowBeingReadAndOneNotReachedIsShownAsItWasThroughout)

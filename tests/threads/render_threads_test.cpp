@@ -8,7 +8,6 @@
 #include "imgscope/contracts/document/render/render_pool_internal.h"
 #include "imgscope/contracts/document/stack.h"
 #include "tests/contracts/document/document_test_util.h"
-#include "tests/contracts/foundation/store_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -24,40 +23,13 @@ namespace {
 
 using namespace doctest;
 
-// A frame whose element e of pixel (x, y) is value(x, y, e), on tiles of
-// `tile` pixels so that rows cross tile borders.
-boost::shared_ptr<mem::CDataFrame> Filled(int w, int h, img::CPixelInfo const& info, int tile,
-                                          std::function<double(int, int, int)> const& value)
-{
-    auto frame = Frame({w, h}, info, storetest::TileProps(tile, tile));
-    const int comps = info.GetComponentCount();
-    const int bytes = info.GetComponentSize();
-    std::vector<std::uint8_t> row(std::size_t(w) * std::size_t(info.Size()));
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x)
-            for (int e = 0; e < comps; ++e) {
-                std::uint8_t* at = &row[std::size_t((x * comps + e) * bytes)];
-                const double v = value(x, y, e);
-                if (info.GetElementType() == utl::eFloat) {
-                    const float f = float(v);
-                    std::memcpy(at, &f, sizeof f);
-                } else {
-                    const unsigned u = unsigned(v);
-                    std::memcpy(at, &u, std::size_t(bytes));
-                }
-            }
-        EXPECT_TRUE(frame->WriteRect(geo::CiRect(0, y, w, y + 1), geo::CiVecN(), row.data(), 0));
-    }
-    return frame;
-}
-
 // A busy scene: every kind of layer the row loop handles differently.
 class RenderThreadsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         // 16-bit gray with limits and a LUT, calibrated, at the bottom.
-        const int gray16 = Add(Filled(700, 520, kGray16, 64, [](int x, int y, int) { return x * 90 + y * 37; }));
+        const int gray16 = Add(Filled({700, 520}, kGray16, [](int x, int y, int, int) { return x * 90 + y * 37; }, 64));
         img::CStack g = doc.FindStack(gray16);
         ASSERT_TRUE(g.SetDispLimits(utl::TInterval<double>(3000, 60000), -1));
         std::vector<utl::CBGR8> lut;
@@ -70,7 +42,7 @@ protected:
         ASSERT_GE(group, 0);
         ASSERT_TRUE(flow.SetProperty(group, 10009, mem::CBin(0.5)));
         const int rgb = doc.Add(img::CStack(
-            Filled(431, 377, kRgb8, 48, [](int x, int y, int e) { return (x * 7 + y * 3 + e * 70) % 256; })));
+            Filled({431, 377}, kRgb8, [](int x, int y, int, int e) { return (x * 7 + y * 3 + e * 70) % 256; }, 48)));
         const int rgbPlane = flow.InsertLayer(group, -3, rgb, utl::CIndexN(), -1);
         ASSERT_GE(rgbPlane, 0);
         ASSERT_TRUE(flow.SetProperty(rgbPlane, 10009, mem::CBin(0.7)));
@@ -81,19 +53,19 @@ protected:
             ASSERT_TRUE(mask->Rectangle(geo::CiRect(y / 3, y, 431 - y / 2, y + 17), std::uint8_t(40 + y / 2), 0));
 
         // 8-bit gray added onto what lies below.
-        const int added = Add(Filled(300, 600, kGray8, 32, [](int x, int y, int) { return (x ^ y) & 0x7f; }));
+        const int added = Add(Filled({300, 600}, kGray8, [](int x, int y, int, int) { return (x ^ y) & 0x7f; }, 32));
         ASSERT_TRUE(flow.SetFunction(flow.FindLayer(added), 0, img::eFunctionAdd));
         ASSERT_TRUE(flow.SetLayerCanvasPlacement(flow.FindLayer(added), geo::CdVec2(250, -40), geo::CdVec2(1, 1)));
 
         // Float with NaN holes, and gray with an alpha component.
         const img::CPixelInfo float32(utl::eFloat, 1, img::eColorSpaceGray);
-        const int floats = Add(Filled(200, 150, float32, 40, [](int x, int y, int) {
+        const int floats = Add(Filled({200, 150}, float32, [](int x, int y, int, int) {
             return (x + y) % 23 == 0 ? std::nan("") : std::sin(x * 0.05) * std::cos(y * 0.07);
-        }));
+        }, 40));
         ASSERT_TRUE(doc.FindStack(floats).SetDispLimits(utl::TInterval<double>(-1, 1), -1));
         ASSERT_TRUE(flow.SetLayerCanvasPlacement(flow.FindLayer(floats), geo::CdVec2(420, 300), geo::CdVec2(1.7, 1.7)));
         const img::CPixelInfo grayAlpha = kGray8.AddAlpha(1);
-        const int alpha = Add(Filled(160, 90, grayAlpha, 16, [](int x, int y, int e) { return e ? (x * 3 + y) % 256 : 200; }));
+        const int alpha = Add(Filled({160, 90}, grayAlpha, [](int x, int y, int, int e) { return e ? (x * 3 + y) % 256 : 200; }));
         ASSERT_TRUE(flow.SetLayerCanvasPlacement(flow.FindLayer(alpha), geo::CdVec2(11, 400), geo::CdVec2(2, 1)));
 
         // Outlines on top.
@@ -145,7 +117,6 @@ protected:
     std::vector<int> layers;
 };
 
-const img::CPixelInfo kBgr8(utl::eUInt8, 3, img::eColorSpaceBGR);
 const img::CPixelInfo kRgbTarget(utl::eUInt8, 3, img::eColorSpaceRGB);
 
 TEST_F(RenderThreadsTest, OneTwoAndFourThreadsDrawTheSameBytes)

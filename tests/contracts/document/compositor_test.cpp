@@ -21,7 +21,6 @@
 namespace {
 
 using namespace doctest;
-const img::CPixelInfo kTarget(utl::eUInt8, 3, img::eColorSpaceBGR);
 
 struct tBGR {
     int b, g, r;
@@ -30,35 +29,6 @@ struct tBGR {
 std::ostream& operator<<(std::ostream& os, tBGR const& c)
 {
     return os << "(" << c.b << "," << c.g << "," << c.r << ")";
-}
-
-// A data frame of `size` (x, y, further dimensions) whose element e of
-// pixel (x, y) on plane p is value(x, y, p, e); small tiles so that rows
-// cross tile borders.
-boost::shared_ptr<mem::CDataFrame> MakeFrame(geo::CiVecN const& size, img::CPixelInfo const& info,
-                                             std::function<int(int, int, int, int)> const& value, int tile = 16)
-{
-    auto frame = Frame(size, info, storetest::TileProps(tile, tile));
-    const int planes = size.size() > 2 ? size[2] * (size.size() > 3 ? size[3] : 1) : 1;
-    const int comps = info.GetComponentCount();
-    const int bytes = info.GetComponentSize();
-    std::vector<std::uint8_t> row(std::size_t(size[0] * info.Size()));
-    for (int p = 0; p < planes; ++p) {
-        geo::CiVecN plane;
-        if (size.size() > 2)
-            plane.Append(p % size[2]);
-        if (size.size() > 3)
-            plane.Append(p / size[2]);
-        for (int y = 0; y < size[1]; ++y) {
-            for (int x = 0; x < size[0]; ++x)
-                for (int e = 0; e < comps; ++e) {
-                    const int v = value(x, y, p, e);
-                    std::memcpy(&row[std::size_t((x * comps + e) * bytes)], &v, std::size_t(bytes));
-                }
-            EXPECT_TRUE(frame->WriteRect(geo::CiRect(0, y, size[0], y + 1), plane, row.data(), 0));
-        }
-    }
-    return frame;
 }
 
 class ComposeTest : public ::testing::Test {
@@ -72,7 +42,7 @@ protected:
     }
     int Plane(int layer) const { return flow.FindLayer(layer); }
 
-    boost::shared_ptr<img::CPixFrame> Target(int w, int h, img::CPixelInfo const& info = kTarget)
+    boost::shared_ptr<img::CPixFrame> Target(int w, int h, img::CPixelInfo const& info = kBgr8)
     {
         auto t = img::CPixFrame::Create(geo::CiRect(0, 0, w, h), info, mem::eMemoryDefault, mem::eAlignNone,
                                         utl::CPropSet());
@@ -184,6 +154,10 @@ public:
             }
             double alpha = 1.0;
             m_flow.GetGamma(plane, 0, alpha);
+            mem::CBin group;  // a group's opacity multiplies its members'
+            const int parent = m_flow.GetParentGroup(plane);
+            if (parent != m_flow.RootId() && m_flow.GetProperty(parent, 10009, group))
+                alpha *= group.GetOr(1.0);
             if (auto mask = m_flow.GetTransparencyMask(plane))
                 alpha *= std::max(0, mask->GetValue(geo::CiVec2(lx, ly))) / 255.0;
             for (int k = 0; k < 3; ++k)
@@ -226,8 +200,8 @@ TEST_F(ComposeTest, GrayLayersMatchThePlainLoopExactly)
 {
     // 8 bits one to one; 16 bits through limits and a short data LUT.
     const int gray8 =
-        AddLayer(MakeFrame({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
-    const int gray16 = AddLayer(MakeFrame({37, 19}, kGray16, [](int x, int y, int, int) { return x * 97 + y * 13; }));
+        AddLayer(Filled({40, 20}, kGray8, [](int x, int y, int, int) { return (x * 7 + y * 3) % 256; }));
+    const int gray16 = AddLayer(Filled({37, 19}, kGray16, [](int x, int y, int, int) { return x * 97 + y * 13; }));
     img::CStack stack = doc.FindStack(gray16);
     ASSERT_TRUE(stack.SetDispLimits(utl::TInterval<double>(500, 3000), -1));
     std::vector<utl::CBGR8> lut;
@@ -244,7 +218,7 @@ TEST_F(ComposeTest, GrayLayersMatchThePlainLoopExactly)
 
 TEST_F(ComposeTest, Rgb8ComponentsInBothTargetOrdersLimitsAndInvisibleChannels)
 {
-    const int layer = AddLayer(MakeFrame({20, 10}, kRgb8, [](int x, int y, int, int e) {
+    const int layer = AddLayer(Filled({20, 10}, kRgb8, [](int x, int y, int, int e) {
         return e == 0 ? x * 10 : e == 1 ? y * 20 : 100;
     }));
     auto target = Target(20, 10);
@@ -262,7 +236,7 @@ TEST_F(ComposeTest, Rgb8ComponentsInBothTargetOrdersLimitsAndInvisibleChannels)
 
 TEST_F(ComposeTest, DisplayLutWinsOverDataLutUnlessSwitchedOff)
 {
-    const int layer = AddLayer(MakeFrame({4, 4}, kGray8, [](int, int, int, int) { return 255; }));
+    const int layer = AddLayer(Filled({4, 4}, kGray8, [](int, int, int, int) { return 255; }));
     ASSERT_TRUE(doc.FindStack(layer).SetLUT({{0, 0, 0}, {1, 2, 3}}, 0));
     ASSERT_TRUE(flow.SetLUT(Plane(layer), 0, {{0, 0, 0}, {40, 50, 60}}));
     auto target = Target(4, 4);
@@ -274,11 +248,9 @@ TEST_F(ComposeTest, DisplayLutWinsOverDataLutUnlessSwitchedOff)
 TEST_F(ComposeTest, FloatLayersGoThroughLevels)
 {
     // Float values between limits 0..2; NaN shows as the lower end.
-    const img::CPixelInfo float32(utl::eFloat, 1, img::eColorSpaceGray);
-    auto frame = mem::CDataFrame::Create(geo::CiVolumeN(geo::CiRect(0, 0, 4, 1)), float32, utl::CPropSet());
-    const float values[4] = {0.0f, 1.0f, 5.0f, std::nanf("")};
-    ASSERT_TRUE(frame->WriteRect(geo::CiRect(0, 0, 4, 1), geo::CiVecN(), values, 0));
-    const int layer = AddLayer(frame);
+    const double values[4] = {0.0, 1.0, 5.0, std::nan("")};
+    const int layer = AddLayer(Filled({4, 1}, img::CPixelInfo(utl::eFloat, 1, img::eColorSpaceGray),
+                                      [&](int x, int, int, int) { return values[x]; }));
     ASSERT_TRUE(doc.FindStack(layer).SetDispLimits(utl::TInterval<double>(0, 2), -1));
     auto target = Target(4, 1);
     EXPECT_EQ(RenderedAt(target, {layer}, 0, 0).g, 0);
@@ -307,7 +279,7 @@ TEST_F(ComposeTest, FiltersChangeTheLayerAndLayersLeavingDuringRenderingOrFromAC
         mutable img::CImg m_doc;
         int m_id;
     };
-    const int layer = AddLayer(MakeFrame({20, 20}, kGray8, [](int x, int, int, int) { return x * 10; }));
+    const int layer = AddLayer(Filled({20, 20}, kGray8, [](int x, int, int, int) { return x * 10; }));
     img::CDisplProcessFlow copy(doc, true);
     ASSERT_TRUE(flow.SetDisplayFilter(Plane(layer), boost::shared_ptr<img::CDisplayFilter>(new CRemover(doc, layer))));
     auto target = Target(20, 20);
@@ -323,11 +295,14 @@ TEST_F(ComposeTest, FiltersChangeTheLayerAndLayersLeavingDuringRenderingOrFromAC
 
 // ---------------------------------------------------------------- blending
 
-TEST_F(ComposeTest, OpacityAndMaskBlendOverTheBackgroundUnlessMasksAreIgnored)
+TEST_F(ComposeTest, LayerAndGroupOpacityAndMaskBlendOverTheBackgroundUnlessMasksAreIgnored)
 {
     SetBackground(200, 100, 0);
-    const int layer = AddLayer(MakeFrame({30, 30}, kGray8, [](int, int, int, int) { return 50; }));
+    const int layer = AddLayer(Filled({30, 30}, kGray8, [](int, int, int, int) { return 50; }));
     ASSERT_TRUE(flow.SetProperty(Plane(layer), 10009, mem::CBin(0.6)));
+    const int group = flow.InsertGroup(-1, -3);
+    ASSERT_TRUE(flow.MoveTo(Plane(layer), group, 0));
+    ASSERT_TRUE(flow.SetProperty(group, 10009, mem::CBin(0.5)));
     auto mask = flow.CreateTransparencyMask(Plane(layer), 0);
     ASSERT_TRUE(mask);
     ASSERT_TRUE(mask->Rectangle(geo::CiRect(0, 0, 30, 10), 255, 0));
@@ -346,10 +321,10 @@ TEST_F(ComposeTest, OpacityAndMaskBlendOverTheBackgroundUnlessMasksAreIgnored)
 
 TEST_F(ComposeTest, LayerFunctionsCombineWithWhatLiesBelow)
 {
-    const int below = AddLayer(MakeFrame({4, 4}, kRgb8, [](int, int, int, int e) {
+    const int below = AddLayer(Filled({4, 4}, kRgb8, [](int, int, int, int e) {
         return e == 0 ? 200 : e == 1 ? 100 : 40;
     }));
-    const int top = AddLayer(MakeFrame({4, 4}, kGray8, [](int, int, int, int) { return 120; }));
+    const int top = AddLayer(Filled({4, 4}, kGray8, [](int, int, int, int) { return 120; }));
     auto target = Target(4, 4);
     struct tCase {
         img::ELayerFunction function;
@@ -368,10 +343,10 @@ TEST_F(ComposeTest, InvisibleHiddenAndGroupedEntries)
 {
     SetBackground(1, 2, 3);
     const auto flat = [](int v) { return [v](int, int, int, int) { return v; }; };
-    const int a = AddLayer(MakeFrame({4, 4}, kGray8, flat(10)));
-    const int b = AddLayer(MakeFrame({4, 4}, kGray8, flat(20)));
-    const int c = AddLayer(MakeFrame({4, 4}, kGray8, flat(30)));
-    const int unlisted = doc.Add(img::CStack(MakeFrame({4, 4}, kGray8, flat(99))));
+    const int a = AddLayer(Filled({4, 4}, kGray8, flat(10)));
+    const int b = AddLayer(Filled({4, 4}, kGray8, flat(20)));
+    const int c = AddLayer(Filled({4, 4}, kGray8, flat(30)));
+    const int unlisted = doc.Add(img::CStack(Filled({4, 4}, kGray8, flat(99))));
     auto target = Target(4, 4);
     EXPECT_EQ(RenderedAt(target, {a, b, c, unlisted, 4711}, 0, 0), (tBGR{30, 30, 30}))
         << "last is on top; IDs without entry are skipped";
@@ -400,7 +375,7 @@ TEST_F(ComposeTest, InvisibleHiddenAndGroupedEntries)
 
 TEST_F(ComposeTest, ShownFrameComesFromPropertyThenActiveFrameThenFirst)
 {
-    const int layer = AddLayer(MakeFrame({4, 4, 3}, kGray8, [](int, int, int p, int) { return 10 + p; }));
+    const int layer = AddLayer(Filled({4, 4, 3}, kGray8, [](int, int, int p, int) { return 10 + p; }));
     const int plane = Plane(layer);
     auto target = Target(4, 4);
     EXPECT_EQ(RenderedAt(target, {layer}, 0, 0).g, 10);
@@ -412,7 +387,7 @@ TEST_F(ComposeTest, ShownFrameComesFromPropertyThenActiveFrameThenFirst)
 
 TEST_F(ComposeTest, ChannelDimensionSumsTheVisibleChannelsInTheirColours)
 {
-    const int layer = AddLayer(MakeFrame({4, 4, 3}, kGray8, [](int, int, int p, int) { return 100 + 50 * p; }));
+    const int layer = AddLayer(Filled({4, 4, 3}, kGray8, [](int, int, int p, int) { return 100 + 50 * p; }));
     img::CStack stack = doc.FindStack(layer);
     stack.SetChannelDim(0);
     ASSERT_EQ(stack.GetChannelDim(), 0);
@@ -431,9 +406,9 @@ TEST_F(ComposeTest, ScalingPlacementAndCalibrationAgreeWithThePlainLoop)
 {
     // A 16-bit layer with limits and a LUT under an RGB layer at opacity 0.6
     // with a mask, both wider than several 16-pixel tiles.
-    const int gray = AddLayer(MakeFrame({70, 45}, kGray16, [](int x, int y, int, int) { return x * 300 + y * 50; }));
+    const int gray = AddLayer(Filled({70, 45}, kGray16, [](int x, int y, int, int) { return x * 300 + y * 50; }));
     const int rgb =
-        AddLayer(MakeFrame({53, 41}, kRgb8, [](int x, int y, int, int e) { return (x * 5 + y * 3 + e * 60) % 256; }));
+        AddLayer(Filled({53, 41}, kRgb8, [](int x, int y, int, int e) { return (x * 5 + y * 3 + e * 60) % 256; }));
     img::CStack g = doc.FindStack(gray);
     ASSERT_TRUE(g.SetDispLimits(utl::TInterval<double>(2000, 18000), -1));
     std::vector<utl::CBGR8> lut;
@@ -466,7 +441,7 @@ TEST_F(ComposeTest, ScalingPlacementAndCalibrationAgreeWithThePlainLoop)
 
 TEST_F(ComposeTest, AxesCalibratedInTheirOwnUnitsMapApart)
 {
-    const int layer = AddLayer(MakeFrame({4, 4}, kGray8, [](int x, int y, int, int) { return x + 10 * y; }));
+    const int layer = AddLayer(Filled({4, 4}, kGray8, [](int x, int y, int, int) { return x + 10 * y; }));
     img::CStack stack = doc.FindStack(layer);
     ASSERT_TRUE(stack.SetDimOriginScale(img::eDimX, 0, 1, kMicro));
     ASSERT_TRUE(stack.SetDimOriginScale(img::eDimY, 0, 2000, kNano));  // 2 µm
@@ -489,7 +464,7 @@ TEST_F(ComposeTest, BorderOutsideTheCanvasAndSkippedBackground)
     EXPECT_EQ(At(target, 0, 3), (tBGR{0, 0, 250}));
 
     // A layer drawn over what the target held.
-    const int layer = AddLayer(MakeFrame({2, 2}, kGray8, [](int, int, int, int) { return 90; }));
+    const int layer = AddLayer(Filled({2, 2}, kGray8, [](int, int, int, int) { return 90; }));
     img::tRenderHints hints;
     hints.skipBackground = true;
     ASSERT_TRUE(Render(target, {layer}, hints));
@@ -516,7 +491,7 @@ TEST_F(ComposeTest, VectorLayersDrawTheirOutlines)
 
 TEST_F(ComposeTest, RefusesTargetsAndRectanglesItCannotFill)
 {
-    const int layer = AddLayer(MakeFrame({4, 4}, kGray8, [](int, int, int, int) { return 1; }));
+    const int layer = AddLayer(Filled({4, 4}, kGray8, [](int, int, int, int) { return 1; }));
     auto target = Target(4, 4);
     const geo::CiRect all(0, 0, 4, 4);
     const geo::CdRect canvas(all);
@@ -550,12 +525,12 @@ class SparseLayerTest : public ComposeTest {
 protected:
     void Build(unsigned char fill)
     {
-        gray = AddLayer(MakeFrame({300, 1100}, kGray16, [](int x, int y, int, int) { return x * 150 + y * 40; }));
+        gray = AddLayer(Filled({300, 1100}, kGray16, [](int x, int y, int, int) { return x * 150 + y * 40; }));
         auto data = Frame({300, 1100}, kRgb8, storetest::TileProps(16, 16));
         rgb = AddLayer(data);
         const std::vector<geo::CiRect> pasted = {geo::CiRect(13, 7, 77, 71), geo::CiRect(61, 45, 125, 109),
                                                  geo::CiRect(201, 467, 265, 531), geo::CiRect(37, 1029, 101, 1093)};
-        auto tile = MakeFrame({64, 64}, kRgb8, [](int x, int y, int, int e) { return (x * 9 + y * 5 + e * 70) % 256; });
+        auto tile = Filled({64, 64}, kRgb8, [](int x, int y, int, int e) { return (x * 9 + y * 5 + e * 70) % 256; });
         for (geo::CiRect const& r : pasted)
             ASSERT_TRUE(mem::Copy(*tile, *data, tile->GetBoundary(), geo::CiVecN{r.left, r.top}, 0));
         mask = flow.CreateTransparencyMask(Plane(rgb), fill);
@@ -628,7 +603,7 @@ TEST_F(ComposeTest, AlphaHidesColumnsAndFiltersStillSeeTheWholeRow)
     };
     SetBackground(0, 0, 200);
     const img::CPixelInfo grayAlpha = img::CPixelInfo(utl::eUInt8, 1, img::eColorSpaceGray).AddAlpha(1);
-    const int layer = AddLayer(MakeFrame({40, 3}, grayAlpha, [](int x, int, int, int e) {
+    const int layer = AddLayer(Filled({40, 3}, grayAlpha, [](int x, int, int, int e) {
         return e == 0 ? 60 : (x >= 10 && x < 30 ? 255 : x == 35 ? 85 : 0);
     }));
     auto target = Target(40, 3);

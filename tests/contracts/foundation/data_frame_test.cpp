@@ -21,27 +21,6 @@ protected:
     geo::CiRect all{-7, 5, 143, 135};
 };
 
-TEST_F(DataFrameTest, RandomWritesAndReadsMatchAPlainImage)
-{
-    const std::uint8_t zero = 0;
-    tImage ref(all.left, all.top, all.Width(), all.Height(), 1, &zero);
-    std::mt19937 rng(7);
-    for (int i = 0; i < 200; ++i) {
-        SCOPED_TRACE(i);
-        std::uniform_int_distribution<int> xs(all.left, all.right - 1), ys(all.top, all.bottom - 1);
-        int x0 = xs(rng), x1 = xs(rng), y0 = ys(rng), y1 = ys(rng);
-        geo::CiRect r(std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1);
-        if (i % 3 == 2) {
-            EXPECT_EQ(ReadAll(frame, r), ref.Rect(r));
-            continue;
-        }
-        auto data = Ramp(r, 1, i);
-        ASSERT_TRUE(frame.WriteRect(r, {}, data.data(), 0));
-        ref.SetRect(r, data.data());
-    }
-    EXPECT_EQ(ReadAll(frame, all), ref.Rect(all));
-}
-
 TEST_F(DataFrameTest, UnwrittenPixelsReadAsTheFillValueWithoutTiles)
 {
     std::uint8_t fill[3] = {1, 2, 3};

@@ -34,10 +34,6 @@ TEST(RowCopyTest, StreamedRowsCopyExactlyTheRowAtEveryAlignmentAndLength)
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Rows packed into a tile without padding are streamed as one run, lines
 // straddling two rows included: every target alignment, row length around
 // and below a cache line, source stride and row count must land exactly as
@@ -72,10 +68,6 @@ TEST(RowCopyTest, PackedRowsCopyExactlyTheRowsAtEveryAlignmentAndLength)
         }
     }
 }
-
-}  // namespace
-
-namespace {
 
 // A streamed fill loads its line pattern once per pixel phase: every pixel
 // size, target alignment, length around the split points and row stride

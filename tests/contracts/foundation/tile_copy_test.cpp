@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <tuple>
 
 using namespace storetest;
@@ -26,28 +25,6 @@ protected:
         ASSERT_TRUE(source.WriteRect(sourceAll, {}, data.data(), 0));
     }
 };
-
-TEST_F(TileCopyTest, BlocksAtAnyOffsetMatchAPlainCopy)
-{
-    const std::uint8_t zero = 0;
-    tImage src(0, 0, 90, 70, 1, &zero);
-    src.bytes = ReadAll(source, sourceAll);
-    tImage ref(-10, -10, 150, 130, 1, &zero);
-    std::mt19937 rng(3);
-    for (int i = 0; i < 60; ++i) {
-        SCOPED_TRACE(i);
-        std::uniform_int_distribution<int> sx(0, 89), sy(0, 69);
-        const int x = sx(rng), y = sy(rng);
-        const int w = std::uniform_int_distribution<int>(1, 90 - x)(rng);
-        const int h = std::uniform_int_distribution<int>(1, 70 - y)(rng);
-        const int tx = std::uniform_int_distribution<int>(-10, 139 - w + 1)(rng);
-        const int ty = std::uniform_int_distribution<int>(-10, 119 - h + 1)(rng);
-        ASSERT_TRUE(mem::Copy(source, target, Volume2(x, y, w, h), geo::CiVecN{tx, ty}, 0));
-        auto block = src.Rect(geo::CiRect(x, y, x + w, y + h));
-        ref.SetRect(geo::CiRect(tx, ty, tx + w, ty + h), block.data());
-    }
-    EXPECT_EQ(ReadAll(target, geo::CiRect(-10, -10, 140, 120)), ref.Rect(geo::CiRect(-10, -10, 140, 120)));
-}
 
 TEST_F(TileCopyTest, ClipsToBothFrames)
 {
@@ -92,17 +69,6 @@ TEST_F(TileCopyTest, RefusesWhatCannotBeCopied)
         EXPECT_EQ(c.to->GetModificationCount(), before);
         EXPECT_EQ(c.to->GetTileCount(), tiles);
     }
-}
-
-TEST_F(TileCopyTest, ExtraAlphaInTheTargetBecomesOpaque)
-{
-    mem::CDataFrame rgb(Volume2(0, 0, 4, 1), Rgb8());
-    mem::CDataFrame rgba(Volume2(0, 0, 4, 1), Rgb8().AddAlpha(1));
-    const std::uint8_t px[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    ASSERT_TRUE(rgb.WriteRect(geo::CiRect(0, 0, 4, 1), {}, px, 0));
-    ASSERT_TRUE(mem::Copy(rgb, rgba, Volume2(1, 0, 3, 1), geo::CiVecN{0, 0}, 0));
-    EXPECT_EQ(ReadAll(rgba, geo::CiRect(0, 0, 4, 1)),
-              (std::vector<std::uint8_t>{4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255, 0, 0, 0, 0}));
 }
 
 TEST_F(TileCopyTest, PlanesMapByDimensionAndMissingComponentsTakeTheFirst)

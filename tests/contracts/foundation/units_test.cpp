@@ -71,19 +71,4 @@ TEST(UnitTest, ConvertScalesByThePrefixTimesTheExponentAndThrowsForIncompatibleU
     EXPECT_THROW(utl::Convert(geo::CdRect(0, 0, 1, 1), utl::c_pixel, kMetre), std::invalid_argument);
 }
 
-TEST(UnitTest, ElementSizesAndIntervals)
-{
-    const int sizes[] = {0, 1, 1, 2, 2, 4, 4, 8, 8, 4, 8, 0};
-    for (int code = 0; code <= 11; ++code)
-        EXPECT_EQ(utl::ElementSize(code), sizes[code]) << "code " << code;
-    EXPECT_EQ(utl::ElementSize(-1), 0);
-
-    EXPECT_FALSE(utl::TInterval<double>(0.0, 0.0).IsEmpty());
-    EXPECT_TRUE(utl::TInterval<double>(1.0, 0.0).IsEmpty());
-    EXPECT_TRUE(utl::TInterval<double>(std::nan(""), 1.0).IsEmpty());
-    const utl::TUnitValue<long long> wide(utl::TUnitValue<int>(kMetre, -7));
-    EXPECT_EQ(wide.unit, kMetre);
-    EXPECT_EQ(wide.value, -7);
-}
-
 }  // namespace
