@@ -94,10 +94,13 @@ TEST_F(RoundTripTest, UniformTilesAreStoredOnceAndStayWithoutMemory)
     img::CImg doc = BuildRichDocument(&ids);
     img::CDisplProcessFlow flow(doc, false);
     auto mask = flow.GetTransparencyMask(flow.FindLayer(ids.rgb));
+    ASSERT_TRUE(mask);
     mask->Rectangle(geo::CiRect(0, 0, 1500, 1100), 77, img::CMask::eCombineSet);
     const img::CImg opened = ExpectRoundTrip(doc);
     img::CDisplProcessFlow openedFlow(opened, false);
-    auto back = openedFlow.GetTransparencyMask(openedFlow.FindLayer(ids.rgb))->GetPixFrame()->GetDataFrame();
+    const auto backMask = openedFlow.GetTransparencyMask(openedFlow.FindLayer(ids.rgb));
+    ASSERT_TRUE(backMask) << "the mask did not come back";
+    auto back = backMask->GetPixFrame()->GetDataFrame();
     EXPECT_EQ(back->GetTileCount(), 9);
     EXPECT_EQ(back->GetAllocatedBytes(), 0);
     // The lone uniform grey tile of the colour layer: no memory either.
