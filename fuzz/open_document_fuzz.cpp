@@ -30,11 +30,24 @@ std::string Scratch(char const* name)
     return "/tmp/imgscope_open_fuzz_" + std::to_string(::getpid()) + "_" + name;
 }
 
+// The scratch files of one input, gone again on every way out: each run
+// has a process of its own, and /tmp would keep one file per run.
+struct tScratch {
+    const std::string input = Scratch("in.tif");
+    const std::string again = Scratch("again.ome.tif");
+    ~tScratch()
+    {
+        std::remove(input.c_str());
+        std::remove(again.c_str());
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
-    const std::string input = Scratch("in.tif");
+    const tScratch scratch;
+    std::string const& input = scratch.input;
     std::FILE* f = std::fopen(input.c_str(), "wb");
     if (!f)
         return 0;
@@ -59,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     }
     if (pixels > (std::int64_t(1) << 26))
         return 0;
-    const std::string again = Scratch("again.ome.tif");
+    std::string const& again = scratch.again;
     img::tSaveOptions options;
     options.pyramid = false;  // never read back; keeps each run short
     if (img::SaveDocument(doc, again, options) == img::eFileOk) {
@@ -71,6 +84,5 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
             std::abort();
         }
     }
-    std::remove(again.c_str());
     return 0;
 }
