@@ -149,6 +149,13 @@ TEST_F(StackScopeTest, ResetRenderer2DGivesAnUncalibratedCanvasTheLayersCalibrat
     EXPECT_EQ(origin, geo::CdVec2(0.0, 0.0));
     EXPECT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale) && placeScale == geo::CdVec2(2.0, 2.0));
     EXPECT_EQ(placeOrigin, geo::CdVec2(0.0, 0.0));
+    // A canvas in pixels has no calibration worth keeping: it takes the
+    // layer's, origin included.
+    ASSERT_TRUE(scope->SetCanvasCoords(UVec(utl::c_pixel, geo::CdVec2(3.0, 3.0)), geo::CdVec2(4.0, 5.0)));
+    ASSERT_TRUE(scope->ResetRenderer2D());
+    EXPECT_TRUE(scope->GetCanvasCoords(scale, origin) && scale == UVec(kMicron, geo::CdVec2(2.0, 2.0)));
+    EXPECT_EQ(origin, geo::CdVec2(1.0, 1.0));
+    EXPECT_TRUE(tree.GetLayerCanvasPlacement(plane, placeOrigin, placeScale) && placeOrigin == geo::CdVec2(1.0, 1.0));
 
     // It shows a layer that was switched off, but never adds an entry: a
     // layer taken out of the tree reports no hidden flag, so it stays out.
