@@ -53,9 +53,13 @@ inline boost::shared_ptr<mem::CDataFrame> Filled(geo::CiVecN const& size, img::C
                 for (int e = 0; e < comps; ++e) {
                     std::uint8_t* at = &row[std::size_t(x * comps + e) * bytes];
                     const double v = value(x, y, p, e);
-                    const float f = float(v);
-                    const auto i = std::int64_t(v);  // little-endian: the low bytes are the element
-                    std::memcpy(at, info.GetElementType() == utl::eFloat ? static_cast<void const*>(&f) : &i, bytes);
+                    if (info.GetElementType() == utl::eFloat) {
+                        const float f = float(v);  // NaN and infinities too
+                        std::memcpy(at, &f, bytes);
+                    } else {
+                        const auto i = std::int64_t(v);  // little-endian: the low bytes are the element
+                        std::memcpy(at, &i, bytes);
+                    }
                 }
             EXPECT_TRUE(frame->WriteRect(geo::CiRect(0, y, size[0], y + 1), plane, row.data(), 0));
         }
