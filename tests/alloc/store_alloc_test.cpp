@@ -237,6 +237,16 @@ TEST(StoreAllocationTest, MaskRectanglesAndGrowingFramesFailAsAWhole)
         reached = disarm() || reached;
         EXPECT_EQ(Pixels(*committed, {1}), frameBefore);
         EXPECT_EQ(committed->GetBoundary().Size()[2], grown ? 4 : 2);
+        // A fill through both planes takes memory in each: all or nothing.
+        const auto tiled = mem::CDataFrame::Create(planes, kGray16, Tiles(16));
+        const std::uint16_t value = 4321;
+        const auto both = {Pixels(*tiled, {0}), Pixels(*tiled, {1})};
+        const geo::CiVolumeN box = Box({3, 3, 0}, {20, 10, 2});
+        arm();
+        const bool filled = tiled->Fill(box, &value);
+        reached = disarm() || reached;
+        EXPECT_EQ(Pixels(*tiled, {0}) == *both.begin(), !filled);
+        EXPECT_EQ(Pixels(*tiled, {1}) == *(both.begin() + 1), !filled);
         return reached;
     };
     SweepOperatorNew([&](std::int64_t n, EFailure mode) { return run([&] { Arm(n, mode); }, Disarm); });

@@ -322,13 +322,9 @@ bool CDataFrame::Fill(geo::CiVolumeN const& box, void const* pixel)
         geo::CiVolumeN b;
         if (!pixel || !NormalizeBox(s, box, b) || !BoxHasPixels(b))
             return false;
-        const geo::CiRect rect = b.Reduce();
-        bool ok = true;
-        ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) {
-            if (ok)
-                ok = s.FillRect(rect, key, static_cast<std::uint8_t const*>(pixel));
-        });
-        return ok;
+        std::vector<geo::CiVecN> keys;
+        ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) { keys.push_back(key); });
+        return s.FillPlanes(b.Reduce(), keys, static_cast<std::uint8_t const*>(pixel));
     });
 }
 

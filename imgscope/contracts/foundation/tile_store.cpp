@@ -806,7 +806,11 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
 
 bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* pixel)
 {
-    tPlane& plane = ProvidePlane(key);
+    return FillPlanes(rect, {key}, pixel);
+}
+
+bool CTileStore::FillPlanes(geo::CiRect const& rect, std::vector<geo::CiVecN> const& keys, std::uint8_t const* pixel)
+{
     const std::uint32_t id = UniformId(pixel);
     std::vector<std::uint8_t> pattern;
     std::uint8_t const* row = nullptr;
@@ -819,47 +823,76 @@ bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::
             std::memcpy(pattern.data() + static_cast<std::size_t>(i) * m_px, pixel, static_cast<std::size_t>(m_px));
         row = pattern.data();
     }
-    std::vector<tPrepared> prepared;
+    // Every plane's memory is taken before any pixel changes, so that a
+    // fill over several planes that runs out of memory leaves them all as
+    // they were.
+    struct tPlaneFill {
+        tPlane* plane;
+        std::vector<tPrepared> prepared;
+    };
+    std::vector<tPlaneFill> fills;
+    const auto rollback = [&] {
+        for (tPlaneFill& f : fills)
+            Rollback(*this, *f.plane, f.prepared);
+    };
     std::size_t shown = 0;  // blocks made uniform that a view shows: they are retired
-    const bool taken = PrepareRect(*this, key, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
-                                                                     geo::CiRect const& tile, geo::CiRect const& piece) {
-        // A locked tile keeps its memory: it is written in place.
-        if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
-            prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr, id});
-            shown += slot.data && Shown(slot);
-            return true;  // no memory needed
-        }
-        if (!slot.data && slot.uniform == id)
-            return true;  // already shows the value
-        return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
-    });
-    if (!taken)
-        return false;
     try {
+        fills.reserve(keys.size());
+        for (geo::CiVecN const& key : keys) {
+            tPlane& plane = ProvidePlane(key);
+            fills.push_back({&plane, {}});
+            std::vector<tPrepared>& prepared = fills.back().prepared;
+            bool taken = false;
+            try {
+                taken = PrepareRect(*this, key, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+                                                                          geo::CiRect const& tile,
+                                                                          geo::CiRect const& piece) {
+                    // A locked tile keeps its memory: it is written in place.
+                    if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
+                        prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr, id});
+                        shown += slot.data && Shown(slot);
+                        return true;  // no memory needed
+                    }
+                    if (!slot.data && slot.uniform == id)
+                        return true;  // already shows the value
+                    return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
+                });
+            } catch (...) {
+                fills.pop_back();  // PrepareRect gave back what it took
+                throw;
+            }
+            if (!taken) {
+                fills.pop_back();
+                rollback();
+                return false;
+            }
+        }
         ReserveRetired(shown);
     } catch (...) {
-        Rollback(*this, plane, prepared);
+        rollback();
         throw;
     }
     // Large fills, and pieces of tiles just taken from the pool, go around
     // the cache, as large writes do.
     const bool large = static_cast<std::size_t>(rect.Area()) * static_cast<std::size_t>(m_px) >= detail::kStreamBytes;
     bool streamed = false;
-    for (auto const& p : prepared) {
-        const geo::CiRect tile = TileRect(p.tx, p.ty);
-        const geo::CiRect piece = geo::Intersection(tile, rect);
-        if (p.toUniform) {
-            Drop(plane, *p.slot, p.tx, p.ty, p.toId);
-            if (p.slot->Exists())
-                ++p.slot->modified;
-            continue;
+    for (tPlaneFill const& f : fills) {
+        for (auto const& p : f.prepared) {
+            const geo::CiRect tile = TileRect(p.tx, p.ty);
+            const geo::CiRect piece = geo::Intersection(tile, rect);
+            if (p.toUniform) {
+                Drop(*f.plane, *p.slot, p.tx, p.ty, p.toId);
+                if (p.slot->Exists())
+                    ++p.slot->modified;
+                continue;
+            }
+            geo::CiRect local = piece;
+            local.Offset(geo::CiVec2(-(m_x0 + p.tx * m_tileW), -(m_y0 + p.ty * m_tileH)));
+            const bool stream = large || (p.made && StreamsFill());
+            FillRows(p.slot->data, local, row, stream);
+            streamed = streamed || stream;
+            ++p.slot->modified;
         }
-        geo::CiRect local = piece;
-        local.Offset(geo::CiVec2(-(m_x0 + p.tx * m_tileW), -(m_y0 + p.ty * m_tileH)));
-        const bool stream = large || (p.made && StreamsFill());
-        FillRows(p.slot->data, local, row, stream);
-        streamed = streamed || stream;
-        ++p.slot->modified;
     }
     if (streamed)
         detail::StreamFence();

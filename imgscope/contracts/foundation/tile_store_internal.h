@@ -172,6 +172,9 @@ public:
     bool WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* buffer,
                    std::int64_t rowBytes);
     bool FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* pixel);
+    // FillRect over several planes, all or none: false when memory runs
+    // out, every plane then as it was.
+    bool FillPlanes(geo::CiRect const& rect, std::vector<geo::CiVecN> const& keys, std::uint8_t const* pixel);
     // Rewrites `rect` of plane `key` of a one-byte-pixel store in place:
     // `row(data, count, v)` rewrites a run of pixels, `one(old, v)` gives
     // the new value of one, and tiles without memory that keep their value
