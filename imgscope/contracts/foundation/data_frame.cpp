@@ -324,7 +324,7 @@ bool CDataFrame::Fill(geo::CiVolumeN const& box, void const* pixel)
             return false;
         std::vector<geo::CiVecN> keys;
         ForEachPlaneKey(PlanePart(b), [&](geo::CiVecN const& key) { keys.push_back(key); });
-        return s.FillPlanes(b.Reduce(), keys, static_cast<std::uint8_t const*>(pixel));
+        return s.FillPlanes(b.Reduce(), keys.data(), keys.size(), static_cast<std::uint8_t const*>(pixel));
     });
 }
 

@@ -806,10 +806,11 @@ bool CTileStore::WriteRect(geo::CiRect const& rect, geo::CiVecN const& key, std:
 
 bool CTileStore::FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* pixel)
 {
-    return FillPlanes(rect, {key}, pixel);
+    return FillPlanes(rect, &key, 1, pixel);
 }
 
-bool CTileStore::FillPlanes(geo::CiRect const& rect, std::vector<geo::CiVecN> const& keys, std::uint8_t const* pixel)
+bool CTileStore::FillPlanes(geo::CiRect const& rect, geo::CiVecN const* keys, std::size_t count,
+                            std::uint8_t const* pixel)
 {
     const std::uint32_t id = UniformId(pixel);
     std::vector<std::uint8_t> pattern;
@@ -837,8 +838,9 @@ bool CTileStore::FillPlanes(geo::CiRect const& rect, std::vector<geo::CiVecN> co
     };
     std::size_t shown = 0;  // blocks made uniform that a view shows: they are retired
     try {
-        fills.reserve(keys.size());
-        for (geo::CiVecN const& key : keys) {
+        fills.reserve(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            geo::CiVecN const& key = keys[k];
             tPlane& plane = ProvidePlane(key);
             fills.push_back({&plane, {}});
             std::vector<tPrepared>& prepared = fills.back().prepared;

@@ -174,7 +174,7 @@ public:
     bool FillRect(geo::CiRect const& rect, geo::CiVecN const& key, std::uint8_t const* pixel);
     // FillRect over several planes, all or none: false when memory runs
     // out, every plane then as it was.
-    bool FillPlanes(geo::CiRect const& rect, std::vector<geo::CiVecN> const& keys, std::uint8_t const* pixel);
+    bool FillPlanes(geo::CiRect const& rect, geo::CiVecN const* keys, std::size_t count, std::uint8_t const* pixel);
     // Rewrites `rect` of plane `key` of a one-byte-pixel store in place:
     // `row(data, count, v)` rewrites a run of pixels, `one(old, v)` gives
     // the new value of one, and tiles without memory that keep their value
