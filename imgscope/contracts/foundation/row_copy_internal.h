@@ -21,6 +21,18 @@ constexpr std::size_t kCacheLine = 64;
 // Pieces with fewer whole lines than this are copied plainly.
 constexpr std::size_t kMinStreamLines = 1;
 
+// Copies the first and the last sizeof(T) of `n` bytes (sizeof(T) <= n <=
+// 2 sizeof(T)), which together cover all of them.
+template <class T>
+inline void CopyBothEnds(std::uint8_t* dst, std::uint8_t const* src, std::size_t n)
+{
+    T a, b;
+    std::memcpy(&a, src, sizeof(T));
+    std::memcpy(&b, src + n - sizeof(T), sizeof(T));
+    std::memcpy(dst, &a, sizeof(T));
+    std::memcpy(dst + n - sizeof(T), &b, sizeof(T));
+}
+
 // Copies fewer than a cache line's bytes inline: the partial lines at both
 // ends of a streamed row, two per row, where a call to memcpy costs more
 // than the copy.
@@ -37,29 +49,21 @@ inline void CopyPartialLine(std::uint8_t* dst, std::uint8_t const* src, std::siz
                              _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + n - 16)));
         return;
     }
+#else
+    if (n > 16) {
+        std::memcpy(dst, src, n);
+        return;
+    }
 #endif
     // Two overlapping pieces of the largest size that fits.
-    if (n >= 8) {
-        std::uint64_t a, b;
-        std::memcpy(&a, src, 8);
-        std::memcpy(&b, src + n - 8, 8);
-        std::memcpy(dst, &a, 8);
-        std::memcpy(dst + n - 8, &b, 8);
-    } else if (n >= 4) {
-        std::uint32_t a, b;
-        std::memcpy(&a, src, 4);
-        std::memcpy(&b, src + n - 4, 4);
-        std::memcpy(dst, &a, 4);
-        std::memcpy(dst + n - 4, &b, 4);
-    } else if (n >= 2) {
-        std::uint16_t a, b;
-        std::memcpy(&a, src, 2);
-        std::memcpy(&b, src + n - 2, 2);
-        std::memcpy(dst, &a, 2);
-        std::memcpy(dst + n - 2, &b, 2);
-    } else if (n == 1) {
+    if (n >= 8)
+        CopyBothEnds<std::uint64_t>(dst, src, n);
+    else if (n >= 4)
+        CopyBothEnds<std::uint32_t>(dst, src, n);
+    else if (n >= 2)
+        CopyBothEnds<std::uint16_t>(dst, src, n);
+    else if (n == 1)
         *dst = *src;
-    }
 }
 
 // Copies `n` bytes, the whole cache lines of the target with stores that

@@ -706,6 +706,15 @@ void Rollback(CTileStore& store, tPlane& plane, std::vector<tPrepared> const& pr
     }
 }
 
+// A prepared tile the write covers wholly gives up its memory for its
+// uniform row.
+void MakeUniform(CTileStore& store, tPlane& plane, tPrepared const& p)
+{
+    store.Drop(plane, *p.slot, p.tx, p.ty, p.toId);
+    if (p.slot->Exists())
+        ++p.slot->modified;
+}
+
 // Gives the slot memory for a write of `piece` and remembers it; false when
 // memory runs out. `prepared` has room reserved, so remembering never throws.
 bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int ty, geo::CiRect const& piece,
@@ -723,8 +732,8 @@ bool PrepareTile(CTileStore& store, tPlane& plane, tTileSlot& slot, int tx, int 
 // Walks the tiles of `rect` row by row and hands each to
 // `take(slot, tx, ty, tile, piece)`, which remembers in `prepared` the tiles
 // the write will change (PrepareTile) and returns false when memory runs
-// out. Then, or when bookkeeping throws, what the walk took is given back,
-// so the frame is left as it was.
+// out. Then, or when bookkeeping throws, what the walk took is given back
+// and `prepared` emptied, so the frame is left as it was.
 template <class Take>
 bool PrepareRect(CTileStore& store, geo::CiVecN const& key, tPlane& plane, geo::CiRect const& rect,
                  std::vector<tPrepared>& prepared, Take&& take)
@@ -739,12 +748,14 @@ bool PrepareRect(CTileStore& store, geo::CiVecN const& key, tPlane& plane, geo::
                 const geo::CiRect tile = store.TileRect(tx, ty);
                 if (!take(store.ProvideSlot(plane, tx, ty), tx, ty, tile, geo::Intersection(tile, rect))) {
                     Rollback(store, plane, prepared);
+                    prepared.clear();
                     return false;
                 }
             }
         }
     } catch (...) {
         Rollback(store, plane, prepared);
+        prepared.clear();
         throw;
     }
     return true;
@@ -844,27 +855,20 @@ bool CTileStore::FillPlanes(geo::CiRect const& rect, geo::CiVecN const* keys, st
             tPlane& plane = ProvidePlane(key);
             fills.push_back({&plane, {}});
             std::vector<tPrepared>& prepared = fills.back().prepared;
-            bool taken = false;
-            try {
-                taken = PrepareRect(*this, key, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
-                                                                          geo::CiRect const& tile,
-                                                                          geo::CiRect const& piece) {
-                    // A locked tile keeps its memory: it is written in place.
-                    if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
-                        prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr, id});
-                        shown += slot.data && Shown(slot);
-                        return true;  // no memory needed
-                    }
-                    if (!slot.data && slot.uniform == id)
-                        return true;  // already shows the value
-                    return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
-                });
-            } catch (...) {
-                fills.pop_back();  // PrepareRect gave back what it took
-                throw;
-            }
+            const bool taken = PrepareRect(*this, key, plane, rect, prepared, [&](tTileSlot& slot, int tx, int ty,
+                                                                             geo::CiRect const& tile,
+                                                                             geo::CiRect const& piece) {
+                // A locked tile keeps its memory: it is written in place.
+                if (piece == tile && id != 0xFFFFFFFFu && !slot.Pinned()) {
+                    prepared.push_back({&slot, tx, ty, slot.uniform, false, true, nullptr, id});
+                    shown += slot.data && Shown(slot);
+                    return true;  // no memory needed
+                }
+                if (!slot.data && slot.uniform == id)
+                    return true;  // already shows the value
+                return PrepareTile(*this, plane, slot, tx, ty, piece, prepared);
+            });
             if (!taken) {
-                fills.pop_back();
                 rollback();
                 return false;
             }
@@ -883,9 +887,7 @@ bool CTileStore::FillPlanes(geo::CiRect const& rect, geo::CiVecN const* keys, st
             const geo::CiRect tile = TileRect(p.tx, p.ty);
             const geo::CiRect piece = geo::Intersection(tile, rect);
             if (p.toUniform) {
-                Drop(*f.plane, *p.slot, p.tx, p.ty, p.toId);
-                if (p.slot->Exists())
-                    ++p.slot->modified;
+                MakeUniform(*this, *f.plane, p);
                 continue;
             }
             geo::CiRect local = piece;
@@ -930,9 +932,7 @@ bool CTileStore::ModifyBytes(geo::CiRect const& rect, geo::CiVecN const& key, un
         return false;
     for (auto const& p : prepared) {
         if (p.toUniform) {
-            Drop(plane, *p.slot, p.tx, p.ty, p.toId);
-            if (p.slot->Exists())
-                ++p.slot->modified;
+            MakeUniform(*this, plane, p);
             continue;
         }
         const geo::CiRect tile = TileRect(p.tx, p.ty);
