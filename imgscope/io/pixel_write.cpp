@@ -556,8 +556,9 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
     // The queue halves the tile after the one being written, so that the
     // write (or the swap before it) finds its tile in the shared cache
     // rather than in memory. Only tiles written from their own memory go
-    // ahead; the others pass through our buffers one at a time.
-    std::vector<bool> ahead(background ? tiles.size() : 0, false);
+    // ahead; the others pass through our buffers one at a time. Per tile,
+    // its first row when it went ahead.
+    std::vector<std::uint8_t const*> ahead(background ? tiles.size() : 0, nullptr);
     // A tile that goes ahead and must be swapped to red first is swapped
     // there too, into one of two buffers taken in turn: the saving thread
     // then only writes. The job's number, per tile; 0 for none.
@@ -591,7 +592,7 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         if (!ownMemory(rect, row0, row1))
             return;
         pushFeed(index, row0, rowBytes);
-        ahead[i] = true;
+        ahead[i] = row0;
         if (!swapped.empty()) {
             // The buffer's last tile, two back, was written before this
             // one's turn came.
@@ -615,7 +616,18 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
         std::uint8_t const* native = nullptr;
         std::int64_t stride = rowBytes;
         bool alias = false;
-        if (direct && rect.Height() > 1) {
+        if (background && ahead[i]) {
+            // From its own memory, found so when it went ahead: written as
+            // it is, or as swapped there, or swapped on the way into the
+            // output tile.
+            native = ahead[i];
+            if (!swapped.empty()) {
+                background->WaitFor(swapped[i]);
+                data = m_swapped[i % 2].data();
+            } else {
+                data = ForFile(p, native, compressed);
+            }
+        } else if (direct && rect.Height() > 1) {
             std::uint8_t const* row0 = nullptr;
             std::uint8_t const* row1 = nullptr;
             firstRows(rect, row0, row1);
@@ -643,12 +655,7 @@ EFileResult CPixelWriter::WritePlane(tPlane const& planeIn)
                 // Written as it is, or swapped on the way into the output
                 // tile.
                 native = row0;
-                if (!swapped.empty() && swapped[i] != 0) {
-                    background->WaitFor(swapped[i]);
-                    data = m_swapped[i % 2].data();
-                } else {
-                    data = ForFile(p, row0, compressed);
-                }
+                data = ForFile(p, row0, compressed);
             }
         }
         if (!data && !alias) {
